@@ -1,0 +1,40 @@
+// Impedance of a circuit tree at one angular frequency or over a spectrum.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "circuit/tree.hpp"
+#include "core/complex.hpp"
+
+namespace vorlane {
+
+inline constexpr double TWO_PI = 6.283185307179586;
+
+// Forward-only stream over a flat parameter vector. Reading past the end
+// yields NaN and marks the cursor exhausted, so a short vector can never
+// read out of bounds; callers that accept user vectors check the length
+// beforehand and report "impedance_from_iter: not enough values supplied".
+struct ParamCursor {
+    const double* data;
+    std::size_t size;
+    std::size_t pos = 0;
+    bool exhausted = false;
+};
+
+// Impedance from the leaves' own values.
+Complex impedance(const SeriesList& nodes, double omega);
+
+// Impedance with parameters read from `cursor` in layout order.
+Complex series_impedance_with_params(const SeriesList& nodes, ParamCursor& cursor, double omega);
+
+// Convenience: a fresh cursor over `params` for one frequency.
+Complex impedance_with_params(const SeriesList& nodes, std::span<const double> params, double omega);
+
+// One impedance per frequency (hertz), in input order; sequential below 1000
+// frequencies, over the worker pool from 1000 on, identical either way.
+inline constexpr std::size_t PARALLEL_SPECTRUM_THRESHOLD = 1000;
+std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const double> frequencies_hz);
+
+}  // namespace vorlane

@@ -1,0 +1,28 @@
+// The flat parameter vector of a circuit: layout order, names, units,
+// bounds, values, and rebuilding a tree with new values.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "circuit/tree.hpp"
+
+namespace vorlane {
+
+// Element leaves in layout order (depth first, branches in order).
+std::vector<const Leaf*> collect_leaves(const SeriesList& nodes);
+
+std::size_t param_count(const SeriesList& nodes);
+std::vector<std::string> param_names(const SeriesList& nodes);
+std::vector<std::string> param_units(const SeriesList& nodes);
+std::vector<std::pair<double, double>> param_bounds(const SeriesList& nodes);
+std::vector<double> param_values(const SeriesList& nodes);
+
+// Same shape, labels and kinds; values taken in layout order. The caller
+// guarantees values.size() == param_count(nodes).
+SeriesList rebuild_with_values(const SeriesList& nodes, std::span<const double> values);
+
+}  // namespace vorlane

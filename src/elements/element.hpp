@@ -1,0 +1,69 @@
+// The fourteen element kinds: codes, names, parameters, units, placeholder
+// values, default bounds and impedance formulas.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/complex.hpp"
+
+namespace vorlane {
+
+enum class Kind : std::uint8_t { R, C, L, La, Cpe, W, Wo, Ws, G, Gs, K, Zarc, Tlmq, T };
+
+inline constexpr std::size_t KIND_COUNT = 14;
+inline constexpr std::size_t MAX_ELEMENT_PARAMS = 4;
+
+struct KindInfo {
+    std::string_view canonical;   // "Cpe": automatic labels, classes, reprs
+    std::string_view help_code;   // "CPE": the code shown in help texts
+    std::size_t count;            // number of parameters
+    std::array<std::string_view, MAX_ELEMENT_PARAMS> names;
+    std::array<std::string_view, MAX_ELEMENT_PARAMS> units;
+    std::array<double, MAX_ELEMENT_PARAMS> placeholders;
+};
+
+// Catalogue entry of a kind; all fourteen kinds in tag order.
+const KindInfo& kind_info(Kind kind);
+const std::array<KindInfo, KIND_COUNT>& catalogue();
+
+// The help codes in tag order: "R", "C", ..., "CPE", ..., "TLMQ", "T".
+extern const std::array<std::string_view, KIND_COUNT> CODES;
+
+// Default (lo, hi): (0, 1) for "alpha" and "gamma", (1e-12, inf) otherwise.
+std::pair<double, double> bounds_for_param(std::string_view param_name);
+
+struct Element {
+    Kind kind = Kind::R;
+    std::array<double, MAX_ELEMENT_PARAMS> v{};  // first kind_info(kind).count are used
+
+    // Element of the kind whose accepted code equals `code` exactly, with the
+    // placeholder values; nothing for any other text.
+    static std::optional<Element> default_for_code(std::string_view code);
+    // Element of `kind` taking the first count values of `values`.
+    static Element from_values(Kind kind, const double* values);
+
+    std::size_t count() const { return kind_info(kind).count; }
+    std::vector<double> values() const;
+};
+
+// Impedance of one element of `kind` whose parameters are params[0 .. count).
+// The hot path of every fit: allocates nothing.
+Complex element_impedance(Kind kind, const double* params, double omega);
+
+inline Complex impedance(const Element& e, double omega) {
+    return element_impedance(e.kind, e.v.data(), omega);
+}
+
+// Auxiliary complex functions with the exact special cases of the formulas.
+Complex csqrt(Complex z);
+Complex cpow(Complex z, double p);
+Complex ctanh(Complex z);
+void ccoth_csch(Complex z, Complex& coth, Complex& csch);
+
+}  // namespace vorlane

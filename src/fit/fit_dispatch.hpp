@@ -1,0 +1,38 @@
+// The options of one fit call and the dispatch on the method name.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fit/fit_outcome.hpp"
+
+namespace vorlane {
+
+struct FitOptions {
+    std::string method = "levenberg_marquardt";
+    std::uint32_t max_iterations = 200;
+    double ftol = 1e-8;
+    double xtol = 1e-8;
+    SeriesList nodes;                   // holds the starting values
+    std::vector<double> frequencies;    // hertz
+    std::vector<Complex> impedances;
+    bool modulus = true;
+    std::uint64_t num_particles = 200;
+    std::uint64_t generations = 1000;
+    std::optional<std::uint64_t> seed;
+    std::uint64_t nelder_mead_iterations = 2000;
+    std::uint64_t de_evaluations = 20000;
+    std::uint64_t sa_iterations = 5000;
+    double sa_initial_temperature = 2.0;
+    std::uint32_t basin_hopping_hops = 20;
+    double basin_hopping_step_size = 1.0;
+    double basin_hopping_temperature = 1.0;
+};
+
+// Runs the method named by options.method; an unknown name is an
+// UnknownMethod error carrying the name.
+FitResultOr run_fit(const FitOptions& options);
+
+}  // namespace vorlane

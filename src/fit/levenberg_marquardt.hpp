@@ -1,0 +1,27 @@
+// The deterministic nine-candidate multi-start least-squares fit.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "fit/fit_outcome.hpp"
+#include "fit/lm_solver.hpp"
+
+namespace vorlane {
+
+struct SingleStartResult {
+    std::vector<double> params;  // physical
+    bool success = false;
+    std::size_t evaluations = 0;
+};
+
+std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
+    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    std::span<const double> weights, const Bounds& bounds, std::span<const double> start_solver,
+    const std::vector<bool>& fixed, const LmOptions& options, EvalCounter& counter);
+
+// Solver refusals (negative tolerances) come back as a Solver FitError.
+FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
+                                    std::span<const Complex> measured, bool modulus, const LmOptions& options);
+
+}  // namespace vorlane

@@ -1,0 +1,46 @@
+// One Levenberg-Marquardt minimisation (MINPACK lmder, scaled trust region).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+
+#include "fit/lm_problem.hpp"
+
+namespace vorlane {
+
+struct LmOptions {
+    double ftol = 1e-8;
+    double xtol = 1e-8;
+    double gtol = 1e-8;
+    std::uint32_t max_iterations = 200;
+};
+
+enum class LmTermination {
+    ZeroResiduals,
+    Converged,          // ftol and/or xtol test met
+    Orthogonal,         // gtol test met
+    BudgetExhausted,
+    ToleranceTooSmall,
+    NonFinite,
+    NoParameters,
+    NoResiduals,
+    WrongDimensions,
+    ResidualsUnavailable,
+};
+
+bool is_success(LmTermination reason);
+
+struct LmReport {
+    LmTermination reason;
+    std::size_t evaluations;  // the initial one plus one per trial point
+};
+
+// Minimises 0.5 * |r(u)|^2 from the problem's current vector and leaves the
+// problem at the last accepted iterate. A negative tolerance (sign bit set,
+// -0.0 included) is refused before the run with "ftol must be >= 0",
+// "xtol must be >= 0" or "gtol must be >= 0".
+std::expected<LmReport, std::string> lm_minimize(LmProblem& problem, const LmOptions& options);
+
+}  // namespace vorlane

@@ -1,0 +1,43 @@
+// The Python Circuit object and the functions its methods are spread over.
+#pragma once
+
+#include "python/py_ref.hpp"
+#include "circuit/tree.hpp"
+
+namespace vorlane::py {
+
+struct CircuitObject {
+    PyObject_HEAD
+    SeriesList* nodes;     // owned
+    bool explicit_values;  // false while the values are the parser's placeholders
+};
+
+// The Circuit heap type of the module, set at module initialisation.
+extern PyTypeObject* circuit_type;
+
+bool is_circuit(PyObject* obj);
+// A new Circuit instance owning `nodes`; null with an exception set on failure.
+PyObject* make_circuit(SeriesList nodes, bool explicit_values);
+inline const SeriesList& nodes_of(PyObject* circuit) { return *reinterpret_cast<CircuitObject*>(circuit)->nodes; }
+
+// Methods implemented next to the subjects they belong to.
+PyObject* circuit_residuals(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_jacobian(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_ml_circuits(PyObject* self, PyObject* unused);
+extern const char* const RESIDUALS_DOC;
+extern const char* const JACOBIAN_DOC;
+extern const char* const FIT_DOC;
+extern const char* const GUESS_DOC;
+extern const char* const ML_CIRCUITS_DOC;
+
+// Type registration of the other modules' classes; 0 on success, -1 with an
+// exception set.
+int add_element_types(PyObject* module);     // Element and its fourteen variants
+int add_circuit_type(PyObject* module);
+int add_fit_result_type(PyObject* module);
+int add_composition_functions(PyObject* module);  // Series, Parallel
+int add_element_aliases(PyObject* module);   // R, C, ..., T bound to Element.R, ...
+
+}  // namespace vorlane::py
