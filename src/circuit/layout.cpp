@@ -1,0 +1,99 @@
+// Layout order of a circuit's leaves and the flat parameter vector.
+#include "circuit/layout.hpp"
+
+#include <map>
+
+namespace vorlane {
+namespace {
+
+void collect_into(const SeriesList& nodes, std::vector<const Leaf*>& out) {
+    for (const Node& node : nodes) {
+        if (const Leaf* leaf = node.leaf()) {
+            out.push_back(leaf);
+        } else {
+            for (const SeriesList& branch : node.parallel()->branches) collect_into(branch, out);
+        }
+    }
+}
+
+SeriesList rebuild_from(const SeriesList& nodes, const double*& next) {
+    SeriesList out(nodes.size());
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        if (const Leaf* leaf = nodes[i].leaf()) {
+            const Kind kind = leaf->element.kind;
+            out[i].v = Leaf{Element::from_values(kind, next), leaf->label};
+            next += kind_info(kind).count;
+        } else {
+            const auto& branches = nodes[i].parallel()->branches;
+            auto& copies = out[i].v.emplace<ParallelNode>().branches;
+            copies.resize(branches.size());
+            for (std::size_t b = 0; b < branches.size(); ++b) copies[b] = rebuild_from(branches[b], next);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<const Leaf*> collect_leaves(const SeriesList& nodes) {
+    std::vector<const Leaf*> out;
+    collect_into(nodes, out);
+    return out;
+}
+
+std::size_t param_count(const SeriesList& nodes) {
+    std::size_t count = 0;
+    for (const Leaf* leaf : collect_leaves(nodes)) count += leaf->element.count();
+    return count;
+}
+
+std::vector<std::string> param_names(const SeriesList& nodes) {
+    std::vector<std::string> names;
+    std::map<std::string_view, std::size_t> counters;
+    for (const Leaf* leaf : collect_leaves(nodes)) {
+        const KindInfo& info = kind_info(leaf->element.kind);
+        std::string prefix;
+        if (leaf->label) {
+            prefix = *leaf->label;
+        } else {
+            std::size_t& counter = counters[info.canonical];
+            prefix = std::string(info.canonical) + std::to_string(counter++);
+        }
+        for (std::size_t i = 0; i < info.count; ++i) names.push_back(prefix + "." + std::string(info.names[i]));
+    }
+    return names;
+}
+
+std::vector<std::string> param_units(const SeriesList& nodes) {
+    std::vector<std::string> units;
+    for (const Leaf* leaf : collect_leaves(nodes)) {
+        const KindInfo& info = kind_info(leaf->element.kind);
+        for (std::size_t i = 0; i < info.count; ++i) units.emplace_back(info.units[i]);
+    }
+    return units;
+}
+
+std::vector<std::pair<double, double>> param_bounds(const SeriesList& nodes) {
+    std::vector<std::pair<double, double>> bounds;
+    for (const Leaf* leaf : collect_leaves(nodes)) {
+        const KindInfo& info = kind_info(leaf->element.kind);
+        for (std::size_t i = 0; i < info.count; ++i) bounds.push_back(bounds_for_param(info.names[i]));
+    }
+    return bounds;
+}
+
+std::vector<double> param_values(const SeriesList& nodes) {
+    std::vector<double> values;
+    for (const Leaf* leaf : collect_leaves(nodes)) {
+        const std::size_t count = leaf->element.count();
+        values.insert(values.end(), leaf->element.v.begin(), leaf->element.v.begin() + count);
+    }
+    return values;
+}
+
+SeriesList rebuild_with_values(const SeriesList& nodes, std::span<const double> values) {
+    const double* next = values.data();
+    return rebuild_from(nodes, next);
+}
+
+}  // namespace vorlane

@@ -1,0 +1,153 @@
+// The process-wide worker pool.
+//
+// A parallel_for publishes one job: its range cut into contiguous chunks of
+// at least `grain` indices, claimed through an atomic counter. Whoever runs a
+// chunk (a worker or the caller) claims it first, so a chunk is never waited
+// for before somebody is executing it; the caller claims chunks of its own
+// job until none is left and then only waits for the chunks already running.
+// A nested call from inside a worker therefore always makes progress, even
+// when every other worker is busy: it simply runs its chunks itself.
+#include "core/worker_pool.hpp"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace vorlane::pool {
+namespace {
+
+// Several chunks per thread so that uneven chunks still balance out.
+constexpr std::size_t CHUNKS_PER_THREAD = 4;
+
+std::size_t available_threads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return static_cast<std::size_t>(count);
+    }
+    return std::max<std::size_t>(1, std::thread::hardware_concurrency());
+}
+
+struct Job {
+    const std::function<void(std::size_t, std::size_t)>* body;
+    std::size_t n;
+    std::size_t chunk_size;
+    std::size_t chunks;
+    std::atomic<std::size_t> next_chunk{0};
+    std::atomic<std::size_t> unfinished;
+
+    Job(const std::function<void(std::size_t, std::size_t)>& b, std::size_t n_, std::size_t size,
+        std::size_t count)
+        : body(&b), n(n_), chunk_size(size), chunks(count), unfinished(count) {}
+
+    // Runs chunks until none is left unclaimed; false if none was left.
+    bool run_chunks() {
+        bool ran = false;
+        for (std::size_t c = next_chunk.fetch_add(1); c < chunks; c = next_chunk.fetch_add(1)) {
+            const std::size_t begin = c * chunk_size;
+            (*body)(begin, std::min(n, begin + chunk_size));
+            if (unfinished.fetch_sub(1) == 1) unfinished.notify_all();
+            ran = true;
+        }
+        return ran;
+    }
+
+    bool exhausted() const { return next_chunk.load() >= chunks; }
+};
+
+class Pool {
+public:
+    explicit Pool(std::size_t threads) : threads_(threads), owner_(getpid()) {
+        for (std::size_t i = 1; i < threads_; ++i) std::thread([this] { work(); }).detach();
+    }
+
+    std::size_t threads() const { return threads_; }
+    pid_t owner() const { return owner_; }
+
+    void run(const std::shared_ptr<Job>& job) {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(job);
+        }
+        wake_.notify_all();
+        job->run_chunks();
+        retire(job);
+        for (std::size_t left = job->unfinished.load(); left != 0; left = job->unfinished.load())
+            job->unfinished.wait(left);
+    }
+
+private:
+    void retire(const std::shared_ptr<Job>& job) {
+        std::lock_guard lock(mutex_);
+        std::erase(queue_, job);
+    }
+
+    void work() {
+        for (;;) {
+            std::shared_ptr<Job> job;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return !queue_.empty(); });
+                job = queue_.front();
+                if (job->exhausted()) {
+                    queue_.pop_front();
+                    continue;
+                }
+            }
+            job->run_chunks();
+            retire(job);
+        }
+    }
+
+    std::size_t threads_;
+    pid_t owner_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::shared_ptr<Job>> queue_;
+};
+
+// Never destroyed: detached workers may still be waiting at process exit.
+// A forked child inherits the pointer but not the threads, so it starts its
+// own pool instead of queueing work nobody would take.
+Pool& instance() {
+    static std::mutex creation;
+    static std::atomic<Pool*> current{nullptr};
+    Pool* pool = current.load(std::memory_order_acquire);
+    if (pool != nullptr && pool->owner() == getpid()) return *pool;
+    std::lock_guard lock(creation);
+    pool = current.load(std::memory_order_acquire);
+    if (pool == nullptr || pool->owner() != getpid()) {
+        pool = new Pool(available_threads());
+        current.store(pool, std::memory_order_release);
+    }
+    return *pool;
+}
+
+}  // namespace
+
+std::size_t concurrency() { return instance().threads(); }
+
+void parallel_for(std::size_t n, std::size_t grain,
+                  const std::function<void(std::size_t, std::size_t)>& body) {
+    if (n == 0) return;
+    grain = std::max<std::size_t>(grain, 1);
+    Pool& pool = instance();
+    const std::size_t wanted = pool.threads() * CHUNKS_PER_THREAD;
+    const std::size_t chunk_size = std::max(grain, (n + wanted - 1) / wanted);
+    const std::size_t chunks = (n + chunk_size - 1) / chunk_size;
+    if (pool.threads() == 1 || chunks == 1) {
+        body(0, n);
+        return;
+    }
+    pool.run(std::make_shared<Job>(body, n, chunk_size, chunks));
+}
+
+}  // namespace vorlane::pool
