@@ -1,8 +1,177 @@
 // The FitResult class: an immutable record of one fit.
+#include "python/fit_result.hpp"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/number_format.hpp"
+#include "core/quoting.hpp"
 #include "python/circuit_object.hpp"
+#include "python/exception_guard.hpp"
 
 namespace vorlane::py {
+namespace {
 
-int add_fit_result_type(PyObject*) { return 0; }
+// Name -> value in parameter order, one entry per distinct name; a name
+// that occurs twice keeps its first position and the later value, as a
+// dict filled in parameter order would.
+using NamedValues = std::vector<std::pair<std::string, double>>;
+
+NamedValues pair_up(const std::vector<std::string>& names, const std::vector<double>& values) {
+    NamedValues out;
+    const std::size_t n = std::min(names.size(), values.size());
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto same = std::find_if(out.begin(), out.end(), [&](const auto& e) { return e.first == names[i]; });
+        if (same != out.end()) {
+            same->second = values[i];
+        } else {
+            out.emplace_back(names[i], values[i]);
+        }
+    }
+    return out;
+}
+
+struct FitResultData {
+    SeriesList circuit;
+    NamedValues params;
+    std::optional<NamedValues> stderr_;
+    bool success;
+    std::uint64_t iterations;
+    std::uint64_t impedance_evals;
+    double cost;
+    double chi_square;
+};
+
+struct FitResultObject {
+    PyObject_HEAD
+    FitResultData* data;  // owned
+};
+
+PyTypeObject* fit_result_type = nullptr;
+
+const FitResultData& data_of(PyObject* self) { return *reinterpret_cast<FitResultObject*>(self)->data; }
+
+PyObject* dict_of(const NamedValues& values) {
+    Ref dict(PyDict_New());
+    if (!dict) return nullptr;
+    for (const auto& [name, value] : values) {
+        Ref key(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        Ref number(PyFloat_FromDouble(value));
+        if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) != 0) return nullptr;
+    }
+    return dict.release();
+}
+
+PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
+    PyErr_SetString(PyExc_TypeError, "No constructor defined for FitResult");
+    return nullptr;
+}
+
+void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<FitResultObject*>(self)->data;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+PyObject* repr(PyObject* self) {
+    return guarded([&]() -> PyObject* {
+        const FitResultData& d = data_of(self);
+        std::string text = "FitResult(success=";
+        text += d.success ? "true" : "false";
+        text += ", iterations=" + std::to_string(d.iterations);
+        text += ", impedance_evals=" + std::to_string(d.impedance_evals);
+        text += ", chi_square=" + format_exp6(d.chi_square);
+        text += ", params={";
+        for (std::size_t i = 0; i < d.params.size(); ++i) {
+            if (i > 0) text += ", ";
+            text += quote(d.params[i].first) + ": " + format_debug_float(d.params[i].second);
+        }
+        text += "})";
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+PyObject* get_circuit(PyObject* self, void*) {
+    return guarded([&] { return make_circuit(data_of(self).circuit, true); });
+}
+PyObject* get_params(PyObject* self, void*) { return dict_of(data_of(self).params); }
+PyObject* get_stderr(PyObject* self, void*) {
+    const auto& errors = data_of(self).stderr_;
+    return errors ? dict_of(*errors) : Py_NewRef(Py_None);
+}
+PyObject* get_success(PyObject* self, void*) { return PyBool_FromLong(data_of(self).success); }
+PyObject* get_iterations(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(data_of(self).iterations); }
+PyObject* get_impedance_evals(PyObject* self, void*) {
+    return PyLong_FromUnsignedLongLong(data_of(self).impedance_evals);
+}
+PyObject* get_cost(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).cost); }
+PyObject* get_chi_square(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).chi_square); }
+
+PyGetSetDef getters[] = {
+    {"circuit", get_circuit, nullptr, nullptr, nullptr},
+    {"params", get_params, nullptr, nullptr, nullptr},
+    {"stderr", get_stderr, nullptr, nullptr, nullptr},
+    {"success", get_success, nullptr, nullptr, nullptr},
+    {"iterations", get_iterations, nullptr, nullptr, nullptr},
+    {"impedance_evals", get_impedance_evals, nullptr, nullptr, nullptr},
+    {"cost", get_cost, nullptr, nullptr, nullptr},
+    {"chi_square", get_chi_square, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(repr)},
+    {Py_tp_getset, getters},
+    {0, nullptr},
+};
+
+PyType_Spec spec = {
+    "vorlane.FitResult",
+    sizeof(FitResultObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    slots,
+};
+
+}  // namespace
+
+int add_fit_result_type(PyObject* module) {
+    Ref type(PyType_FromSpec(&spec));
+    if (!type) return -1;
+    if (PyModule_AddObjectRef(module, "FitResult", type.get()) != 0) return -1;
+    // The module keeps the type alive; this pointer only finds it again.
+    Py_XDECREF(reinterpret_cast<PyObject*>(fit_result_type));
+    fit_result_type = reinterpret_cast<PyTypeObject*>(type.release());
+    return 0;
+}
+
+PyObject* make_fit_result(FitOutcome outcome) {
+    if (fit_result_type == nullptr) {
+        PyErr_SetString(PyExc_RuntimeError, "FitResult type is not registered");
+        return nullptr;
+    }
+    auto data = std::make_unique<FitResultData>(FitResultData{
+        std::move(outcome.circuit),
+        pair_up(outcome.names, outcome.params),
+        outcome.stderr_ ? std::optional(pair_up(outcome.names, *outcome.stderr_)) : std::nullopt,
+        outcome.success,
+        outcome.iterations,
+        outcome.impedance_evals,
+        outcome.cost,
+        outcome.chi_square,
+    });
+    PyObject* self = fit_result_type->tp_alloc(fit_result_type, 0);
+    if (self == nullptr) return nullptr;
+    reinterpret_cast<FitResultObject*>(self)->data = data.release();
+    return self;
+}
 
 }  // namespace vorlane::py

@@ -1,6 +1,15 @@
 // Circuit.guess and Circuit.ml_circuits: the machine-learning starting
-// values seen from Python.
+// values seen from Python. The guess keeps the interpreter lock: it is
+// short, and the weight-file cache it may fill is guarded by its own mutex.
+#include "python/guess_entry.hpp"
+
+#include <optional>
+
+#include "models/registry.hpp"
+#include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
+#include "python/convert.hpp"
+#include "python/exception_guard.hpp"
 
 namespace vorlane::py {
 
@@ -25,14 +34,37 @@ const char* const ML_CIRCUITS_DOC =
     "Names accepted by the constructor that have trained initial-parameter\n"
     "models, and so get a guessed starting point from `fit()` by default.";
 
-PyObject* circuit_guess(PyObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "guess");
-    return nullptr;
+bool guess_values(const SeriesList& nodes, const Spectrum& spec, const std::string* weights_path,
+                  std::vector<double>& out) {
+    auto guessed = guess_params(nodes, spec.frequencies, spec.impedances, weights_path);
+    if (!guessed) {
+        PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
+        return false;
+    }
+    out = std::move(*guessed);
+    return true;
+}
+
+PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        static const char* keywords[] = {"frequencies", "impedances", "weights", nullptr};
+        PyObject *frequencies = nullptr, *impedances = nullptr, *weights = Py_None;
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OO:guess", const_cast<char**>(keywords), &frequencies,
+                                         &impedances, &weights)) {
+            return nullptr;
+        }
+        std::optional<std::string> path;
+        if (!optional_text_arg(weights, "weights", path)) return nullptr;
+        Spectrum spec;
+        if (!spectrum(frequencies, impedances, spec)) return nullptr;
+        std::vector<double> values;
+        if (!guess_values(nodes_of(self), spec, path ? &*path : nullptr, values)) return nullptr;
+        return float_list(values);
+    });
 }
 
 PyObject* circuit_ml_circuits(PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "ml_circuits");
-    return nullptr;
+    return guarded([] { return string_list(model_names()); });
 }
 
 }  // namespace vorlane::py

@@ -1,6 +1,17 @@
 // Circuit.residuals and Circuit.jacobian: the residual vector and its
 // Jacobian handed to external optimisers.
+#include <string>
+#include <vector>
+
+#include "circuit/impedance.hpp"
+#include "circuit/layout.hpp"
+#include "fit/jacobian.hpp"
+#include "fit/residuals.hpp"
+#include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
+#include "python/convert.hpp"
+#include "python/exception_guard.hpp"
+#include "python/spectrum_input.hpp"
 
 namespace vorlane::py {
 
@@ -17,14 +28,84 @@ const char* const JACOBIAN_DOC =
     "len(frequencies), len(params))` -- rows are residuals, columns are\n"
     "parameters, matching what `scipy.optimize.least_squares(jac=...)` expects.";
 
-PyObject* circuit_residuals(PyObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "residuals");
-    return nullptr;
+namespace {
+
+struct ResidualInputs {
+    std::vector<double> params;
+    std::vector<double> omega;
+    std::vector<Complex> measured;
+    std::vector<double> weights;
+};
+
+bool read_inputs(PyObject* self, PyObject* args, PyObject* kwargs, const char* format, ResidualInputs& out) {
+    static const char* keywords[] = {"params", "frequencies", "impedances", "weight", nullptr};
+    PyObject *params = nullptr, *frequencies = nullptr, *impedances = nullptr, *weight = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &params, &frequencies,
+                                     &impedances, &weight)) {
+        return false;
+    }
+    if (!to_float_vector_arg(params, "params", out.params)) return false;
+    std::string weight_name = "modulus";
+    if (weight != nullptr && !text_arg(weight, "weight", weight_name)) return false;
+    Spectrum spec;
+    if (!spectrum(frequencies, impedances, spec)) return false;
+    bool modulus = true;
+    if (!parse_weighting(weight_name, modulus)) return false;
+    // Evaluating with fewer values than the circuit consumes would read past
+    // the vector; refuse it here, whatever the number of points.
+    if (out.params.size() < param_count(nodes_of(self))) {
+        PyErr_SetString(PyExc_ValueError, "impedance_from_iter: not enough values supplied");
+        return false;
+    }
+    out.omega.resize(spec.frequencies.size());
+    for (std::size_t i = 0; i < out.omega.size(); ++i) out.omega[i] = spec.frequencies[i] * TWO_PI;
+    out.weights = compute_weights(spec.impedances, modulus);
+    out.measured = std::move(spec.impedances);
+    return true;
 }
 
-PyObject* circuit_jacobian(PyObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_NotImplementedError, "jacobian");
-    return nullptr;
+// Python lists of lists, row k holding entry k of every column.
+PyObject* transposed_rows(const std::vector<std::vector<double>>& columns) {
+    const std::size_t n_rows = columns.empty() ? 0 : columns.front().size();
+    Ref rows(PyList_New(static_cast<Py_ssize_t>(n_rows)));
+    if (!rows) return nullptr;
+    for (std::size_t k = 0; k < n_rows; ++k) {
+        Ref row(PyList_New(static_cast<Py_ssize_t>(columns.size())));
+        if (!row) return nullptr;
+        for (std::size_t j = 0; j < columns.size(); ++j) {
+            PyObject* value = PyFloat_FromDouble(columns[j][k]);
+            if (value == nullptr) return nullptr;
+            PyList_SET_ITEM(row.get(), static_cast<Py_ssize_t>(j), value);
+        }
+        PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(k), row.release());
+    }
+    return rows.release();
+}
+
+}  // namespace
+
+PyObject* circuit_residuals(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        ResidualInputs in;
+        if (!read_inputs(self, args, kwargs, "OO|OO:residuals", in)) return nullptr;
+        const std::vector<double> r = without_gil([&] {
+            EvalCounter counter;
+            return residuals(nodes_of(self), in.params, in.omega, in.measured, in.weights, counter);
+        });
+        return float_list(r);
+    });
+}
+
+PyObject* circuit_jacobian(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        ResidualInputs in;
+        if (!read_inputs(self, args, kwargs, "OO|OO:jacobian", in)) return nullptr;
+        const auto columns = without_gil([&] {
+            EvalCounter counter;
+            return jacobian_columns(nodes_of(self), in.params, in.omega, in.measured, in.weights, counter);
+        });
+        return transposed_rows(columns);
+    });
 }
 
 }  // namespace vorlane::py

@@ -1,0 +1,197 @@
+// Measured spectra and weighting names arriving from Python.
+#include "python/spectrum_input.hpp"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "core/quoting.hpp"
+#include "python/convert.hpp"
+
+namespace vorlane::py {
+namespace {
+
+constexpr double DEGREES_TO_RADIANS = 0.017453292519943295;
+
+// Contiguous complex128 or float64 buffers (numpy arrays) skip the per-item
+// protocol; false without an exception when the buffer does not qualify.
+bool complex_buffer(PyObject* obj, std::vector<Complex>& out) {
+    if (!PyObject_CheckBuffer(obj)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const char* format = view.format ? view.format : "B";
+    const bool little_endian = std::endian::native == std::endian::little;
+    if (*format == '@' || *format == '=' || (*format == '<' && little_endian)) ++format;
+    const bool is_complex = std::strcmp(format, "Zd") == 0 && view.itemsize == 16;
+    const bool is_real = std::strcmp(format, "d") == 0 && view.itemsize == 8;
+    const bool usable = view.ndim == 1 && (is_complex || is_real);
+    if (usable) {
+        const auto n = static_cast<std::size_t>(view.len / view.itemsize);
+        const auto* data = static_cast<const double*>(view.buf);
+        out.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = is_complex ? Complex{data[2 * i], data[2 * i + 1]} : Complex{data[i], 0.0};
+        }
+    }
+    PyBuffer_Release(&view);
+    return usable;
+}
+
+// Real and imaginary parts of one measured value: a complex instance, an
+// object whose type defines __complex__, or anything the complex accessors
+// take (plain numbers give an imaginary part of 0).
+bool to_complex(PyObject* item, Complex& out) {
+    Ref converted;
+    PyObject* source = item;
+    if (!PyComplex_Check(item)) {
+        Ref method(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(item)), "__complex__"));
+        if (method) {
+            converted = Ref(PyObject_CallOneArg(method.get(), item));
+            if (!converted) return false;
+            source = converted.get();
+        } else if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            PyErr_Clear();
+        } else {
+            return false;
+        }
+    }
+    const double re = PyComplex_RealAsDouble(source);
+    if (re == -1.0 && PyErr_Occurred()) return false;
+    const double im = PyComplex_ImagAsDouble(source);
+    // The imaginary accessor cannot fail for what passed the real one, but
+    // an exception left pending would surface in unrelated code later.
+    if (PyErr_Occurred()) return false;
+    out = {re, im};
+    return true;
+}
+
+bool to_complex_vector(PyObject* obj, std::vector<Complex>& out) {
+    if (!require_sequence(obj)) return false;
+    out.clear();
+    if (complex_buffer(obj, out)) return true;
+    out.reserve(capacity_hint(obj));
+    return for_each_item(obj, [&](PyObject* item) {
+        Complex z;
+        if (!to_complex(item, z)) return false;
+        out.push_back(z);
+        return true;
+    });
+}
+
+bool set_value_error(const std::string& message) {
+    PyErr_SetString(PyExc_ValueError, message.c_str());
+    return false;
+}
+
+bool two_sequences(PyObject* frequencies, PyObject* impedances, Spectrum& out) {
+    if (!to_float_vector(frequencies, out.frequencies)) return false;
+    if (!to_complex_vector(impedances, out.impedances)) return false;
+    if (out.frequencies.size() != out.impedances.size()) {
+        return set_value_error("frequencies and impedances must have the same length");
+    }
+    return true;
+}
+
+bool dataframe(PyObject* frame, Spectrum& out) {
+    std::vector<double> freq, real, imag, modulus, phase;
+    bool present[5];
+    const std::pair<const ColumnPair*, std::vector<double>*> lookups[5] = {
+        {&FREQUENCY_COLUMN, &freq}, {&REAL_COLUMN, &real}, {&IMAGINARY_COLUMN, &imag},
+        {&MODULUS_COLUMN, &modulus}, {&PHASE_COLUMN, &phase}};
+    for (int i = 0; i < 5; ++i) {
+        const ColumnLookup found = column(frame, *lookups[i].first, *lookups[i].second);
+        if (found == ColumnLookup::Failed) return false;
+        present[i] = found == ColumnLookup::Found;
+    }
+    if (!present[0]) {
+        return set_value_error("expected a dataframe with a " + pair_text(FREQUENCY_COLUMN) +
+                               " column, or frequencies and impedances as two arguments");
+    }
+    std::vector<Complex> z;
+    const ColumnPair* used[2];
+    if (present[1] && present[2]) {
+        if (real.size() != imag.size()) {
+            return set_value_error("real and imaginary impedance columns must have the same length");
+        }
+        z.resize(real.size());
+        for (std::size_t i = 0; i < z.size(); ++i) z[i] = {real[i], imag[i]};
+        used[0] = &REAL_COLUMN;
+        used[1] = &IMAGINARY_COLUMN;
+    } else if (present[3] && present[4]) {
+        if (modulus.size() != phase.size()) {
+            return set_value_error("absolute impedance and phase columns must have the same length");
+        }
+        z.resize(modulus.size());
+        for (std::size_t i = 0; i < z.size(); ++i) {
+            const double angle = phase[i] * DEGREES_TO_RADIANS;
+            z[i] = {modulus[i] * std::cos(angle), modulus[i] * std::sin(angle)};
+        }
+        used[0] = &MODULUS_COLUMN;
+        used[1] = &PHASE_COLUMN;
+    } else {
+        return set_value_error("no impedance columns: expected " + pair_text(REAL_COLUMN) + " together with " +
+                               pair_text(IMAGINARY_COLUMN) + ", or " + pair_text(MODULUS_COLUMN) +
+                               " together with " + pair_text(PHASE_COLUMN));
+    }
+    if (freq.size() != z.size()) {
+        return set_value_error("frequency column has " + std::to_string(freq.size()) + " rows but " +
+                               pair_text(*used[0]) + " and " + pair_text(*used[1]) + " have " +
+                               std::to_string(z.size()));
+    }
+    out.frequencies.clear();
+    out.impedances.clear();
+    for (std::size_t i = 0; i < freq.size(); ++i) {
+        if (freq[i] > 0.0) {
+            out.frequencies.push_back(freq[i]);
+            out.impedances.push_back(z[i]);
+        }
+    }
+    if (out.frequencies.empty()) {
+        return set_value_error("no measured points: every row of the " + pair_text(FREQUENCY_COLUMN) +
+                               " column is zero or negative");
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string pair_text(const ColumnPair& pair) {
+    return quote(pair.first) + " or " + quote(pair.second);
+}
+
+ColumnLookup column(PyObject* frame, const ColumnPair& pair, std::vector<double>& out) {
+    for (const char* name : {pair.first, pair.second}) {
+        Ref key(PyUnicode_FromString(name));
+        if (!key) return ColumnLookup::Failed;
+        Ref values(PyObject_GetItem(frame, key.get()));
+        if (!values) {
+            PyErr_Clear();
+            continue;
+        }
+        if (!to_float_vector(values.get(), out)) {
+            PyErr_Clear();
+            set_value_error("column " + quote(name) + " is not numeric");
+            return ColumnLookup::Failed;
+        }
+        return ColumnLookup::Found;
+    }
+    return ColumnLookup::Missing;
+}
+
+bool spectrum(PyObject* frequencies, PyObject* impedances, Spectrum& out) {
+    if (impedances == nullptr || impedances == Py_None) return dataframe(frequencies, out);
+    return two_sequences(frequencies, impedances, out);
+}
+
+bool parse_weighting(const std::string& text, bool& modulus) {
+    if (text == "modulus" || text == "unit") {
+        modulus = text == "modulus";
+        return true;
+    }
+    return set_value_error("unknown weight scheme " + quote(text) + ", expected \"modulus\" or \"unit\"");
+}
+
+}  // namespace vorlane::py
