@@ -2,8 +2,10 @@
 // Every function returns false / null with a Python exception set on failure.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "python/py_ref.hpp"
@@ -14,17 +16,48 @@ namespace vorlane::py {
 // interpreter's float conversion.
 bool to_double(PyObject* obj, double& out);
 
+// True for a sequence other than a str; otherwise raises TypeError
+// "'{type}' object cannot be converted to 'Sequence'" and returns false.
+bool require_sequence(PyObject* obj);
+
+// The sequence's length as a capacity hint, capped so that a hostile
+// __len__ cannot make the caller reserve unbounded memory up front.
+std::size_t capacity_hint(PyObject* seq);
+
+// Calls on_item(borrowed item) for every item of `seq` in iteration order,
+// stopping at the first false. Keyboard interrupts are honoured on long or
+// endless iterations.
+template <class OnItem>
+bool for_each_item(PyObject* seq, OnItem&& on_item);
+
 // A sequence of numbers (list, tuple, numpy array, ...; a str is refused)
 // into `out`. A str or a non-sequence raises TypeError
 // "'{type}' object cannot be converted to 'Sequence'"; element conversion
 // errors propagate unchanged. Contiguous float64 buffers take a fast path.
 bool to_float_vector(PyObject* obj, std::vector<double>& out);
 
-// As to_float_vector, but a failure is re-raised as a TypeError naming the
-// argument: "argument 'values': <original message>".
+// As to_float_vector, but a failure is re-raised with the same exception
+// type naming the argument: "argument 'values': <original message>".
 bool to_float_vector_arg(PyObject* obj, const char* argname, std::vector<double>& out);
 
 PyObject* float_list(std::span<const double> values);
 PyObject* string_list(const std::vector<std::string>& items);
+
+// Raises ValueError with the UTF-8 `message`, embedded NULs and all;
+// returns null for the caller to pass on.
+PyObject* raise_value_error(std::string_view message);
+
+template <class OnItem>
+bool for_each_item(PyObject* seq, OnItem&& on_item) {
+    constexpr std::size_t SIGNAL_CHECK_INTERVAL = std::size_t{1} << 16;
+    Ref iterator(PyObject_GetIter(seq));
+    if (!iterator) return false;
+    std::size_t count = 0;
+    while (Ref item{PyIter_Next(iterator.get())}) {
+        if (!on_item(item.get())) return false;
+        if (++count % SIGNAL_CHECK_INTERVAL == 0 && PyErr_CheckSignals() != 0) return false;
+    }
+    return !PyErr_Occurred();
+}
 
 }  // namespace vorlane::py

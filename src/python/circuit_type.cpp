@@ -1,0 +1,314 @@
+// The Circuit class: construction from a circuit string or a model name,
+// the parameter table, the parameter accessors and rebuilders, and the
+// impedance over an array of frequencies.
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "circuit/impedance.hpp"
+#include "circuit/layout.hpp"
+#include "circuit/named_values.hpp"
+#include "circuit/parser.hpp"
+#include "core/number_format.hpp"
+#include "models/registry.hpp"
+#include "python/argument_values.hpp"
+#include "python/circuit_object.hpp"
+#include "python/convert.hpp"
+#include "python/exception_guard.hpp"
+#include "python/heap_types.hpp"
+#include "python/numpy_array.hpp"
+#include "python/spectrum_input.hpp"
+
+namespace vorlane::py {
+
+PyTypeObject* circuit_type = nullptr;
+
+bool is_circuit(PyObject* obj) { return circuit_type && PyObject_TypeCheck(obj, circuit_type); }
+
+PyObject* make_circuit(SeriesList nodes, bool explicit_values) {
+    return guarded([&]() -> PyObject* {
+        auto owned = std::make_unique<SeriesList>(std::move(nodes));
+        PyObject* self = circuit_type->tp_alloc(circuit_type, 0);
+        if (!self) return nullptr;
+        auto* circuit = reinterpret_cast<CircuitObject*>(self);
+        circuit->nodes = owned.release();
+        circuit->explicit_values = explicit_values;
+        return self;
+    });
+}
+
+namespace {
+
+constexpr const char* CIRCUIT_DOC = "Circuit(s)\n--\n\n";
+
+// Unicode White_Space; str.strip() would also take the separators
+// U+001C..U+001F, which are not white space.
+bool is_white_space(Py_UCS4 c) {
+    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+           c == 0x3000;
+}
+
+// The trimmed text as a str; its UTF-8 form is cached inside it.
+Ref trimmed(PyObject* text) {
+    Py_ssize_t begin = 0;
+    Py_ssize_t end = PyUnicode_GET_LENGTH(text);
+    while (begin < end && is_white_space(PyUnicode_READ_CHAR(text, begin))) ++begin;
+    while (end > begin && is_white_space(PyUnicode_READ_CHAR(text, end - 1))) --end;
+    return Ref(PyUnicode_Substring(text, begin, end));
+}
+
+PyObject* circuit_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"s", nullptr};
+    PyObject* s = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Circuit", const_cast<char**>(keywords), &s)) return nullptr;
+    if (!PyUnicode_Check(s)) {
+        PyErr_Format(PyExc_TypeError, "argument 's': expected str, got '%s'", Py_TYPE(s)->tp_name);
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        Ref text(trimmed(s));
+        if (!text) return nullptr;
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
+        if (!utf8) return nullptr;
+        std::string_view source(utf8, static_cast<std::size_t>(size));
+        if (const auto model_circuit = registry_circuit_for_name(source)) source = *model_circuit;
+        auto parsed = parse(source);
+        if (!parsed) return raise_value_error(parse_error_message(parsed.error(), source));
+        return make_circuit(std::move(*parsed), false);
+    });
+}
+
+void circuit_dealloc(PyObject* self) {
+    delete reinterpret_cast<CircuitObject*>(self)->nodes;
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+std::string padded(std::string text, std::size_t width) {
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+PyObject* circuit_repr(PyObject* self) {
+    return guarded([&]() -> PyObject* {
+        const SeriesList& nodes = nodes_of(self);
+        const std::vector<std::string> names = param_names(nodes);
+        const std::vector<std::string> units = param_units(nodes);
+        const auto bounds = param_bounds(nodes);
+        const std::vector<double> values = param_values(nodes);
+        std::size_t name_width = 0;
+        for (const std::string& name : names) name_width = std::max(name_width, name.size());
+
+        std::string text = "Circuit (" + std::to_string(names.size()) + " parameter";
+        if (names.size() != 1) text += 's';
+        text += ")\n";
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i > 0) text += '\n';
+            text += "  " + padded(names[i], name_width) + " = " + padded(format_table_number(values[i]), 10) +
+                    " [" + units[i] + "]  bounds (" + format_table_number(bounds[i].first) + ", " +
+                    format_table_number(bounds[i].second) + ")";
+        }
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+constexpr const char* PARAM_NAMES_DOC =
+    "param_names($self)\n--\n\n"
+    "Parameter names, in the same order `with_values()` consumes and\n"
+    "`with_named_values()` expects as keys.";
+
+PyObject* circuit_param_names(PyObject* self, PyObject*) {
+    return guarded([&] { return string_list(param_names(nodes_of(self))); });
+}
+
+constexpr const char* PARAM_UNITS_DOC =
+    "param_units($self)\n--\n\n"
+    "Physical units per parameter";
+
+PyObject* circuit_param_units(PyObject* self, PyObject*) {
+    return guarded([&] { return string_list(param_units(nodes_of(self))); });
+}
+
+constexpr const char* PARAM_BOUNDS_DOC =
+    "param_bounds($self)\n--\n\n"
+    "Default physical-validity `(lo, hi)` bounds per parameter, in\n"
+    "`param_names()` order. `hi` is `inf` for open-bound parameters.";
+
+PyObject* circuit_param_bounds(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const auto bounds = param_bounds(nodes_of(self));
+        Ref list(PyList_New(static_cast<Py_ssize_t>(bounds.size())));
+        if (!list) return nullptr;
+        for (std::size_t i = 0; i < bounds.size(); ++i) {
+            PyObject* pair = Py_BuildValue("(dd)", bounds[i].first, bounds[i].second);
+            if (!pair) return nullptr;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), pair);
+        }
+        return list.release();
+    });
+}
+
+constexpr const char* PARAM_VALUES_DOC =
+    "param_values($self)\n--\n\n"
+    "Current parameter values, in `param_names()` order.";
+
+PyObject* circuit_param_values(PyObject* self, PyObject*) {
+    return guarded([&] { return float_list(param_values(nodes_of(self))); });
+}
+
+constexpr const char* WITH_VALUES_DOC =
+    "with_values($self, values)\n--\n\n"
+    "Rebuild this circuit with a new flat parameter vector, assigned\n"
+    "positionally in `param_names()` order.";
+
+PyObject* circuit_with_values(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"values", nullptr};
+    PyObject* values_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:with_values", const_cast<char**>(keywords), &values_arg)) {
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        std::vector<double> values;
+        if (!to_float_vector_arg(values_arg, "values", values)) return nullptr;
+        const SeriesList& nodes = nodes_of(self);
+        const std::size_t expected = param_count(nodes);
+        if (values.size() != expected) {
+            return raise_value_error("expected " + std::to_string(expected) + " values, got " +
+                                     std::to_string(values.size()));
+        }
+        return make_circuit(rebuild_with_values(nodes, values), true);
+    });
+}
+
+constexpr const char* WITH_NAMED_VALUES_DOC =
+    "with_named_values($self, values)\n--\n\n"
+    "Rebuild this circuit with parameter values looked up by name (see\n"
+    "`param_names()`). Every name must be present and no unknown names\n"
+    "may be supplied.";
+
+// The dict's entries in its iteration order. The items are snapshotted
+// first: a value's __float__ could otherwise change the dict mid-walk.
+bool named_entries(PyObject* dict, std::vector<std::pair<std::string, double>>& out) {
+    if (!PyDict_Check(dict)) {
+        PyErr_Format(PyExc_TypeError, "argument 'values': expected dict, got '%s'", Py_TYPE(dict)->tp_name);
+        return false;
+    }
+    Ref items(PyDict_Items(dict));
+    if (!items) return false;
+    const Py_ssize_t count = PyList_GET_SIZE(items.get());
+    out.reserve(static_cast<std::size_t>(count));
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        PyObject* item = PyList_GET_ITEM(items.get(), i);
+        PyObject* key = PyTuple_GET_ITEM(item, 0);
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "argument 'values': expected str keys, got '%s'", Py_TYPE(key)->tp_name);
+            return false;
+        }
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+        double value = 0.0;
+        if (!utf8 || !to_double(PyTuple_GET_ITEM(item, 1), value)) return name_argument_error("values");
+        out.emplace_back(std::string(utf8, static_cast<std::size_t>(size)), value);
+    }
+    return true;
+}
+
+PyObject* circuit_with_named_values(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"values", nullptr};
+    PyObject* dict = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:with_named_values", const_cast<char**>(keywords), &dict)) {
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        std::vector<std::pair<std::string, double>> entries;
+        if (!named_entries(dict, entries)) return nullptr;
+        const SeriesList& nodes = nodes_of(self);
+        const auto values = assign_named_values(nodes, entries);
+        if (!values) return raise_value_error(values.error());
+        return make_circuit(rebuild_with_values(nodes, *values), true);
+    });
+}
+
+constexpr const char* IMPEDANCE_DOC = "impedance($self, frequencies)\n--\n\n";
+
+// A numeric sequence, else the frequency column of a dataframe.
+bool frequencies_of(PyObject* obj, std::vector<double>& out) {
+    if (to_float_vector(obj, out)) return true;
+    // Interrupts and exits are not conversion failures.
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
+    switch (column(obj, FREQUENCY_COLUMN, out)) {
+        case ColumnLookup::Found:
+            return true;
+        case ColumnLookup::Failed:
+            return false;
+        case ColumnLookup::Missing:
+            break;
+    }
+    raise_value_error("expected a sequence of frequencies, or a dataframe with a " + pair_text(FREQUENCY_COLUMN) +
+                      " column");
+    return false;
+}
+
+PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"frequencies", nullptr};
+    PyObject* frequencies_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:impedance", const_cast<char**>(keywords),
+                                     &frequencies_arg)) {
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        std::vector<double> frequencies;
+        if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
+        const SeriesList& nodes = nodes_of(self);
+        std::vector<Complex> z = without_gil([&] { return spectrum_impedance(nodes, frequencies); });
+        return complex_array(std::move(z));
+    });
+}
+
+PyMethodDef circuit_methods[] = {
+    {"param_names", as_cfunction(circuit_param_names), METH_NOARGS, PARAM_NAMES_DOC},
+    {"param_units", as_cfunction(circuit_param_units), METH_NOARGS, PARAM_UNITS_DOC},
+    {"param_bounds", as_cfunction(circuit_param_bounds), METH_NOARGS, PARAM_BOUNDS_DOC},
+    {"param_values", as_cfunction(circuit_param_values), METH_NOARGS, PARAM_VALUES_DOC},
+    {"with_values", as_cfunction(circuit_with_values), METH_VARARGS | METH_KEYWORDS, WITH_VALUES_DOC},
+    {"with_named_values", as_cfunction(circuit_with_named_values), METH_VARARGS | METH_KEYWORDS,
+     WITH_NAMED_VALUES_DOC},
+    {"impedance", as_cfunction(circuit_impedance), METH_VARARGS | METH_KEYWORDS, IMPEDANCE_DOC},
+    {"residuals", as_cfunction(circuit_residuals), METH_VARARGS | METH_KEYWORDS, RESIDUALS_DOC},
+    {"jacobian", as_cfunction(circuit_jacobian), METH_VARARGS | METH_KEYWORDS, JACOBIAN_DOC},
+    {"fit", as_cfunction(circuit_fit), METH_VARARGS | METH_KEYWORDS, FIT_DOC},
+    {"guess", as_cfunction(circuit_guess), METH_VARARGS | METH_KEYWORDS, GUESS_DOC},
+    {"ml_circuits", as_cfunction(circuit_ml_circuits), METH_NOARGS | METH_STATIC, ML_CIRCUITS_DOC},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot circuit_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(circuit_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(circuit_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(circuit_repr)},
+    {Py_tp_methods, circuit_methods},
+    {Py_tp_doc, const_cast<char*>(CIRCUIT_DOC)},
+    {0, nullptr},
+};
+
+PyType_Spec circuit_spec = {"vorlane.Circuit", static_cast<int>(sizeof(CircuitObject)), 0,
+                            static_cast<unsigned int>(CLASS_FLAGS), circuit_slots};
+
+}  // namespace
+
+int add_circuit_type(PyObject* module) {
+    Ref type(PyType_FromModuleAndSpec(module, &circuit_spec, nullptr));
+    if (!type || PyObject_SetAttrString(module, "Circuit", type.get()) != 0) return -1;
+    // Kept for the life of the process, like the module's other classes.
+    circuit_type = reinterpret_cast<PyTypeObject*>(type.release());
+    return 0;
+}
+
+}  // namespace vorlane::py

@@ -1,0 +1,112 @@
+// Conversions between Python objects and plain C++ values.
+#include "python/convert.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+#include "python/argument_values.hpp"
+
+namespace vorlane::py {
+namespace {
+
+constexpr Py_ssize_t MAX_RESERVE = Py_ssize_t{1} << 20;
+
+bool is_native_float64(const Py_buffer& view) {
+    const char* format = view.format ? view.format : "B";
+    // '<' is native only on little-endian hosts; '=' and '@' always are.
+    const bool little_endian = std::endian::native == std::endian::little;
+    if (*format == '@' || *format == '=' || (*format == '<' && little_endian)) ++format;
+    return std::strcmp(format, "d") == 0 && view.itemsize == sizeof(double);
+}
+
+// One-dimensional contiguous float64 buffers (numpy arrays, array('d'),
+// memoryviews) are copied in one go; false without an exception when the
+// object offers no such buffer.
+bool float64_buffer(PyObject* obj, std::vector<double>& out) {
+    if (!PyObject_CheckBuffer(obj)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool usable = view.ndim == 1 && is_native_float64(view);
+    if (usable) {
+        const auto* data = static_cast<const double*>(view.buf);
+        out.assign(data, data + view.len / view.itemsize);
+    }
+    PyBuffer_Release(&view);
+    return usable;
+}
+
+}  // namespace
+
+bool to_double(PyObject* obj, double& out) {
+    if (PyFloat_CheckExact(obj)) {
+        out = PyFloat_AS_DOUBLE(obj);
+        return true;
+    }
+    out = PyFloat_AsDouble(obj);
+    return !(out == -1.0 && PyErr_Occurred());
+}
+
+bool require_sequence(PyObject* obj) {
+    if (PyUnicode_Check(obj) || !PySequence_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to 'Sequence'", Py_TYPE(obj)->tp_name);
+        return false;
+    }
+    return true;
+}
+
+std::size_t capacity_hint(PyObject* seq) {
+    const Py_ssize_t size = PySequence_Size(seq);
+    if (size < 0) PyErr_Clear();
+    return static_cast<std::size_t>(std::clamp<Py_ssize_t>(size, 0, MAX_RESERVE));
+}
+
+bool to_float_vector(PyObject* obj, std::vector<double>& out) {
+    if (!require_sequence(obj)) return false;
+    out.clear();
+    if (float64_buffer(obj, out)) return true;
+    out.reserve(capacity_hint(obj));
+    return for_each_item(obj, [&](PyObject* item) {
+        double value;
+        if (!to_double(item, value)) return false;
+        out.push_back(value);
+        return true;
+    });
+}
+
+bool to_float_vector_arg(PyObject* obj, const char* argname, std::vector<double>& out) {
+    return to_float_vector(obj, out) || name_argument_error(argname);
+}
+
+PyObject* float_list(std::span<const double> values) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+PyObject* string_list(const std::vector<std::string>& items) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        PyObject* item = PyUnicode_FromStringAndSize(items[i].data(), static_cast<Py_ssize_t>(items[i].size()));
+        if (!item) return nullptr;
+        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+    }
+    return list.release();
+}
+
+PyObject* raise_value_error(std::string_view message) {
+    Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+    return nullptr;
+}
+
+}  // namespace vorlane::py

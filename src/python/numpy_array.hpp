@@ -1,0 +1,17 @@
+// Handing impedance vectors to Python as numpy arrays without copying them.
+#pragma once
+
+#include <vector>
+
+#include "core/complex.hpp"
+#include "python/py_ref.hpp"
+
+namespace vorlane::py {
+
+// A one-dimensional, writeable complex128 array over the memory of
+// `values`, which the array's base object takes over and frees with it.
+// numpy is imported on the first call, never at module import; null with
+// an exception set on failure.
+PyObject* complex_array(std::vector<Complex>&& values);
+
+}  // namespace vorlane::py
