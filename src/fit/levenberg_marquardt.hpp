@@ -20,6 +20,11 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start_solver,
     const std::vector<bool>& fixed, const LmOptions& options, EvalCounter& counter);
 
+// The nine starting points, physical: x0; x0 with every parameter unbounded
+// above scaled by 3, 1/3, 8, 1/8; x0 with every range-bounded parameter at
+// 0.2, 0.4, 0.6, 0.8 of its range.
+std::vector<std::vector<double>> candidate_starting_points(std::span<const double> x0, const Bounds& bounds);
+
 // Solver refusals (negative tolerances) come back as a Solver FitError.
 FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                                     std::span<const Complex> measured, bool modulus, const LmOptions& options);

@@ -5,26 +5,27 @@
 #include <span>
 #include <vector>
 
+#include "fit/least_squares_problem.hpp"
 #include "fit/residuals.hpp"
 
 namespace vorlane {
 
-class LmProblem {
+class LmProblem final : public LeastSquaresProblem {
 public:
     LmProblem(const SeriesList& nodes, std::vector<double> omega, std::span<const Complex> measured,
               std::vector<double> weights, Bounds bounds, std::vector<double> start,
               std::vector<bool> fixed, EvalCounter& counter);
 
-    void set_params(std::span<const double> u);
-    std::vector<double> params() const { return u_; }
-    std::size_t num_params() const { return u_.size(); }
-    std::size_t num_residuals() const { return 2 * omega_.size(); }
+    void set_params(std::span<const double> u) override;
+    std::vector<double> params() const override { return u_; }
+    std::size_t num_params() const override { return u_.size(); }
+    std::size_t num_residuals() const override { return 2 * omega_.size(); }
 
     // Residuals at physical(u); one counted evaluation.
-    std::vector<double> residuals() const;
+    std::vector<double> residuals() const override;
     // Column-major 2N x P matrix (column j at [j * 2N, (j + 1) * 2N)): the
     // finite-difference columns times d p / d u, zero for fixed parameters.
-    std::vector<double> jacobian() const;
+    std::vector<double> jacobian() const override;
 
     const Bounds& bounds() const { return bounds_; }
 

@@ -41,6 +41,6 @@ struct LmReport {
 // problem at the last accepted iterate. A negative tolerance (sign bit set,
 // -0.0 included) is refused before the run with "ftol must be >= 0",
 // "xtol must be >= 0" or "gtol must be >= 0".
-std::expected<LmReport, std::string> lm_minimize(LmProblem& problem, const LmOptions& options);
+std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options);
 
 }  // namespace vorlane

@@ -39,6 +39,9 @@ using Bounds = std::vector<std::pair<double, double>>;
 std::vector<double> to_solver_space(std::span<const double> physical_values, const Bounds& bounds);
 std::vector<double> physical(std::span<const double> solver_values, const Bounds& bounds);
 
+// Each value forced into [lower, upper]; a NaN stays NaN. Over the shorter input.
+std::vector<double> clamp_to_bounds(std::span<const double> values, const Bounds& bounds);
+
 inline bool unbounded_above(const std::pair<double, double>& b) { return !(b.second - b.second == 0.0); }
 
 }  // namespace vorlane

@@ -1,0 +1,118 @@
+// Error messages, input checks, the statistics every fit ends with, and the
+// least-squares polish of a global method's best point.
+#include "fit/fit_outcome.hpp"
+
+#include <cmath>
+#include <utility>
+
+#include "circuit/layout.hpp"
+#include "core/quoting.hpp"
+#include "fit/jacobian.hpp"
+#include "fit/levenberg_marquardt.hpp"
+#include "fit/matrix_inverse.hpp"
+
+namespace vorlane {
+
+namespace {
+
+// The polish refines with fixed settings whatever the user asked of the global method.
+constexpr LmOptions POLISH_OPTIONS{1e-8, 1e-8, 1e-8, 200};
+
+// Row-major J^T J of P columns.
+std::vector<double> normal_matrix(const std::vector<std::vector<double>>& columns) {
+    const std::size_t p = columns.size();
+    std::vector<double> a(p * p);
+    for (std::size_t i = 0; i < p; ++i) {
+        for (std::size_t j = i; j < p; ++j) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < columns[i].size() && k < columns[j].size(); ++k) {
+                sum += columns[i][k] * columns[j][k];
+            }
+            a[i * p + j] = sum;
+            a[j * p + i] = sum;
+        }
+    }
+    return a;
+}
+
+// sqrt of the diagonal of (chi^2 / (m - P)) (J^T J)^-1; nothing when
+// m - P <= 0 or J^T J is exactly singular.
+std::optional<std::vector<double>> standard_errors(const std::vector<std::vector<double>>& columns,
+                                                   std::size_t m, double chi_square) {
+    const std::size_t p = columns.size();
+    const double dof = static_cast<double>(m) - static_cast<double>(p);
+    if (!(dof > 0.0)) return std::nullopt;
+    const std::optional<std::vector<double>> covariance = invert_matrix(normal_matrix(columns), p);
+    if (!covariance) return std::nullopt;
+    std::vector<double> errors(p);
+    for (std::size_t i = 0; i < p; ++i) errors[i] = std::sqrt(chi_square / dof * (*covariance)[i * p + i]);
+    return errors;
+}
+
+}  // namespace
+
+std::string FitError::message() const {
+    switch (kind) {
+        case Kind::LengthMismatch: return "frequencies and impedances must have the same length";
+        case Kind::NoPoints: return "frequencies and impedances must not be empty";
+        case Kind::NoParameters: return "circuit topology has no parameters to fit";
+        case Kind::Solver: return "solver error: " + text;
+        case Kind::UnknownMethod:
+            return "unknown fit method " + quote(text) +
+                   ", expected one of \"levenberg_marquardt\", \"particle_swarm\", \"nelder_mead\", "
+                   "\"differential_evolution\", \"simulated_annealing\", \"basin_hopping\"";
+    }
+    return text;
+}
+
+std::optional<FitError> check_fit_inputs(std::size_t n_frequencies, std::size_t n_impedances,
+                                         const SeriesList& nodes) {
+    if (n_frequencies != n_impedances) return FitError{FitError::Kind::LengthMismatch, {}};
+    if (n_frequencies == 0) return FitError{FitError::Kind::NoPoints, {}};
+    if (param_count(nodes) == 0) return FitError{FitError::Kind::NoParameters, {}};
+    return std::nullopt;
+}
+
+FitOutcome build_outcome(const SeriesList& nodes, std::span<const double> params, bool success,
+                         std::uint64_t iterations, std::span<const double> omega,
+                         std::span<const Complex> measured, std::span<const double> weights,
+                         EvalCounter& counter) {
+    std::vector<double> clamped = clamp_to_bounds(params, param_bounds(nodes));
+    const std::vector<double> r = residuals(nodes, clamped, omega, measured, weights, counter);
+    const double cost = cost_of(r);
+    const double chi_square = cost + cost;
+    const std::vector<std::vector<double>> columns =
+        jacobian_columns(nodes, clamped, omega, measured, weights, counter);
+
+    FitOutcome outcome;
+    outcome.circuit = rebuild_with_values(nodes, clamped);
+    outcome.names = param_names(nodes);
+    outcome.stderr_ = standard_errors(columns, r.size(), chi_square);
+    outcome.params = std::move(clamped);
+    outcome.iterations = iterations;
+    outcome.impedance_evals = counter.value();
+    outcome.cost = cost;
+    outcome.chi_square = chi_square;
+    outcome.success = success;
+    return outcome;
+}
+
+FitResultOr polish_or_fallback(const SeriesList& nodes, std::span<const double> best, std::uint64_t iterations,
+                               std::span<const double> frequencies_hz, std::span<const Complex> measured,
+                               bool modulus, std::span<const double> omega, std::span<const double> weights,
+                               EvalCounter& counter) {
+    FitOutcome global = build_outcome(nodes, best, true, iterations, omega, measured, weights, counter);
+    const SeriesList start = rebuild_with_values(nodes, best);
+    FitResultOr polished = levenberg_marquardt_fit(start, frequencies_hz, measured, modulus, POLISH_OPTIONS);
+    if (!polished) return polished;
+    counter.add(polished->impedance_evals);
+    // Ties go to the polished point; a NaN on either side keeps the global one.
+    if (std::isfinite(polished->cost) && polished->cost <= global.cost) {
+        polished->impedance_evals = counter.value();
+        return polished;
+    }
+    global.impedance_evals = counter.value();
+    return global;
+}
+
+}  // namespace vorlane

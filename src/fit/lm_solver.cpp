@@ -1,0 +1,270 @@
+// MINPACK lmder: the scaled trust-region Levenberg-Marquardt driver, with
+// this system's pre-checks, non-finite handling and termination reasons.
+//
+// Contract: minimises 0.5 * |r(u)|^2 from the problem's current vector with
+// the Jacobian supplied by the problem, adaptive scaling (MINPACK mode 1),
+// initial step bound factor 100 and maxfev = max(max_iterations, 1) * (P + 1)
+// counted residual evaluations (the initial one plus one per trial point).
+// The problem is left at the last accepted iterate. Fewer residuals than
+// parameters are handled by padding with zero rows, which changes neither
+// the cost nor its derivatives.
+#include "fit/lm_solver.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "fit/minpack_routines.hpp"
+
+namespace vorlane {
+
+using minpack::ColumnMajor;
+using minpack::enorm;
+using minpack::EPSMCH;
+
+namespace {
+
+constexpr double FACTOR = 100.0;
+constexpr double P1 = 0.1;
+constexpr double P5 = 0.5;
+constexpr double P25 = 0.25;
+constexpr double P75 = 0.75;
+constexpr double P0001 = 1.0e-4;
+
+bool all_finite(std::span<const double> v) {
+    return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+}
+
+// One run's state and work arrays, allocated once per run.
+class Lmder {
+public:
+    Lmder(LeastSquaresProblem& problem, const LmOptions& options)
+        : problem_(problem),
+          options_(options),
+          m_(problem.num_residuals()),
+          x_(problem.params()),
+          n_(x_.size()),
+          rows_(std::max(m_, n_)),
+          maxfev_(static_cast<std::size_t>(std::max<std::uint32_t>(options.max_iterations, 1)) * (n_ + 1)),
+          fjac_(rows_ * n_),
+          fvec_(rows_),
+          wa4_(rows_),
+          diag_(n_),
+          qtf_(n_),
+          wa1_(n_),
+          wa2_(n_),
+          wa3_(n_),
+          ipvt_(n_) {}
+
+    LmTermination run() {
+        const std::vector<double> start = problem_.residuals();
+        nfev_ = 1;
+        if (n_ == 0) return LmTermination::NoParameters;
+        if (m_ == 0) return LmTermination::NoResiduals;
+        if (!load_residuals(start, fvec_)) return LmTermination::ResidualsUnavailable;
+        fnorm_ = enorm(fvec_);
+        if (!std::isfinite(fnorm_)) return LmTermination::NonFinite;
+        if (!(fnorm_ > minpack::DWARF)) return LmTermination::ZeroResiduals;
+
+        for (;;) {
+            if (!load_jacobian()) return LmTermination::WrongDimensions;
+            minpack::qrfac(rows_, n_, jac(), ipvt_, wa1_, wa2_, wa3_);
+            if (first_iteration_) initialise_scaling();
+            form_qtf();
+            const double gnorm = scaled_gradient_norm();
+            if (gnorm <= options_.gtol) return LmTermination::Orthogonal;
+            for (std::size_t j = 0; j < n_; ++j) diag_[j] = std::max(diag_[j], wa2_[j]);
+
+            for (;;) {
+                const std::optional<LmTermination> end = trial_step(gnorm);
+                if (end) return *end;
+                if (accepted_) break;
+            }
+        }
+    }
+
+    std::size_t evaluations() const { return nfev_; }
+    const std::vector<double>& solution() const { return x_; }
+
+private:
+    ColumnMajor jac() { return ColumnMajor{fjac_.data(), rows_}; }
+
+    // Copies the m residuals into `out`, zero-padding to rows_.
+    bool load_residuals(const std::vector<double>& r, std::vector<double>& out) const {
+        if (r.size() != m_) return false;
+        std::copy(r.begin(), r.end(), out.begin());
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(m_), out.end(), 0.0);
+        return true;
+    }
+
+    bool load_jacobian() {
+        problem_.set_params(x_);
+        const std::vector<double> j = problem_.jacobian();
+        if (j.size() != m_ * n_) return false;
+        for (std::size_t c = 0; c < n_; ++c) {
+            double* column = fjac_.data() + c * rows_;
+            std::copy_n(j.data() + c * m_, m_, column);
+            std::fill(column + m_, column + rows_, 0.0);
+        }
+        return true;
+    }
+
+    // Mode 1 scaling from the column norms (a zero norm counts as 1) and the
+    // first step bound.
+    void initialise_scaling() {
+        for (std::size_t j = 0; j < n_; ++j) diag_[j] = wa2_[j] == 0.0 ? 1.0 : wa2_[j];
+        for (std::size_t j = 0; j < n_; ++j) wa3_[j] = diag_[j] * x_[j];
+        xnorm_ = enorm(wa3_);
+        delta_ = FACTOR * xnorm_;
+        if (delta_ == 0.0) delta_ = FACTOR;
+    }
+
+    // qtf = the first n entries of Q^T fvec; the diagonal of R goes back
+    // into fjac, which then holds R in its upper triangle.
+    void form_qtf() {
+        const ColumnMajor a = jac();
+        std::copy(fvec_.begin(), fvec_.end(), wa4_.begin());
+        for (std::size_t j = 0; j < n_; ++j) {
+            if (a(j, j) != 0.0) {
+                double sum = 0.0;
+                for (std::size_t i = j; i < rows_; ++i) sum += a(i, j) * wa4_[i];
+                const double temp = -sum / a(j, j);
+                for (std::size_t i = j; i < rows_; ++i) wa4_[i] += a(i, j) * temp;
+            }
+            a(j, j) = wa1_[j];
+            qtf_[j] = wa4_[j];
+        }
+    }
+
+    // Largest cosine between the residual vector and a Jacobian column. A
+    // NaN sticks, so a broken Jacobian never passes for convergence.
+    double scaled_gradient_norm() {
+        const ColumnMajor a = jac();
+        double gnorm = 0.0;
+        for (std::size_t j = 0; j < n_; ++j) {
+            const double norm = wa2_[ipvt_[j]];
+            if (norm == 0.0) continue;
+            double sum = 0.0;
+            for (std::size_t i = 0; i <= j; ++i) sum += a(i, j) * (qtf_[i] / fnorm_);
+            const double g = std::fabs(sum / norm);
+            if (std::isnan(g) || g > gnorm) gnorm = g;
+        }
+        return gnorm;
+    }
+
+    // One lmpar step with its evaluation, the radius update and the
+    // termination tests; sets accepted_ when the step is taken.
+    std::optional<LmTermination> trial_step(double gnorm) {
+        accepted_ = false;
+        const ColumnMajor a = jac();
+        minpack::lmpar(n_, a, ipvt_, diag_, qtf_, delta_, par_, wa1_, wa2_, wa3_, wa4_);
+        if (!all_finite(wa1_)) return LmTermination::NonFinite;
+
+        for (std::size_t j = 0; j < n_; ++j) {
+            wa1_[j] = -wa1_[j];
+            wa2_[j] = x_[j] + wa1_[j];
+            wa3_[j] = diag_[j] * wa1_[j];
+        }
+        const double pnorm = enorm(wa3_);
+        if (!std::isfinite(pnorm)) return LmTermination::NonFinite;
+        if (first_iteration_) delta_ = std::min(delta_, pnorm);
+        if (!all_finite(wa2_)) return LmTermination::NonFinite;
+
+        problem_.set_params(wa2_);
+        const std::vector<double> r = problem_.residuals();
+        ++nfev_;
+        if (!load_residuals(r, wa4_)) return LmTermination::ResidualsUnavailable;
+        const double fnorm1 = enorm(wa4_);
+
+        // A trial norm that is not below ten times the current one, NaN and
+        // infinity included, counts as a large increase.
+        const bool large_increase = !(P1 * fnorm1 < fnorm_);
+        double actred = -1.0;
+        if (!large_increase) {
+            const double q = fnorm1 / fnorm_;
+            actred = 1.0 - q * q;
+        }
+
+        for (std::size_t j = 0; j < n_; ++j) {
+            wa3_[j] = 0.0;
+            const double temp = wa1_[ipvt_[j]];
+            for (std::size_t i = 0; i <= j; ++i) wa3_[i] += a(i, j) * temp;
+        }
+        const double temp1 = enorm(wa3_) / fnorm_;
+        const double temp2 = (std::sqrt(par_) * pnorm) / fnorm_;
+        const double prered = temp1 * temp1 + temp2 * temp2 / P5;
+        const double dirder = -(temp1 * temp1 + temp2 * temp2);
+        if (!std::isfinite(prered)) return LmTermination::NonFinite;
+        const double ratio = prered != 0.0 ? actred / prered : 0.0;
+
+        update_radius(ratio, actred, dirder, pnorm, large_increase);
+
+        if (ratio >= P0001) {
+            for (std::size_t j = 0; j < n_; ++j) {
+                x_[j] = wa2_[j];
+                wa2_[j] = diag_[j] * x_[j];
+            }
+            fvec_.swap(wa4_);
+            xnorm_ = enorm(wa2_);
+            fnorm_ = fnorm1;
+            first_iteration_ = false;
+            accepted_ = true;
+        }
+
+        const bool ftol_met = std::fabs(actred) <= options_.ftol && prered <= options_.ftol && P5 * ratio <= 1.0;
+        if (ftol_met || delta_ <= options_.xtol * xnorm_) return LmTermination::Converged;
+        // MINPACK lets the stringent-tolerance verdicts overwrite an exhausted budget.
+        const bool ftol_stuck = std::fabs(actred) <= EPSMCH && prered <= EPSMCH && P5 * ratio <= 1.0;
+        if (ftol_stuck || delta_ <= EPSMCH * xnorm_ || gnorm <= EPSMCH) return LmTermination::ToleranceTooSmall;
+        if (nfev_ >= maxfev_) return LmTermination::BudgetExhausted;
+        return std::nullopt;
+    }
+
+    void update_radius(double ratio, double actred, double dirder, double pnorm, bool large_increase) {
+        if (ratio <= P25) {
+            double temp = actred >= 0.0 ? P5 : P5 * dirder / (dirder + P5 * actred);
+            if (large_increase || temp < P1) temp = P1;
+            delta_ = temp * std::min(delta_, pnorm / P1);
+            par_ /= temp;
+        } else if (par_ == 0.0 || ratio >= P75) {
+            delta_ = pnorm / P5;
+            par_ = P5 * par_;
+        }
+    }
+
+    LeastSquaresProblem& problem_;
+    const LmOptions& options_;
+    const std::size_t m_;
+    std::vector<double> x_;
+    const std::size_t n_;
+    const std::size_t rows_;
+    const std::size_t maxfev_;
+    std::vector<double> fjac_, fvec_, wa4_;
+    std::vector<double> diag_, qtf_, wa1_, wa2_, wa3_;
+    std::vector<std::size_t> ipvt_;
+    std::size_t nfev_ = 0;
+    double fnorm_ = 0.0, xnorm_ = 0.0, delta_ = 0.0, par_ = 0.0;
+    bool first_iteration_ = true;
+    bool accepted_ = false;
+};
+
+}  // namespace
+
+bool is_success(LmTermination reason) {
+    return reason == LmTermination::ZeroResiduals || reason == LmTermination::Converged ||
+           reason == LmTermination::Orthogonal;
+}
+
+std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options) {
+    if (std::signbit(options.ftol)) return std::unexpected(std::string("ftol must be >= 0"));
+    if (std::signbit(options.xtol)) return std::unexpected(std::string("xtol must be >= 0"));
+    if (std::signbit(options.gtol)) return std::unexpected(std::string("gtol must be >= 0"));
+    Lmder run(problem, options);
+    const LmTermination reason = run.run();
+    problem.set_params(run.solution());
+    return LmReport{reason, run.evaluations()};
+}
+
+}  // namespace vorlane

@@ -1,0 +1,57 @@
+// MINPACK enorm.
+//
+// Contract: the Euclidean norm of x, computed in three sums (small,
+// intermediate and large components, split at rdwarf and rgiant / n) so that
+// no square overflows or underflows destructively. A NaN component makes the
+// norm NaN; an infinite one makes it infinite or NaN.
+#include <cmath>
+
+#include "fit/minpack_routines.hpp"
+
+namespace vorlane::minpack {
+
+namespace {
+
+constexpr double RDWARF = 3.834e-20;
+constexpr double RGIANT = 1.304e19;
+
+}  // namespace
+
+double enorm(std::span<const double> x) {
+    double s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    double x1max = 0.0, x3max = 0.0;
+    const double agiant = RGIANT / static_cast<double>(x.size());
+    for (const double v : x) {
+        const double xabs = std::fabs(v);
+        if (xabs > RDWARF && xabs < agiant) {
+            s2 += xabs * xabs;
+        } else if (xabs <= RDWARF) {
+            if (xabs > x3max) {
+                const double ratio = x3max / xabs;
+                s3 = 1.0 + s3 * (ratio * ratio);
+                x3max = xabs;
+            } else if (xabs != 0.0) {
+                const double ratio = xabs / x3max;
+                s3 += ratio * ratio;
+            }
+        } else {
+            // Large components; NaN lands here too and poisons s1.
+            if (xabs > x1max) {
+                const double ratio = x1max / xabs;
+                s1 = 1.0 + s1 * (ratio * ratio);
+                x1max = xabs;
+            } else {
+                const double ratio = xabs / x1max;
+                s1 += ratio * ratio;
+            }
+        }
+    }
+    if (s1 != 0.0) return x1max * std::sqrt(s1 + (s2 / x1max) / x1max);
+    if (s2 != 0.0) {
+        if (s2 >= x3max) return std::sqrt(s2 * (1.0 + (x3max / s2) * (x3max * s3)));
+        return std::sqrt(x3max * ((s2 / x3max) + (x3max * s3)));
+    }
+    return x3max * std::sqrt(s3);
+}
+
+}  // namespace vorlane::minpack

@@ -1,0 +1,86 @@
+// Weights, the weighted residual vector, its cost and the solver-space mapping.
+#include "fit/residuals.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "circuit/impedance.hpp"
+
+namespace vorlane {
+
+namespace {
+
+constexpr double WEIGHT_FLOOR = 1e-30;
+constexpr double LOG_FLOOR = 1e-300;
+
+// max(x, floor) where a NaN x counts as below the floor.
+double at_least(double x, double floor) { return x > floor ? x : floor; }
+
+}  // namespace
+
+std::vector<double> compute_weights(std::span<const Complex> measured, bool modulus) {
+    std::vector<double> w(measured.size(), 1.0);
+    if (modulus) {
+        for (std::size_t i = 0; i < measured.size(); ++i) {
+            w[i] = at_least(std::hypot(measured[i].re, measured[i].im), WEIGHT_FLOOR);
+        }
+    }
+    return w;
+}
+
+std::vector<double> residuals(const SeriesList& nodes, std::span<const double> params,
+                              std::span<const double> omega, std::span<const Complex> measured,
+                              std::span<const double> weights, EvalCounter& counter) {
+    counter.add();
+    // The lengths agree for every caller; the minimum only guards the reads.
+    const std::size_t n = std::min({omega.size(), measured.size(), weights.size()});
+    std::vector<double> r(2 * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+        ParamCursor cursor{params.data(), params.size()};
+        const Complex model = series_impedance_with_params(nodes, cursor, omega[i]);
+        r[2 * i] = (model.re - measured[i].re) / weights[i];
+        r[2 * i + 1] = (model.im - measured[i].im) / weights[i];
+    }
+    return r;
+}
+
+double cost_of(std::span<const double> r) {
+    double sum = 0.0;
+    for (const double v : r) sum += v * v;
+    return 0.5 * sum;
+}
+
+std::vector<double> to_solver_space(std::span<const double> physical_values, const Bounds& bounds) {
+    const std::size_t n = std::min(physical_values.size(), bounds.size());
+    std::vector<double> u(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double p = physical_values[i];
+        u[i] = unbounded_above(bounds[i]) ? std::log10(at_least(p - bounds[i].first, LOG_FLOOR)) : p;
+    }
+    return u;
+}
+
+std::vector<double> physical(std::span<const double> solver_values, const Bounds& bounds) {
+    const std::size_t n = std::min(solver_values.size(), bounds.size());
+    std::vector<double> p(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double u = solver_values[i];
+        p[i] = unbounded_above(bounds[i]) ? bounds[i].first + std::pow(10.0, u) : u;
+    }
+    return p;
+}
+
+std::vector<double> clamp_to_bounds(std::span<const double> values, const Bounds& bounds) {
+    const std::size_t n = std::min(values.size(), bounds.size());
+    std::vector<double> c(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (c[i] < bounds[i].first) {
+            c[i] = bounds[i].first;
+        } else if (c[i] > bounds[i].second) {
+            c[i] = bounds[i].second;
+        }
+    }
+    return c;
+}
+
+}  // namespace vorlane
