@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace vorlane {
 
@@ -18,6 +19,10 @@ struct NnError {
 
     static NnError unparsable(std::string what) { return {Kind::Unparsable, std::move(what)}; }
     static NnError missing(std::string name) { return {Kind::Missing, std::move(name)}; }
+    static NnError truncated() { return {Kind::Truncated, {}}; }
+    static NnError shape_mismatch(std::string name, std::uint64_t actual, std::uint64_t expected) {
+        return {Kind::ShapeMismatch, std::move(name), actual, expected};
+    }
 };
 
 }  // namespace vorlane
