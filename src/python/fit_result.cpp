@@ -12,6 +12,7 @@
 #include "core/quoting.hpp"
 #include "python/circuit_object.hpp"
 #include "python/exception_guard.hpp"
+#include "python/heap_types.hpp"
 
 namespace vorlane::py {
 namespace {
@@ -67,11 +68,6 @@ PyObject* dict_of(const NamedValues& values) {
     return dict.release();
 }
 
-PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
-    PyErr_SetString(PyExc_TypeError, "No constructor defined for FitResult");
-    return nullptr;
-}
-
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     delete reinterpret_cast<FitResultObject*>(self)->data;
@@ -103,7 +99,8 @@ PyObject* get_circuit(PyObject* self, void*) {
 PyObject* get_params(PyObject* self, void*) { return dict_of(data_of(self).params); }
 PyObject* get_stderr(PyObject* self, void*) {
     const auto& errors = data_of(self).stderr_;
-    return errors ? dict_of(*errors) : Py_NewRef(Py_None);
+    if (errors) return dict_of(*errors);
+    Py_RETURN_NONE;
 }
 PyObject* get_success(PyObject* self, void*) { return PyBool_FromLong(data_of(self).success); }
 PyObject* get_iterations(PyObject* self, void*) { return PyLong_FromUnsignedLongLong(data_of(self).iterations); }
@@ -126,7 +123,7 @@ PyGetSetDef getters[] = {
 };
 
 PyType_Slot slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_getset, getters},
@@ -137,7 +134,7 @@ PyType_Spec spec = {
     "vorlane.FitResult",
     sizeof(FitResultObject),
     0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    CLASS_FLAGS,
     slots,
 };
 
@@ -146,7 +143,11 @@ PyType_Spec spec = {
 int add_fit_result_type(PyObject* module) {
     Ref type(PyType_FromSpec(&spec));
     if (!type) return -1;
-    if (PyModule_AddObjectRef(module, "FitResult", type.get()) != 0) return -1;
+    Py_INCREF(type.get());
+    if (PyModule_AddObject(module, "FitResult", type.get()) != 0) {
+        Py_DECREF(type.get());
+        return -1;
+    }
     // The module keeps the type alive; this pointer only finds it again.
     Py_XDECREF(reinterpret_cast<PyObject*>(fit_result_type));
     fit_result_type = reinterpret_cast<PyTypeObject*>(type.release());
