@@ -1,0 +1,178 @@
+// The Nelder-Mead downhill simplex fit in solver space (J. A. Nelder and
+// R. Mead, "A simplex method for function minimization", 1965).
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "fit/global_methods.hpp"
+#include "fit/pso_problem.hpp"
+
+namespace vorlane {
+
+namespace {
+
+constexpr double REFLECTION = 1.0;
+constexpr double EXPANSION = 2.0;
+constexpr double CONTRACTION = 0.5;
+constexpr double SHRINK = 0.5;
+constexpr double SPREAD_TOLERANCE = 2.220446049250313e-16;
+
+constexpr const char* UNREACHABLE_TEXT =
+    "Unreachable branch: \"`NelderMead`: Reached unreachable point.\" (the reflected point's cost is not a number)";
+
+struct Vertex {
+    std::vector<double> y;
+    double cost;
+};
+
+// Vertices in ascending cost; NaN costs rank last, so the search moves away
+// from them instead of building on them.
+void sort_vertices(std::vector<Vertex>& simplex) {
+    std::stable_sort(simplex.begin(), simplex.end(),
+                     [](const Vertex& a, const Vertex& b) { return cost_before(a.cost, b.cost); });
+}
+
+// Sample standard deviation of the vertex costs; NaN when any cost is.
+double cost_spread(const std::vector<Vertex>& simplex) {
+    const double m = static_cast<double>(simplex.size());
+    double sum = 0.0;
+    for (const Vertex& v : simplex) sum += v.cost;
+    const double mean = sum / m;
+    double squares = 0.0;
+    for (const Vertex& v : simplex) squares += (v.cost - mean) * (v.cost - mean);
+    return std::sqrt(1.0 / (m - 1.0) * squares);
+}
+
+// out = from + factor * (to - from), coordinate by coordinate.
+void move_along(const std::vector<double>& from, const std::vector<double>& to, double factor,
+                std::vector<double>& out) {
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = from[i] + factor * (to[i] - from[i]);
+}
+
+class Simplex {
+public:
+    Simplex(const PsoProblem& problem, const std::vector<double>& y0) : problem_(problem), n_(y0.size()) {
+        simplex_.reserve(n_ + 1);
+        simplex_.push_back({y0, 0.0});
+        for (std::size_t i = 0; i < n_; ++i) {
+            std::vector<double> y = y0;
+            const double magnitude = std::fabs(y0[i]);
+            y[i] += magnitude > 1e-8 ? 0.1 * magnitude : 0.1;
+            simplex_.push_back({std::move(y), 0.0});
+        }
+        for (Vertex& v : simplex_) v.cost = problem_.cost(v.y);
+        sort_vertices(simplex_);
+        centroid_.resize(n_);
+        reflected_.resize(n_);
+        trial_.resize(n_);
+    }
+
+    const Vertex& best() const { return simplex_.front(); }
+    bool converged() const { return cost_spread(simplex_) < SPREAD_TOLERANCE; }
+
+    // One reflection, expansion, contraction or shrink; false when the
+    // reflected cost is not a number.
+    bool iterate() {
+        Vertex& worst = simplex_.back();
+        const double f_best = simplex_.front().cost;
+        const double f_second_worst = simplex_[n_ - 1].cost;
+        compute_centroid();
+        for (std::size_t i = 0; i < n_; ++i) {
+            reflected_[i] = centroid_[i] + REFLECTION * (centroid_[i] - worst.y[i]);
+        }
+        const double f_r = problem_.cost(reflected_);
+        if (std::isnan(f_r)) return false;
+        if (!cost_before(f_r, f_best) && cost_before(f_r, f_second_worst)) {
+            replace_worst(reflected_, f_r);
+        } else if (cost_before(f_r, f_best)) {
+            move_along(centroid_, reflected_, EXPANSION, trial_);
+            const double f_e = problem_.cost(trial_);
+            if (cost_before(f_e, f_r)) {
+                replace_worst(trial_, f_e);
+            } else {
+                replace_worst(reflected_, f_r);
+            }
+        } else if (cost_before(f_r, worst.cost)) {
+            move_along(centroid_, reflected_, CONTRACTION, trial_);
+            const double f_oc = problem_.cost(trial_);
+            if (!cost_before(f_r, f_oc)) {
+                replace_worst(trial_, f_oc);
+            } else {
+                shrink();
+            }
+        } else {
+            move_along(centroid_, worst.y, CONTRACTION, trial_);
+            const double f_ic = problem_.cost(trial_);
+            if (cost_before(f_ic, worst.cost)) {
+                replace_worst(trial_, f_ic);
+            } else {
+                shrink();
+            }
+        }
+        sort_vertices(simplex_);
+        return true;
+    }
+
+private:
+    // Sum of all vertices but the worst, in vertex order, times 1/n.
+    void compute_centroid() {
+        centroid_ = simplex_.front().y;
+        for (std::size_t v = 1; v < n_; ++v) {
+            for (std::size_t i = 0; i < n_; ++i) centroid_[i] += simplex_[v].y[i];
+        }
+        const double reciprocal = 1.0 / static_cast<double>(n_);
+        for (double& c : centroid_) c *= reciprocal;
+    }
+
+    void replace_worst(std::vector<double>& y, double cost) {
+        simplex_.back().y.swap(y);
+        simplex_.back().cost = cost;
+    }
+
+    void shrink() {
+        const std::vector<double>& y0 = simplex_.front().y;
+        for (std::size_t v = 1; v < simplex_.size(); ++v) {
+            move_along(y0, simplex_[v].y, SHRINK, simplex_[v].y);
+            simplex_[v].cost = problem_.cost(simplex_[v].y);
+        }
+    }
+
+    const PsoProblem& problem_;
+    std::size_t n_;
+    std::vector<Vertex> simplex_;
+    std::vector<double> centroid_;
+    std::vector<double> reflected_;
+    std::vector<double> trial_;
+};
+
+}  // namespace
+
+FitResultOr nelder_mead_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t max_iterations) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+        return std::unexpected(*error);
+    }
+    const PsoProblem problem(nodes, spectrum);
+    Simplex simplex(problem, problem.start_solver());
+
+    std::vector<double> best;
+    double best_cost = std::numeric_limits<double>::infinity();
+    auto record_best = [&] {
+        if (replaces_best(simplex.best().cost, best_cost)) {
+            best = simplex.best().y;
+            best_cost = simplex.best().cost;
+        }
+    };
+    record_best();
+    std::uint64_t iterations = 0;
+    while (!simplex.converged() && iterations < max_iterations) {
+        if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
+        record_best();
+        ++iterations;
+    }
+    if (best.empty()) return std::unexpected(solver_error("nelder-mead found no best position"));
+    return problem.polish(best, iterations);
+}
+
+}  // namespace vorlane

@@ -1,0 +1,83 @@
+// What the global methods share: the solver-space cost of one fit, the
+// search box, the rules by which a cost becomes a best, and the hand-over to
+// the polish step.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "fit/fit_outcome.hpp"
+#include "fit/global_methods.hpp"
+
+namespace vorlane {
+
+// The spectrum in engine units, the bounds and starting values of the tree,
+// and the fit's evaluation counter. Built after check_fit_inputs passed.
+class PsoProblem {
+public:
+    PsoProblem(const SeriesList& nodes, const SpectrumRef& spectrum);
+    PsoProblem(const PsoProblem&) = delete;
+    PsoProblem& operator=(const PsoProblem&) = delete;
+
+    // 0.5 * sum r_k^2 at physical(y); one counted residual evaluation. A
+    // non-finite cost is returned as it is.
+    double cost(std::span<const double> y) const;
+
+    std::size_t dimension() const { return start_.size(); }
+    const Bounds& bounds() const { return bounds_; }
+    const std::vector<double>& start() const { return start_; }
+    std::vector<double> start_solver() const { return to_solver_space(start_, bounds_); }
+    EvalCounter& counter() const { return counter_; }
+
+    // polish_or_fallback from the physical image of the solver-space `best`.
+    FitResultOr polish(std::span<const double> best, std::uint64_t iterations) const;
+    // build_outcome at the physical `params` on this problem's counter.
+    FitOutcome outcome(std::span<const double> params, bool success, std::uint64_t iterations) const;
+
+private:
+    const SeriesList& nodes_;
+    SpectrumRef spectrum_;
+    std::vector<double> omega_;
+    std::vector<double> weights_;
+    Bounds bounds_;
+    std::vector<double> start_;
+    mutable EvalCounter counter_;
+};
+
+struct SearchBox {
+    std::vector<double> lower;
+    std::vector<double> upper;
+};
+
+// Linear [lo, hi] for bounded parameters; for unbounded ones four decades
+// either side of max(|x0|, 1e-6), as log10 offsets from lo.
+SearchBox pso_search_box(const Bounds& bounds, std::span<const double> start);
+
+// A solver FitError naming the first parameter whose box range has a NaN
+// limit or no finite width: no method can sample such a range.
+std::optional<FitError> check_search_box(const SearchBox& box, const SeriesList& nodes);
+
+FitError solver_error(std::string text);
+// The refusal when the operating system gives no entropy for a source.
+FitError no_entropy_error();
+
+// A cost becomes the run's best when it is lower, or when both are
+// infinite with the same sign; NaN never does.
+inline bool replaces_best(double cost, double best) {
+    return cost < best || (std::isinf(cost) && std::isinf(best) && std::signbit(cost) == std::signbit(best));
+}
+
+// A cost improves on an incumbent when it is lower, or when it is a number
+// and the incumbent is not: a NaN incumbent must never block all progress.
+inline bool improves(double cost, double incumbent) {
+    return cost < incumbent || (std::isnan(incumbent) && !std::isnan(cost));
+}
+
+// Strict weak order for stable sorts by cost: ascending, NaN (of either
+// sign) after every number.
+inline bool cost_before(double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); }
+
+}  // namespace vorlane

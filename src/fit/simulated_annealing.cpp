@@ -1,0 +1,84 @@
+// The simulated-annealing fit in solver space: uniform moves as wide as the
+// temperature, logistic acceptance of worse points, cooling T0 / k.
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "fit/chacha_rng.hpp"
+#include "fit/global_methods.hpp"
+#include "fit/pso_problem.hpp"
+
+namespace vorlane {
+
+namespace {
+
+std::optional<FitError> check_initial_temperature(double t0) {
+    if (t0 <= 0.0) {
+        return solver_error("Invalid parameter: \"`SimulatedAnnealing`: Initial temperature must be > 0.\"");
+    }
+    // NaN or +inf would make every move range empty or unbounded.
+    if (!std::isfinite(t0)) {
+        return solver_error("Invalid parameter: \"`SimulatedAnnealing`: Initial temperature must be finite.\"");
+    }
+    return std::nullopt;
+}
+
+// The move and the acceptance sources: seeds s and s + 1 (wrapping), or
+// both from the operating system.
+std::optional<std::pair<ChaChaRng, ChaChaRng>> annealing_sources(std::optional<std::uint64_t> seed) {
+    std::optional<ChaChaRng> moves = ChaChaRng::from_seed_or_entropy(seed);
+    std::optional<ChaChaRng> acceptance =
+        ChaChaRng::from_seed_or_entropy(seed ? std::optional<std::uint64_t>(*seed + 1) : std::nullopt);
+    if (!moves || !acceptance) return std::nullopt;
+    return std::pair{*moves, *acceptance};
+}
+
+}  // namespace
+
+FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
+                                    double initial_temperature, std::optional<std::uint64_t> seed) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+        return std::unexpected(*error);
+    }
+    if (auto error = check_initial_temperature(initial_temperature)) return std::unexpected(*error);
+    auto sources = annealing_sources(seed);
+    if (!sources) return std::unexpected(no_entropy_error());
+    auto& [moves, acceptance] = *sources;
+
+    const PsoProblem problem(nodes, spectrum);
+    std::vector<double> current = problem.start_solver();
+    double current_cost = problem.cost(current);
+    std::vector<double> best;
+    double best_cost = std::numeric_limits<double>::infinity();
+    if (replaces_best(current_cost, best_cost)) {
+        best = current;
+        best_cost = current_cost;
+    }
+    std::vector<double> candidate(current.size());
+    double temperature = initial_temperature;
+    for (std::uint64_t k = 0; k < iterations;) {
+        for (std::size_t i = 0; i < current.size(); ++i) {
+            candidate[i] = current[i] + ((2.0 * temperature) * moves.unit() - temperature);
+        }
+        const double candidate_cost = problem.cost(candidate);
+        const double p = acceptance.probability();
+        // A number replaces a NaN current cost, which no comparison could.
+        const bool accepted = improves(candidate_cost, current_cost) ||
+                              1.0 / (1.0 + std::exp((candidate_cost - current_cost) / temperature)) > p;
+        ++k;
+        temperature = initial_temperature / static_cast<double>(k + 1);
+        if (accepted) {
+            current.swap(candidate);
+            current_cost = candidate_cost;
+        }
+        if (replaces_best(current_cost, best_cost)) {
+            best = current;
+            best_cost = current_cost;
+        }
+    }
+    if (best.empty()) return std::unexpected(solver_error("simulated annealing found no best position"));
+    return problem.polish(best, iterations);
+}
+
+}  // namespace vorlane
