@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "fit/global_methods.hpp"
 #include "fit/levenberg_marquardt.hpp"
 
 namespace vorlane {
@@ -18,6 +19,29 @@ FitResultOr run_levenberg_marquardt(const FitOptions& o) {
     return levenberg_marquardt_fit(o.nodes, o.frequencies, o.impedances, o.modulus, lm);
 }
 
+SpectrumRef spectrum_of(const FitOptions& o) { return SpectrumRef{o.frequencies, o.impedances, o.modulus}; }
+
+FitResultOr run_particle_swarm(const FitOptions& o) {
+    return particle_swarm_fit(o.nodes, spectrum_of(o), o.num_particles, o.generations, o.seed);
+}
+
+FitResultOr run_nelder_mead(const FitOptions& o) {
+    return nelder_mead_fit(o.nodes, spectrum_of(o), o.nelder_mead_iterations);
+}
+
+FitResultOr run_differential_evolution(const FitOptions& o) {
+    return differential_evolution_fit(o.nodes, spectrum_of(o), o.de_evaluations);
+}
+
+FitResultOr run_simulated_annealing(const FitOptions& o) {
+    return simulated_annealing_fit(o.nodes, spectrum_of(o), o.sa_iterations, o.sa_initial_temperature, o.seed);
+}
+
+FitResultOr run_basin_hopping(const FitOptions& o) {
+    return basin_hopping_fit(o.nodes, spectrum_of(o), o.basin_hopping_hops, o.basin_hopping_step_size,
+                             o.basin_hopping_temperature, o.seed);
+}
+
 struct MethodRow {
     std::string_view name;
     FitResultOr (*run)(const FitOptions&);
@@ -25,6 +49,11 @@ struct MethodRow {
 
 constexpr std::array METHODS{
     MethodRow{"levenberg_marquardt", run_levenberg_marquardt},
+    MethodRow{"particle_swarm", run_particle_swarm},
+    MethodRow{"nelder_mead", run_nelder_mead},
+    MethodRow{"differential_evolution", run_differential_evolution},
+    MethodRow{"simulated_annealing", run_simulated_annealing},
+    MethodRow{"basin_hopping", run_basin_hopping},
 };
 
 }  // namespace
