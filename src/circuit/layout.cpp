@@ -1,6 +1,7 @@
 // Layout order of a circuit's leaves and the flat parameter vector.
 #include "circuit/layout.hpp"
 
+#include <algorithm>
 #include <map>
 
 namespace vorlane {
@@ -39,6 +40,18 @@ std::vector<const Leaf*> collect_leaves(const SeriesList& nodes) {
     std::vector<const Leaf*> out;
     collect_into(nodes, out);
     return out;
+}
+
+std::size_t parallel_depth(const SeriesList& nodes) {
+    std::size_t depth = 0;
+    for (const Node& node : nodes) {
+        if (const ParallelNode* parallel = node.parallel()) {
+            for (const SeriesList& branch : parallel->branches)
+                depth = std::max(depth, parallel_depth(branch) + 1);
+            depth = std::max<std::size_t>(depth, 1);
+        }
+    }
+    return depth;
 }
 
 std::size_t param_count(const SeriesList& nodes) {

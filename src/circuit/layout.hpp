@@ -15,6 +15,9 @@ namespace vorlane {
 // Element leaves in layout order (depth first, branches in order).
 std::vector<const Leaf*> collect_leaves(const SeriesList& nodes);
 
+// Levels of nested parallel nodes: 0 for a plain series, 1 for "R0-(R1,C1)".
+std::size_t parallel_depth(const SeriesList& nodes);
+
 std::size_t param_count(const SeriesList& nodes);
 std::vector<std::string> param_names(const SeriesList& nodes);
 std::vector<std::string> param_units(const SeriesList& nodes);

@@ -13,12 +13,6 @@
 namespace vorlane {
 namespace {
 
-// Every later walk of the tree (evaluation, layout, copying, destruction)
-// recurses once per parenthesis level, so the parser caps the nesting. A
-// parenthesis that would open one level too many is reported as an
-// unexpected character at its own position.
-constexpr std::size_t MAX_NESTING = 256;
-
 using Chars = std::vector<char32_t>;
 
 bool is_ascii_letter(char32_t c) { return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z'); }
@@ -62,7 +56,9 @@ std::expected<Node, ParseError> Parser::parse_item(std::size_t depth) {
     } else {
         return parse_element();
     }
-    if (depth == MAX_NESTING) return std::unexpected(ParseError{ParseError::Kind::UnexpectedChar, opening, {}});
+    // A parenthesis opening one level more than a tree may have is reported
+    // as an unexpected character at its own position.
+    if (depth == MAX_PARALLEL_DEPTH) return std::unexpected(ParseError{ParseError::Kind::UnexpectedChar, opening, {}});
     pos = opening + 1;
     return parse_parallel_body(depth + 1);
 }

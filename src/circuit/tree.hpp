@@ -3,6 +3,7 @@
 // Trees are immutable values; changing parameters builds a new tree.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <variant>
@@ -11,6 +12,12 @@
 #include "elements/element.hpp"
 
 namespace vorlane {
+
+// Deepest nesting of parallel nodes a tree may have. Evaluation, layout,
+// copying and destruction all recurse once per level; this cap keeps every
+// walk far inside a thread's stack. The parser enforces it, and so must
+// anything else that nests trees.
+inline constexpr std::size_t MAX_PARALLEL_DEPTH = 256;
 
 struct Node;
 using SeriesList = std::vector<Node>;

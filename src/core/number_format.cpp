@@ -50,12 +50,9 @@ std::string shortest_scientific(double x) {
 }  // namespace
 
 std::string format_table_number(double x) {
-    if (std::isnan(x)) return non_finite_text(x);
+    if (!std::isfinite(x)) return non_finite_text(x);
     const double magnitude = std::fabs(x);
-    if (magnitude == 0.0 || std::isinf(x) || (magnitude >= 1e-4 && magnitude < 1e6)) {
-        if (std::isinf(x)) return non_finite_text(x);
-        return chars_text(x, std::chars_format::fixed);
-    }
+    if (magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e6)) return chars_text(x, std::chars_format::fixed);
     return shortest_scientific(x);
 }
 
