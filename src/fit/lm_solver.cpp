@@ -138,11 +138,13 @@ private:
         }
     }
 
-    // Largest cosine between the residual vector and a Jacobian column. A
-    // NaN sticks, so a broken Jacobian never passes for convergence.
+    // Largest cosine between the residual vector and a Jacobian column; 0
+    // once an accepted step has reached zero residuals. A NaN sticks, so a
+    // broken Jacobian never passes for convergence.
     double scaled_gradient_norm() {
         const ColumnMajor a = jac();
         double gnorm = 0.0;
+        if (fnorm_ == 0.0) return gnorm;
         for (std::size_t j = 0; j < n_; ++j) {
             const double norm = wa2_[ipvt_[j]];
             if (norm == 0.0) continue;
