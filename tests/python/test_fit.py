@@ -311,3 +311,25 @@ def test_signature_and_docstring():
         "trained for the topology it warns and starts from placeholder values.",
         "`True` always guesses, and raises rather than warns when it cannot.\n`False` never guesses.",
     ]
+
+
+def test_fit_takes_a_dataframe_of_a_real_spectrum():
+    pd = pytest.importorskip("pandas")
+    from pathlib import Path
+    frame = pd.read_csv(Path(__file__).resolve().parents[2] / "examples" / "data" / "dummy_cell_a_1.csv")
+    result = vorlane.Circuit("R0-(R1,C1)").with_values([10.0, 10.0, 1e-6]).fit(frame)
+    assert result.params["R0.r"] == pytest.approx(29.1, rel=0.02)
+    assert result.params["R1.r"] == pytest.approx(46.7, rel=0.02)
+
+
+@pytest.mark.parametrize("values, z", [
+    ([10, 100, 1e-5], np.where(np.arange(len(FREQS)) == 3, complex(math.nan, 0), Z_RC)),
+    ([10, 100, 1e-5], np.where(np.arange(len(FREQS)) == 3, math.inf, Z_RC)),
+    ([10, 100, 1e-5], np.zeros(len(FREQS))),
+    ([1e308, 1e308, 1e308], Z_RC),
+    ([math.nan, 1.0, 1.0], Z_RC),
+])
+def test_hostile_spectra_and_starts_end_in_a_result(values, z):
+    result = vorlane.Circuit("R0-(R1,C1)").with_values(values).fit(FREQS, z)
+    assert math.isnan(result.cost) or result.chi_square == 2 * result.cost
+    assert set(result.params) == {"R0.r", "R1.r", "C1.c"}
