@@ -48,14 +48,9 @@ std::expected<SeriesList, ParseError> Parser::parse_series(std::size_t depth) {
 }
 
 std::expected<Node, ParseError> Parser::parse_item(std::size_t depth) {
-    std::size_t opening = chars.size();
-    if (at(U'(')) {
-        opening = pos;
-    } else if (at(U'p') && pos + 1 < chars.size() && chars[pos + 1] == U'(') {
-        opening = pos + 1;
-    } else {
-        return parse_element();
-    }
+    const bool plain = at(U'(');
+    if (!plain && !(at(U'p') && pos + 1 < chars.size() && chars[pos + 1] == U'(')) return parse_element();
+    const std::size_t opening = plain ? pos : pos + 1;
     // A parenthesis opening one level more than a tree may have is reported
     // as an unexpected character at its own position.
     if (depth == MAX_PARALLEL_DEPTH) return std::unexpected(ParseError{ParseError::Kind::UnexpectedChar, opening, {}});
