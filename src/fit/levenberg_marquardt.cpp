@@ -29,27 +29,6 @@ std::int64_t total_order_key(double x) {
     return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
 }
 
-// A run is clean when it succeeded at a finite cost with every parameter
-// inside its range and every log-scaled one within six decades of where
-// the circuit started; NaN anywhere makes it unclean.
-bool is_clean_solution(std::span<const double> p, double cost, bool success, const Bounds& bounds,
-                       std::span<const double> x0) {
-    if (!success || !std::isfinite(cost)) return false;
-    for (std::size_t i = 0; i < p.size(); ++i) {
-        const auto [lower, upper] = bounds[i];
-        if (!unbounded_above(bounds[i])) {
-            const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
-            if (!(std::fabs(p[i] - lower) > tolerance && std::fabs(upper - p[i]) > tolerance)) return false;
-            continue;
-        }
-        if (!(p[i] > ABOVE_LOWER_FACTOR * lower)) return false;
-        const double start = std::fabs(x0[i]);
-        const double q = p[i] / (start > DRIFT_FLOOR ? start : DRIFT_FLOOR);
-        if (!(std::isfinite(q) && q >= MIN_DRIFT && q < MAX_DRIFT)) return false;
-    }
-    return true;
-}
-
 struct Best {
     std::vector<double> params;
     double cost;
@@ -77,6 +56,25 @@ struct FitContext {
 };
 
 }  // namespace
+
+bool is_clean_solution(std::span<const double> p, double cost, bool success, const Bounds& bounds,
+                       std::span<const double> x0) {
+    if (!success || !std::isfinite(cost)) return false;
+    const std::size_t n = std::min({p.size(), bounds.size(), x0.size()});
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto [lower, upper] = bounds[i];
+        if (!unbounded_above(bounds[i])) {
+            const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
+            if (!(std::fabs(p[i] - lower) > tolerance && std::fabs(upper - p[i]) > tolerance)) return false;
+            continue;
+        }
+        if (!(p[i] > ABOVE_LOWER_FACTOR * lower)) return false;
+        const double start = std::fabs(x0[i]);
+        const double q = p[i] / (start > DRIFT_FLOOR ? start : DRIFT_FLOOR);
+        if (!(std::isfinite(q) && q >= MIN_DRIFT && q < MAX_DRIFT)) return false;
+    }
+    return true;
+}
 
 std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
     const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,

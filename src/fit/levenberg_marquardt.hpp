@@ -25,6 +25,14 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
 // 0.2, 0.4, 0.6, 0.8 of its range.
 std::vector<std::vector<double>> candidate_starting_points(std::span<const double> x0, const Bounds& bounds);
 
+// A run is clean when it succeeded at a finite cost, every range-bounded
+// parameter lies more than 1e-6 of its range inside both ends, and every
+// parameter unbounded above exceeds 100 times its lower bound and stayed
+// within [1e-6, 1e6) times its start value x0 (|x0| floored at 1e-300).
+// NaN anywhere makes a run unclean.
+bool is_clean_solution(std::span<const double> params, double cost, bool success, const Bounds& bounds,
+                       std::span<const double> x0);
+
 // Solver refusals (negative tolerances) come back as a Solver FitError.
 FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                                     std::span<const Complex> measured, bool modulus, const LmOptions& options);

@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "circuit/impedance.hpp"
+#include "circuit/layout.hpp"
+#include "circuit/parser.hpp"
+#include "fit/levenberg_marquardt.hpp"
+
+namespace vorlane {
+namespace {
+
+using Vec = std::vector<double>;
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+struct Spectrum {
+    Vec frequencies;
+    std::vector<Complex> impedances;
+};
+
+Spectrum synthetic(const SeriesList& nodes, const Vec& truth, std::size_t n = 40) {
+    Spectrum s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s.frequencies.push_back(std::pow(10.0, -2.0 + 7.0 * static_cast<double>(i) / static_cast<double>(n - 1)));
+        s.impedances.push_back(impedance_with_params(nodes, truth, s.frequencies.back() * TWO_PI));
+    }
+    return s;
+}
+
+FitResultOr fit(const SeriesList& nodes, const Spectrum& s, const LmOptions& options = {}) {
+    return levenberg_marquardt_fit(nodes, s.frequencies, s.impedances, true, options);
+}
+
+struct RecoveryCase {
+    std::string name;
+    std::string circuit;
+    Vec truth;
+    Vec start;
+};
+
+class Recovery : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(Recovery, FindsTheGeneratingParametersFromAPerturbedStart) {
+    const RecoveryCase& c = GetParam();
+    const SeriesList shape = *parse(c.circuit);
+    const Spectrum s = synthetic(shape, c.truth);
+    const auto outcome = fit(rebuild_with_values(shape, c.start), s);
+    ASSERT_TRUE(outcome) << outcome.error().message();
+    EXPECT_TRUE(outcome->success);
+    EXPECT_LT(outcome->cost, 1e-16);
+    EXPECT_EQ(outcome->chi_square, 2 * outcome->cost);
+    for (std::size_t i = 0; i < c.truth.size(); ++i) {
+        EXPECT_NEAR(outcome->params[i], c.truth[i], 1e-6 * c.truth[i]) << outcome->names[i];
+    }
+    EXPECT_EQ(param_values(outcome->circuit), outcome->params);
+    EXPECT_EQ(outcome->names, param_names(shape));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Circuits, Recovery,
+    ::testing::Values(RecoveryCase{"RC", "R0-(R1,C1)", {10.0, 100.0, 1e-5}, {3.0, 700.0, 1e-3}},
+                      RecoveryCase{"RCpe", "R0-(R1,CPE1)", {10.0, 100.0, 1e-5, 0.85}, {20.0, 50.0, 1e-4, 0.5}},
+                      RecoveryCase{"TwoArcsWithWarburg",
+                                   "R0-(R1,CPE1)-(R2-Wo2,CPE2)",
+                                   {10.0, 50.0, 1e-5, 0.85, 100.0, 200.0, 5.0, 1e-3, 0.7},
+                                   {15.0, 30.0, 3e-5, 0.8, 150.0, 100.0, 3.0, 5e-4, 0.75}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(LevenbergMarquardtFit, IdenticalInputsGiveBitIdenticalOutcomes) {
+    const SeriesList shape = *parse("R0-(R1,CPE1)-(R2-Wo2,CPE2)");
+    Spectrum s = synthetic(shape, {10.0, 50.0, 1e-5, 0.85, 100.0, 200.0, 5.0, 1e-3, 0.7});
+    for (std::size_t i = 0; i < s.impedances.size(); ++i) s.impedances[i].im *= 1.0 + 0.01 * std::sin(i * 1.7);
+    const SeriesList start = rebuild_with_values(shape, Vec{15.0, 30.0, 3e-5, 0.8, 150.0, 100.0, 3.0, 5e-4, 0.75});
+    const auto a = fit(start, s);
+    const auto b = fit(start, s);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->params, b->params);
+    EXPECT_EQ(a->stderr_, b->stderr_);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(a->cost), std::bit_cast<std::uint64_t>(b->cost));
+    EXPECT_EQ(a->iterations, b->iterations);
+    EXPECT_EQ(a->impedance_evals, b->impedance_evals);
+    EXPECT_TRUE(a->stderr_.has_value());
+}
+
+TEST(LevenbergMarquardtFit, ExactStartEndsCleanInTheFirstRun) {
+    const SeriesList shape = *parse("R0-(R1,C1)");
+    const Vec truth{10.0, 100.0, 1e-5};
+    const auto outcome = fit(rebuild_with_values(shape, truth), synthetic(shape, truth));
+    ASSERT_TRUE(outcome);
+    EXPECT_TRUE(outcome->success);
+    for (std::size_t i = 0; i < truth.size(); ++i) EXPECT_NEAR(outcome->params[i], truth[i], 1e-12 * truth[i]);
+    // One run only: the nine candidate costs, the run, its cost and the outcome.
+    const std::uint64_t p = truth.size();
+    EXPECT_EQ((outcome->impedance_evals - 9 - outcome->iterations - 1 - (1 + 2 * p)) % (2 * p), 0u);
+    EXPECT_LT(outcome->iterations, 2 * (p + 1));
+}
+
+TEST(LevenbergMarquardtFit, ExponentConvergingOntoItsBoundIsHeldThereByTheRefit) {
+    // A constant-phase element with alpha = 1 is a capacitor: the fit runs
+    // alpha onto (or past) its upper bound, the refit holds it at 1.
+    const SeriesList shape = *parse("R0-(R1,CPE1)");
+    const Vec truth{10.0, 100.0, 1e-5, 1.0};
+    const auto outcome = fit(rebuild_with_values(shape, Vec{12.0, 80.0, 2e-5, 0.9}), synthetic(shape, truth));
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->params[3], 1.0);
+    EXPECT_TRUE(outcome->success);
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(outcome->params[i], truth[i], 1e-6 * truth[i]);
+}
+
+TEST(LevenbergMarquardtFit, FewerResidualsThanParametersStillFits) {
+    const SeriesList shape = *parse("R0-(R1,CPE1)");
+    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5, 0.8}, 1);
+    const auto outcome = fit(shape, s);
+    ASSERT_TRUE(outcome);
+    EXPECT_FALSE(outcome->stderr_.has_value());
+    EXPECT_EQ(outcome->params.size(), 4u);
+}
+
+class HostileSpectrum : public ::testing::TestWithParam<Spectrum> {};
+
+TEST_P(HostileSpectrum, EndsWithAnOutcomeAndParametersWithinBounds) {
+    const SeriesList shape = *parse("R0-(R1,CPE1)");
+    const auto outcome = fit(shape, GetParam());
+    ASSERT_TRUE(outcome);
+    const Bounds bounds = param_bounds(shape);
+    for (std::size_t i = 0; i < bounds.size(); ++i) {
+        const double p = outcome->params[i];
+        EXPECT_TRUE(std::isnan(p) || (p >= bounds[i].first && p <= bounds[i].second)) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, HostileSpectrum,
+    ::testing::Values(Spectrum{{1.0, 10.0}, {{NaN, 1.0}, {1.0, -1.0}}}, Spectrum{{NaN, 10.0}, {{1.0, 1.0}, {1.0, -1.0}}},
+                      Spectrum{{INF, 0.0}, {{1.0, 1.0}, {1.0, -1.0}}}, Spectrum{{-5.0, 1e300}, {{0.0, 0.0}, {INF, 1.0}}},
+                      Spectrum{{1.0, 2.0}, {{1e300, -1e300}, {1e-300, 0.0}}}));
+
+TEST(LevenbergMarquardtFit, InputChecksInOrder) {
+    const SeriesList rc = *parse("R0-(R1,C1)");
+    const SeriesList empty;
+    const std::vector<Complex> one{{1.0, 0.0}};
+    EXPECT_EQ(levenberg_marquardt_fit(empty, Vec{}, one, true, {}).error().kind, FitError::Kind::LengthMismatch);
+    EXPECT_EQ(levenberg_marquardt_fit(empty, Vec{}, {}, true, {}).error().kind, FitError::Kind::NoPoints);
+    EXPECT_EQ(levenberg_marquardt_fit(empty, Vec{1.0}, one, true, {}).error().kind, FitError::Kind::NoParameters);
+    EXPECT_EQ(levenberg_marquardt_fit(rc, Vec{1.0, 2.0}, one, true, {}).error().kind, FitError::Kind::LengthMismatch);
+}
+
+TEST(LevenbergMarquardtFit, NegativeToleranceIsASolverError) {
+    const SeriesList shape = *parse("R0-(R1,C1)");
+    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
+    const auto ftol = fit(shape, s, LmOptions{-0.0, -1.0, 1e-8, 200});
+    ASSERT_FALSE(ftol);
+    EXPECT_EQ(ftol.error().kind, FitError::Kind::Solver);
+    EXPECT_EQ(ftol.error().message(), "solver error: ftol must be >= 0");
+    const auto xtol = fit(shape, s, LmOptions{1e-8, -0.0, 1e-8, 200});
+    ASSERT_FALSE(xtol);
+    EXPECT_EQ(xtol.error().message(), "solver error: xtol must be >= 0");
+}
+
+TEST(CandidateStartingPoints, ScaleLogParametersAndSpreadRangeParameters) {
+    const Vec x0{10.0, 0.8, 1e-4};
+    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}, {1e-12, NaN}};
+    const auto c = candidate_starting_points(x0, bounds);
+    ASSERT_EQ(c.size(), 9u);
+    EXPECT_EQ(c[0], x0);
+    const Vec factors{3.0, 0.3333333333333333, 8.0, 0.125};
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(c[1 + k], (Vec{10.0 * factors[k], 0.8, 1e-4 * factors[k]}));
+    const Vec fractions{0.2, 0.4, 0.6, 0.8};
+    for (std::size_t k = 0; k < 4; ++k) EXPECT_EQ(c[5 + k], (Vec{10.0, fractions[k], 1e-4}));
+}
+
+TEST(CandidateStartingPoints, AllRangeBoundedKeepsTheScaledCandidatesAtX0) {
+    const Vec x0{0.3, 5.0};
+    const auto c = candidate_starting_points(x0, Bounds{{0.0, 1.0}, {2.0, 12.0}});
+    ASSERT_EQ(c.size(), 9u);
+    for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(c[k], x0);
+    EXPECT_EQ(c[5], (Vec{0.2, 4.0}));
+    EXPECT_EQ(c[8], (Vec{0.8, 10.0}));
+}
+
+struct CleanCase {
+    std::string name;
+    Vec params;
+    double cost;
+    bool success;
+    bool clean;
+};
+
+class CleanSolution : public ::testing::TestWithParam<CleanCase> {};
+
+TEST_P(CleanSolution, Classifies) {
+    // One log-scaled resistance started at 100, one exponent in (0, 1).
+    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}};
+    const CleanCase& c = GetParam();
+    EXPECT_EQ(is_clean_solution(c.params, c.cost, c.success, bounds, Vec{100.0, 0.5}), c.clean);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CleanSolution,
+    ::testing::Values(CleanCase{"Inside", {50.0, 0.5}, 1.0, true, true},
+                      CleanCase{"Failed", {50.0, 0.5}, 1.0, false, false},
+                      CleanCase{"NaNCost", {50.0, 0.5}, NaN, true, false},
+                      CleanCase{"InfiniteCost", {50.0, 0.5}, INF, true, false},
+                      CleanCase{"AtUpperEnd", {50.0, 1.0}, 1.0, true, false},
+                      CleanCase{"WithinAMillionthOfUpperEnd", {50.0, 1.0 - 5e-7}, 1.0, true, false},
+                      CleanCase{"NearUpperEnd", {50.0, 1.0 - 2e-6}, 1.0, true, true},
+                      CleanCase{"AtLowerEnd", {50.0, 1e-6}, 1.0, true, false},
+                      // Only the distance to the ends counts; a value past an end is left to
+                      // the bound clean-up that follows the runs.
+                      CleanCase{"BeyondUpperEnd", {50.0, 1.5}, 1.0, true, true},
+                      CleanCase{"NaNExponent", {50.0, NaN}, 1.0, true, false},
+                      CleanCase{"NearLowerBound", {1e-10, 0.5}, 1.0, true, false},
+                      CleanCase{"MillionTimesLarger", {1e8, 0.5}, 1.0, true, false},
+                      CleanCase{"JustUnderAMillion", {9.99e7, 0.5}, 1.0, true, true},
+                      CleanCase{"MillionTimesSmaller", {1e-4, 0.5}, 1.0, true, true},
+                      CleanCase{"MoreThanAMillionSmaller", {9.9e-5, 0.5}, 1.0, true, false},
+                      CleanCase{"NaNResistance", {NaN, 0.5}, 1.0, true, false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CleanSolution, ZeroStartValueCountsAsTheFloor) {
+    const Bounds bounds{{1e-12, INF}};
+    EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{0.0}));
+    EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{NaN}));
+}
+
+TEST(SingleStart, FixedParameterKeepsItsValueToTheLastBit) {
+    const SeriesList shape = *parse("R0-(R1,CPE1)");
+    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5, 0.8});
+    Vec omega;
+    for (double f : s.frequencies) omega.push_back(f * TWO_PI);
+    const Vec weights = compute_weights(s.impedances, true);
+    const Bounds bounds = param_bounds(shape);
+    const double alpha = 0.6180339887498949;
+    EvalCounter counter;
+    const auto run = levenberg_marquardt_single_start(shape, omega, s.impedances, weights, bounds,
+                                                      to_solver_space(Vec{5.0, 50.0, 1e-6, alpha}, bounds),
+                                                      {false, false, false, true}, LmOptions{}, counter);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->params[3], alpha);
+    EXPECT_GT(run->evaluations, 1u);
+    EXPECT_GT(counter.value(), run->evaluations);
+}
+
+}  // namespace
+}  // namespace vorlane
