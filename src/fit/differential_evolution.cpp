@@ -1,6 +1,8 @@
 // Ten self-adaptive differential evolutions in single precision (jDE:
 // J. Brest et al., "Self-adapting control parameters in differential
 // evolution", 2006; DE/rand/1/bin), each winner re-checked in double.
+#include "fit/differential_evolution.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <expected>
@@ -13,7 +15,6 @@
 #include "core/number_format.hpp"
 #include "core/quoting.hpp"
 #include "fit/global_methods.hpp"
-#include "fit/pso_problem.hpp"
 #include "fit/xorshift_rng.hpp"
 
 namespace vorlane {
@@ -33,27 +34,6 @@ struct Individual {
     float cr = 0.0f;
     float f = 0.0f;
 };
-
-struct SingleBox {
-    std::vector<float> min;
-    std::vector<float> max;
-};
-
-// The box in single precision; a coordinate must keep a finite, non-empty
-// range there, or the initial sampling has nothing to draw from.
-std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const SeriesList& nodes) {
-    const std::size_t n = std::min(box.lower.size(), box.upper.size());
-    SingleBox single{std::vector<float>(n), std::vector<float>(n)};
-    for (std::size_t d = 0; d < n; ++d) {
-        single.min[d] = static_cast<float>(box.lower[d]);
-        single.max[d] = static_cast<float>(box.upper[d]);
-        if (single.min[d] < single.max[d] && std::isfinite(single.max[d] - single.min[d])) continue;
-        return std::unexpected(solver_error("cannot search parameter " + quote(param_names(nodes).at(d)) +
-                                            " starting at " + format_table_number(param_values(nodes).at(d)) +
-                                            ": its search range is empty in single precision"));
-    }
-    return single;
-}
 
 // One evolution: its own random source and population, evaluating through
 // the shared problem (and so the shared counter).
@@ -154,6 +134,43 @@ private:
 
 }  // namespace
 
+std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const SeriesList& nodes) {
+    const std::size_t n = std::min(box.lower.size(), box.upper.size());
+    SingleBox single{std::vector<float>(n), std::vector<float>(n)};
+    for (std::size_t d = 0; d < n; ++d) {
+        single.min[d] = static_cast<float>(box.lower[d]);
+        single.max[d] = static_cast<float>(box.upper[d]);
+        if (single.min[d] < single.max[d] && std::isfinite(single.max[d] - single.min[d])) continue;
+        return std::unexpected(solver_error("cannot search parameter " + quote(param_names(nodes).at(d)) +
+                                            " starting at " + format_table_number(param_values(nodes).at(d)) +
+                                            ": its search range is empty in single precision"));
+    }
+    return single;
+}
+
+std::expected<SearchResult, FitError> differential_evolution_search(const PsoProblem& problem, const SingleBox& box,
+                                                                    std::uint64_t evaluations) {
+    const std::uint64_t steps = std::max<std::uint64_t>(evaluations, 1);
+    SearchResult result;
+    double best_cost = std::numeric_limits<double>::infinity();
+    for (int run = 0; run < RUNS; ++run) {
+        std::optional<XorShiftRng> rng = XorShiftRng::from_entropy();
+        if (!rng) return std::unexpected(no_entropy_error());
+        Evolution evolution(problem, box, *rng);
+        for (std::uint64_t s = 0; s < steps; ++s) evolution.step();
+        if (const Individual* winner = evolution.winner()) {
+            std::vector<double> y(winner->position.begin(), winner->position.end());
+            const double cost = problem.cost(y);
+            if (result.best.empty() || improves(cost, best_cost)) {
+                result.best = std::move(y);
+                best_cost = cost;
+            }
+        }
+        result.iterations += evolution.evaluations();
+    }
+    return result;
+}
+
 FitResultOr differential_evolution_fit(const SeriesList& nodes, const SpectrumRef& spectrum,
                                        std::uint64_t evaluations) {
     if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
@@ -164,28 +181,9 @@ FitResultOr differential_evolution_fit(const SeriesList& nodes, const SpectrumRe
     if (auto error = check_search_box(box, nodes)) return std::unexpected(*error);
     const auto single = single_precision_box(box, nodes);
     if (!single) return std::unexpected(single.error());
-
-    const std::uint64_t steps = std::max<std::uint64_t>(evaluations, 1);
-    std::vector<double> best;
-    double best_cost = std::numeric_limits<double>::infinity();
-    std::uint64_t total = 0;
-    for (int run = 0; run < RUNS; ++run) {
-        std::optional<XorShiftRng> rng = XorShiftRng::from_entropy();
-        if (!rng) return std::unexpected(no_entropy_error());
-        Evolution evolution(problem, *single, *rng);
-        for (std::uint64_t s = 0; s < steps; ++s) evolution.step();
-        if (const Individual* winner = evolution.winner()) {
-            std::vector<double> y(winner->position.begin(), winner->position.end());
-            const double cost = problem.cost(y);
-            if (best.empty() || improves(cost, best_cost)) {
-                best = std::move(y);
-                best_cost = cost;
-            }
-        }
-        total += evolution.evaluations();
-    }
-    if (best.empty()) return std::unexpected(solver_error("differential evolution found no best position"));
-    return problem.polish(best, total);
+    const auto search = differential_evolution_search(problem, *single, evaluations);
+    if (!search) return std::unexpected(search.error());
+    return problem.finish(*search, "differential evolution found no best position");
 }
 
 }  // namespace vorlane

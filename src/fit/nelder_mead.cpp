@@ -1,5 +1,7 @@
 // The Nelder-Mead downhill simplex fit in solver space (J. A. Nelder and
 // R. Mead, "A simplex method for function minimization", 1965).
+#include "fit/nelder_mead.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "fit/global_methods.hpp"
-#include "fit/pso_problem.hpp"
 
 namespace vorlane {
 
@@ -54,14 +55,7 @@ void move_along(const std::vector<double>& from, const std::vector<double>& to, 
 class Simplex {
 public:
     Simplex(const PsoProblem& problem, const std::vector<double>& y0) : problem_(problem), n_(y0.size()) {
-        simplex_.reserve(n_ + 1);
-        simplex_.push_back({y0, 0.0});
-        for (std::size_t i = 0; i < n_; ++i) {
-            std::vector<double> y = y0;
-            const double magnitude = std::fabs(y0[i]);
-            y[i] += magnitude > 1e-8 ? 0.1 * magnitude : 0.1;
-            simplex_.push_back({std::move(y), 0.0});
-        }
+        for (std::vector<double>& y : nelder_mead_initial_simplex(y0)) simplex_.push_back({std::move(y), 0.0});
         for (Vertex& v : simplex_) v.cost = problem_.cost(v.y);
         sort_vertices(simplex_);
         centroid_.resize(n_);
@@ -149,30 +143,42 @@ private:
 
 }  // namespace
 
+std::vector<std::vector<double>> nelder_mead_initial_simplex(std::span<const double> y0) {
+    std::vector<std::vector<double>> vertices(y0.size() + 1, std::vector<double>(y0.begin(), y0.end()));
+    for (std::size_t i = 0; i < y0.size(); ++i) {
+        const double magnitude = std::fabs(y0[i]);
+        vertices[i + 1][i] += magnitude > 1e-8 ? 0.1 * magnitude : 0.1;
+    }
+    return vertices;
+}
+
+std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& problem, std::uint64_t max_iterations) {
+    Simplex simplex(problem, problem.start_solver());
+    SearchResult result;
+    double best_cost = std::numeric_limits<double>::infinity();
+    auto record_best = [&] {
+        if (replaces_best(simplex.best().cost, best_cost)) {
+            result.best = simplex.best().y;
+            best_cost = simplex.best().cost;
+        }
+    };
+    record_best();
+    while (!simplex.converged() && result.iterations < max_iterations) {
+        if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
+        record_best();
+        ++result.iterations;
+    }
+    return result;
+}
+
 FitResultOr nelder_mead_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t max_iterations) {
     if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
         return std::unexpected(*error);
     }
     const PsoProblem problem(nodes, spectrum);
-    Simplex simplex(problem, problem.start_solver());
-
-    std::vector<double> best;
-    double best_cost = std::numeric_limits<double>::infinity();
-    auto record_best = [&] {
-        if (replaces_best(simplex.best().cost, best_cost)) {
-            best = simplex.best().y;
-            best_cost = simplex.best().cost;
-        }
-    };
-    record_best();
-    std::uint64_t iterations = 0;
-    while (!simplex.converged() && iterations < max_iterations) {
-        if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
-        record_best();
-        ++iterations;
-    }
-    if (best.empty()) return std::unexpected(solver_error("nelder-mead found no best position"));
-    return problem.polish(best, iterations);
+    const auto search = nelder_mead_search(problem, max_iterations);
+    if (!search) return std::unexpected(search.error());
+    return problem.finish(*search, "nelder-mead found no best position");
 }
 
 }  // namespace vorlane

@@ -1,14 +1,14 @@
 // The particle-swarm fit over the search box in solver space, with the
 // standard coefficients of M. Clerc's SPSO (w = 1/(2 ln 2), c = 1/2 + ln 2).
+#include "fit/particle_swarm.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "fit/chacha_rng.hpp"
 #include "fit/global_methods.hpp"
-#include "fit/pso_problem.hpp"
 
 namespace vorlane {
 
@@ -31,20 +31,10 @@ struct SwarmState {
     std::vector<double> best_cost;
 };
 
-std::optional<FitError> check_swarm_size(std::uint64_t num_particles, std::size_t dimension) {
-    if (num_particles == 0) return solver_error("num_particles must be at least 1");
-    if (num_particles > MAX_SWARM_COORDINATES / dimension) {
-        return solver_error("num_particles is too large: " + std::to_string(num_particles) + " particles of " +
-                            std::to_string(dimension) + " parameters exceed " +
-                            std::to_string(MAX_SWARM_COORDINATES) + " swarm coordinates");
-    }
-    return std::nullopt;
-}
-
 class Swarm {
 public:
-    Swarm(const PsoProblem& problem, SearchBox box, std::size_t size, ChaChaRng rng)
-        : problem_(problem), box_(std::move(box)), rng_(rng), n_(box_.lower.size()), size_(size),
+    Swarm(const PsoProblem& problem, const SearchBox& box, std::size_t size, ChaChaRng& rng)
+        : problem_(problem), box_(box), rng_(rng), n_(box_.lower.size()), size_(size),
           pull_cognitive_(n_), pull_social_(n_) {
         std::vector<double> position(size_ * n_);
         for (std::size_t k = 0; k < position.size(); ++k) {
@@ -115,8 +105,8 @@ private:
     }
 
     const PsoProblem& problem_;
-    SearchBox box_;
-    ChaChaRng rng_;
+    const SearchBox& box_;
+    ChaChaRng& rng_;
     std::size_t n_;
     std::size_t size_;
     SwarmState s_;
@@ -128,6 +118,35 @@ private:
 
 }  // namespace
 
+std::optional<FitError> check_swarm_size(std::uint64_t num_particles, std::size_t dimension) {
+    if (num_particles == 0) return solver_error("num_particles must be at least 1");
+    if (num_particles > MAX_SWARM_COORDINATES / dimension) {
+        return solver_error("num_particles is too large: " + std::to_string(num_particles) + " particles of " +
+                            std::to_string(dimension) + " parameters exceed " +
+                            std::to_string(MAX_SWARM_COORDINATES) + " swarm coordinates");
+    }
+    return std::nullopt;
+}
+
+SearchResult particle_swarm_search(const PsoProblem& problem, const SearchBox& box, std::uint64_t num_particles,
+                                   std::uint64_t generations, ChaChaRng& rng) {
+    Swarm swarm(problem, box, static_cast<std::size_t>(num_particles), rng);
+    SearchResult result;
+    double best_cost = std::numeric_limits<double>::infinity();
+    auto record_best = [&] {
+        if (replaces_best(swarm.global_cost(), best_cost)) {
+            result.best = swarm.global_position();
+            best_cost = swarm.global_cost();
+        }
+    };
+    record_best();
+    for (; result.iterations < generations; ++result.iterations) {
+        swarm.fly();
+        record_best();
+    }
+    return result;
+}
+
 FitResultOr particle_swarm_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t num_particles,
                                std::uint64_t generations, std::optional<std::uint64_t> seed) {
     if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
@@ -135,27 +154,12 @@ FitResultOr particle_swarm_fit(const SeriesList& nodes, const SpectrumRef& spect
     }
     const PsoProblem problem(nodes, spectrum);
     if (auto error = check_swarm_size(num_particles, problem.dimension())) return std::unexpected(*error);
-    SearchBox box = pso_search_box(problem.bounds(), problem.start());
+    const SearchBox box = pso_search_box(problem.bounds(), problem.start());
     if (auto error = check_search_box(box, nodes)) return std::unexpected(*error);
     std::optional<ChaChaRng> rng = ChaChaRng::from_seed_or_entropy(seed);
     if (!rng) return std::unexpected(no_entropy_error());
-
-    Swarm swarm(problem, std::move(box), static_cast<std::size_t>(num_particles), *rng);
-    std::vector<double> best;
-    double best_cost = std::numeric_limits<double>::infinity();
-    auto record_best = [&] {
-        if (replaces_best(swarm.global_cost(), best_cost)) {
-            best = swarm.global_position();
-            best_cost = swarm.global_cost();
-        }
-    };
-    record_best();
-    for (std::uint64_t g = 0; g < generations; ++g) {
-        swarm.fly();
-        record_best();
-    }
-    if (best.empty()) return std::unexpected(solver_error("particle swarm found no best position"));
-    return problem.polish(best, generations);
+    return problem.finish(particle_swarm_search(problem, box, num_particles, generations, *rng),
+                          "particle swarm found no best position");
 }
 
 }  // namespace vorlane

@@ -41,6 +41,11 @@ FitResultOr PsoProblem::polish(std::span<const double> best, std::uint64_t itera
                               spectrum_.modulus, omega_, weights_, counter_);
 }
 
+FitResultOr PsoProblem::finish(const SearchResult& search, const char* no_best_text) const {
+    if (search.best.empty()) return std::unexpected(solver_error(no_best_text));
+    return polish(search.best, search.iterations);
+}
+
 FitOutcome PsoProblem::outcome(std::span<const double> params, bool success, std::uint64_t iterations) const {
     return build_outcome(nodes_, params, success, iterations, omega_, spectrum_.measured, weights_, counter_);
 }

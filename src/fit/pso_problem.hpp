@@ -14,6 +14,13 @@
 
 namespace vorlane {
 
+// What a search hands on: its best solver-space point (empty when every
+// cost was NaN) and its own iteration count.
+struct SearchResult {
+    std::vector<double> best;
+    std::uint64_t iterations = 0;
+};
+
 // The spectrum in engine units, the bounds and starting values of the tree,
 // and the fit's evaluation counter. Built after check_fit_inputs passed.
 class PsoProblem {
@@ -34,6 +41,9 @@ public:
 
     // polish_or_fallback from the physical image of the solver-space `best`.
     FitResultOr polish(std::span<const double> best, std::uint64_t iterations) const;
+    // The polish of a search's best point, or the solver FitError
+    // `no_best_text` when the search found none.
+    FitResultOr finish(const SearchResult& search, const char* no_best_text) const;
     // build_outcome at the physical `params` on this problem's counter.
     FitOutcome outcome(std::span<const double> params, bool success, std::uint64_t iterations) const;
 

@@ -1,13 +1,13 @@
 // The simulated-annealing fit in solver space: uniform moves as wide as the
 // temperature, logistic acceptance of worse points, cooling T0 / k.
+#include "fit/simulated_annealing.hpp"
+
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <vector>
 
-#include "fit/chacha_rng.hpp"
 #include "fit/global_methods.hpp"
-#include "fit/pso_problem.hpp"
 
 namespace vorlane {
 
@@ -36,28 +36,19 @@ std::optional<std::pair<ChaChaRng, ChaChaRng>> annealing_sources(std::optional<s
 
 }  // namespace
 
-FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
-                                    double initial_temperature, std::optional<std::uint64_t> seed) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
-        return std::unexpected(*error);
-    }
-    if (auto error = check_initial_temperature(initial_temperature)) return std::unexpected(*error);
-    auto sources = annealing_sources(seed);
-    if (!sources) return std::unexpected(no_entropy_error());
-    auto& [moves, acceptance] = *sources;
-
-    const PsoProblem problem(nodes, spectrum);
+SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double initial_temperature,
+                    ChaChaRng& moves, ChaChaRng& acceptance) {
     std::vector<double> current = problem.start_solver();
     double current_cost = problem.cost(current);
-    std::vector<double> best;
+    SearchResult result;
     double best_cost = std::numeric_limits<double>::infinity();
     if (replaces_best(current_cost, best_cost)) {
-        best = current;
+        result.best = current;
         best_cost = current_cost;
     }
     std::vector<double> candidate(current.size());
     double temperature = initial_temperature;
-    for (std::uint64_t k = 0; k < iterations;) {
+    while (result.iterations < iterations) {
         for (std::size_t i = 0; i < current.size(); ++i) {
             candidate[i] = current[i] + ((2.0 * temperature) * moves.unit() - temperature);
         }
@@ -66,19 +57,31 @@ FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& 
         // A number replaces a NaN current cost, which no comparison could.
         const bool accepted = improves(candidate_cost, current_cost) ||
                               1.0 / (1.0 + std::exp((candidate_cost - current_cost) / temperature)) > p;
-        ++k;
-        temperature = initial_temperature / static_cast<double>(k + 1);
+        ++result.iterations;
+        temperature = initial_temperature / static_cast<double>(result.iterations + 1);
         if (accepted) {
             current.swap(candidate);
             current_cost = candidate_cost;
         }
         if (replaces_best(current_cost, best_cost)) {
-            best = current;
+            result.best = current;
             best_cost = current_cost;
         }
     }
-    if (best.empty()) return std::unexpected(solver_error("simulated annealing found no best position"));
-    return problem.polish(best, iterations);
+    return result;
+}
+
+FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
+                                    double initial_temperature, std::optional<std::uint64_t> seed) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+        return std::unexpected(*error);
+    }
+    if (auto error = check_initial_temperature(initial_temperature)) return std::unexpected(*error);
+    auto sources = annealing_sources(seed);
+    if (!sources) return std::unexpected(no_entropy_error());
+    const PsoProblem problem(nodes, spectrum);
+    return problem.finish(anneal(problem, iterations, initial_temperature, sources->first, sources->second),
+                          "simulated annealing found no best position");
 }
 
 }  // namespace vorlane
