@@ -28,31 +28,9 @@ import vorlane
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
 
-from training.eisnn_format import BINARY32, encode_eisnn  # noqa: E402
-from training.export import layer_names, metadata  # noqa: E402
-from training.registry import BY_NAME  # noqa: E402
+from training.zero_network import zero_network_bytes  # noqa: E402
 
 FREQS = np.logspace(-2, 5, 60)
-
-
-def zero_network(name: str, c: int = 8, hidden: int = 1) -> bytes:
-    """A weight file for the topology with `c` channels and all weights zero."""
-    topology = BY_NAME[name]
-    p = topology.n_params
-    shapes = {"stem": (c, 3, 5), "head.0": (hidden, 2 * c + 2), "head.2": (hidden, hidden), "head.4": (2 * p, hidden)}
-    records = []
-    for layer in layer_names():
-        shape = (c, c, 5) if "conv" in layer else (c,) if "norm" in layer else shapes[layer]
-        records.append((f"w.{layer}.weight", BINARY32, shape, np.zeros(shape)))
-        records.append((f"w.{layer}.bias", BINARY32, shape[:1], np.zeros(shape[:1])))
-    records += [
-        ("target_mean", BINARY32, (p,), np.zeros(p)),
-        ("target_std", BINARY32, (p,), np.ones(p)),
-        ("scaling", BINARY32, (p, 4), topology.scaling),
-        ("log_params", BINARY32, (p,), topology.log_params.astype(np.float64)),
-    ]
-    meta = [(key, str(c) if key == "channels" else value) for key, value in metadata(topology)]
-    return encode_eisnn(meta, records)
 
 
 def median_time(call, repeat: int) -> float:
@@ -78,7 +56,7 @@ def main() -> None:
             circuit = vorlane.Circuit(name)
             z = circuit.impedance(FREQS)
             path = Path(tmp) / f"{name}_zeros.eisnn"
-            path.write_bytes(zero_network(name))
+            path.write_bytes(zero_network_bytes(name, channels=8, hidden=1))
             features = median_time(lambda: circuit.guess(FREQS, z, weights=str(path)), args.repeat)
             try:
                 guess = median_time(lambda: circuit.guess(FREQS, z), args.repeat)

@@ -20,6 +20,16 @@ bool is_numpy_bool(PyObject* obj) {
     return std::strcmp(name, "numpy.bool") == 0 || std::strcmp(name, "numpy.bool_") == 0;
 }
 
+// None -> unset; anything else through `convert` into the engaged value.
+template <class T, class Convert>
+bool optional_arg(PyObject* obj, const char* argname, std::optional<T>& out, Convert convert) {
+    if (obj == Py_None) {
+        out.reset();
+        return true;
+    }
+    return convert(obj, argname, out.emplace());
+}
+
 }  // namespace
 
 bool name_argument_error(const char* argname) {
@@ -48,11 +58,7 @@ bool text_arg(PyObject* obj, const char* argname, std::string& out) {
 }
 
 bool optional_text_arg(PyObject* obj, const char* argname, std::optional<std::string>& out) {
-    if (obj == Py_None) {
-        out.reset();
-        return true;
-    }
-    return text_arg(obj, argname, out.emplace());
+    return optional_arg(obj, argname, out, text_arg);
 }
 
 bool double_arg(PyObject* obj, const char* argname, double& out) {
@@ -81,23 +87,17 @@ bool u32_arg(PyObject* obj, const char* argname, std::uint32_t& out) {
 }
 
 bool optional_u64_arg(PyObject* obj, const char* argname, std::optional<std::uint64_t>& out) {
-    if (obj == Py_None) {
-        out.reset();
-        return true;
-    }
-    return u64_arg(obj, argname, out.emplace());
+    return optional_arg(obj, argname, out, u64_arg);
 }
 
 bool optional_bool_arg(PyObject* obj, const char* argname, std::optional<bool>& out) {
-    if (obj == Py_None) {
-        out.reset();
+    return optional_arg(obj, argname, out, [](PyObject* o, const char* name, bool& value) {
+        if (!PyBool_Check(o) && !is_numpy_bool(o)) return refuse_type(o, name, "bool or None");
+        const int truth = PyObject_IsTrue(o);
+        if (truth < 0) return name_argument_error(name);
+        value = truth == 1;
         return true;
-    }
-    if (!PyBool_Check(obj) && !is_numpy_bool(obj)) return refuse_type(obj, argname, "bool or None");
-    const int truth = PyObject_IsTrue(obj);
-    if (truth < 0) return name_argument_error(argname);
-    out = truth == 1;
-    return true;
+    });
 }
 
 }  // namespace vorlane::py

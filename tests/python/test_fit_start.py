@@ -13,9 +13,7 @@ import vorlane
 REPO = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO))
 
-from training.eisnn_format import BINARY32, encode_eisnn  # noqa: E402
-from training.export import layer_names, metadata  # noqa: E402
-from training.registry import BY_NAME  # noqa: E402
+from training.zero_network import zero_network_bytes  # noqa: E402
 
 FREQS = np.logspace(-1, 5, 40)
 RC_TRUE = [10.0, 100.0, 1e-5]
@@ -31,39 +29,10 @@ NO_TRAINING_DATA = ("No training data on this circuit. Machine-learning based in
 NO_MODEL_CIRCUIT = "R0-(R1,C1)-(R2,CPE2)"
 
 
-def small_network(topology_name, circuit=None, channels=8, hidden=8):
-    """Weight-file bytes of a network of zeros: it predicts the target means,
-    i.e. values of the spectrum's own impedance and time scale."""
-    topology = BY_NAME[topology_name]
-    p = topology.n_params
-    meta = [(k, str(channels) if k == "channels" else v) for k, v in metadata(topology)]
-    if circuit is not None:
-        meta = [(k, circuit if k == "circuit" else v) for k, v in meta]
-    shapes = {"stem": (channels, 3, 5), "head.0": (hidden, 2 * channels + 2), "head.2": (hidden, hidden),
-              "head.4": (2 * p, hidden)}
-    records = []
-    for layer in layer_names():
-        if "conv" in layer:
-            shape = (channels, channels, 5)
-        elif "norm" in layer:
-            shape = (channels,)
-        else:
-            shape = shapes[layer]
-        records.append((f"w.{layer}.weight", BINARY32, shape, np.zeros(shape)))
-        records.append((f"w.{layer}.bias", BINARY32, shape[:1], np.zeros(shape[:1])))
-    records += [
-        ("target_mean", BINARY32, (p,), np.zeros(p)),
-        ("target_std", BINARY32, (p,), np.ones(p)),
-        ("scaling", BINARY32, (p, 4), topology.scaling),
-        ("log_params", BINARY32, (p,), topology.log_params.astype(np.float64)),
-    ]
-    return encode_eisnn(meta, records)
-
-
 @pytest.fixture
 def rc_weights(tmp_path):
     path = tmp_path / "rc_small.eisnn"
-    path.write_bytes(small_network("rc"))
+    path.write_bytes(zero_network_bytes("rc"))
     return str(path)
 
 
@@ -119,7 +88,7 @@ def test_weights_file_errors_raise_and_no_fit_runs(guess_init, tmp_path):
     with pytest.raises(ValueError, match="^reading weights: "):
         EXPLICIT.fit(FREQS, Z_RC, guess_init=guess_init, weights=str(tmp_path / "missing.eisnn"))
     other = tmp_path / "rq.eisnn"
-    other.write_bytes(small_network("rq"))
+    other.write_bytes(zero_network_bytes("rq"))
     with pytest.raises(ValueError) as info:
         EXPLICIT.fit(FREQS, Z_RC, guess_init=guess_init, weights=str(other), method="no such method")
     message = str(info.value)
