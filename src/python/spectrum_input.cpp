@@ -95,24 +95,34 @@ bool two_sequences(PyObject* frequencies, PyObject* impedances, Spectrum& out) {
     return true;
 }
 
-bool dataframe(PyObject* frame, Spectrum& out) {
-    std::vector<double> freq, real, imag, modulus, phase;
-    bool present[5];
-    const std::pair<const ColumnPair*, std::vector<double>*> lookups[5] = {
-        {&FREQUENCY_COLUMN, &freq}, {&REAL_COLUMN, &real}, {&IMAGINARY_COLUMN, &imag},
-        {&MODULUS_COLUMN, &modulus}, {&PHASE_COLUMN, &phase}};
-    for (int i = 0; i < 5; ++i) {
-        const ColumnLookup found = column(frame, *lookups[i].first, *lookups[i].second);
+// The five quantities of a dataframe, each present or missing.
+struct FrameColumns {
+    enum { FREQUENCY, REAL, IMAGINARY, MODULUS, PHASE, COUNT };
+    std::vector<double> values[COUNT];
+    bool present[COUNT] = {};
+};
+
+// Every column is looked up before any decision, so a non-numeric column
+// fails even where it would not be used.
+bool read_columns(PyObject* frame, FrameColumns& out) {
+    const ColumnPair* pairs[FrameColumns::COUNT] = {&FREQUENCY_COLUMN, &REAL_COLUMN, &IMAGINARY_COLUMN,
+                                                    &MODULUS_COLUMN, &PHASE_COLUMN};
+    for (int i = 0; i < FrameColumns::COUNT; ++i) {
+        const ColumnLookup found = column(frame, *pairs[i], out.values[i]);
         if (found == ColumnLookup::Failed) return false;
-        present[i] = found == ColumnLookup::Found;
+        out.present[i] = found == ColumnLookup::Found;
     }
-    if (!present[0]) {
-        return set_value_error("expected a dataframe with a " + pair_text(FREQUENCY_COLUMN) +
-                               " column, or frequencies and impedances as two arguments");
-    }
-    std::vector<Complex> z;
-    const ColumnPair* used[2];
-    if (present[1] && present[2]) {
+    return true;
+}
+
+// Impedances from real/imaginary columns, else from modulus/phase columns;
+// `used` names the pairs they came from.
+bool frame_impedances(const FrameColumns& c, std::vector<Complex>& z, const ColumnPair* (&used)[2]) {
+    const auto& real = c.values[FrameColumns::REAL];
+    const auto& imag = c.values[FrameColumns::IMAGINARY];
+    const auto& modulus = c.values[FrameColumns::MODULUS];
+    const auto& phase = c.values[FrameColumns::PHASE];
+    if (c.present[FrameColumns::REAL] && c.present[FrameColumns::IMAGINARY]) {
         if (real.size() != imag.size()) {
             return set_value_error("real and imaginary impedance columns must have the same length");
         }
@@ -120,7 +130,9 @@ bool dataframe(PyObject* frame, Spectrum& out) {
         for (std::size_t i = 0; i < z.size(); ++i) z[i] = {real[i], imag[i]};
         used[0] = &REAL_COLUMN;
         used[1] = &IMAGINARY_COLUMN;
-    } else if (present[3] && present[4]) {
+        return true;
+    }
+    if (c.present[FrameColumns::MODULUS] && c.present[FrameColumns::PHASE]) {
         if (modulus.size() != phase.size()) {
             return set_value_error("absolute impedance and phase columns must have the same length");
         }
@@ -131,16 +143,30 @@ bool dataframe(PyObject* frame, Spectrum& out) {
         }
         used[0] = &MODULUS_COLUMN;
         used[1] = &PHASE_COLUMN;
-    } else {
-        return set_value_error("no impedance columns: expected " + pair_text(REAL_COLUMN) + " together with " +
-                               pair_text(IMAGINARY_COLUMN) + ", or " + pair_text(MODULUS_COLUMN) +
-                               " together with " + pair_text(PHASE_COLUMN));
+        return true;
     }
+    return set_value_error("no impedance columns: expected " + pair_text(REAL_COLUMN) + " together with " +
+                           pair_text(IMAGINARY_COLUMN) + ", or " + pair_text(MODULUS_COLUMN) + " together with " +
+                           pair_text(PHASE_COLUMN));
+}
+
+bool dataframe(PyObject* frame, Spectrum& out) {
+    FrameColumns columns;
+    if (!read_columns(frame, columns)) return false;
+    if (!columns.present[FrameColumns::FREQUENCY]) {
+        return set_value_error("expected a dataframe with a " + pair_text(FREQUENCY_COLUMN) +
+                               " column, or frequencies and impedances as two arguments");
+    }
+    std::vector<Complex> z;
+    const ColumnPair* used[2];
+    if (!frame_impedances(columns, z, used)) return false;
+    const auto& freq = columns.values[FrameColumns::FREQUENCY];
     if (freq.size() != z.size()) {
         return set_value_error("frequency column has " + std::to_string(freq.size()) + " rows but " +
                                pair_text(*used[0]) + " and " + pair_text(*used[1]) + " have " +
                                std::to_string(z.size()));
     }
+    // Rows at zero, negative or NaN frequencies are not measurements.
     out.frequencies.clear();
     out.impedances.clear();
     for (std::size_t i = 0; i < freq.size(); ++i) {
