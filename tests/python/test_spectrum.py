@@ -266,15 +266,6 @@ def test_pandas_dataframe():
         ZERO_OHM.residuals([1.0], text_frame)
 
 
-def test_bundled_csv_through_pandas():
-    pd = pytest.importorskip("pandas")
-    from pathlib import Path
-    frame = pd.read_csv(Path(__file__).resolve().parents[2] / "examples" / "data" / "dummy_cell_a_1.csv")
-    f, z = read_back(frame)
-    np.testing.assert_allclose(f, frame["Frequency / Hz"], rtol=1e-9)
-    np.testing.assert_array_equal(z.real, frame["Real Impedance / ohm"])
-
-
 def test_polars_dataframe():
     pl = pytest.importorskip("polars")
     frame = pl.DataFrame({"frequency_hertz": [1.0, 2.0], "absolute_impedance_ohm": [1.0, 1.0],
