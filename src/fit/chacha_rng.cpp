@@ -23,10 +23,12 @@ inline void quarter_round(ChaChaState& s, int a, int b, int c, int d) {
     s[c] += s[d]; s[b] = std::rotl(s[b] ^ s[c], 7);
 }
 
-// Reads until `size` bytes arrived; interrupted and short reads continue.
-bool read_all(int fd, unsigned char* out, std::size_t size) {
+// Calls read_some(out, size) until `size` bytes arrived; interrupted and
+// short reads continue, an error or an end of data fails.
+template <class ReadSome>
+bool fill_bytes(ReadSome read_some, unsigned char* out, std::size_t size) {
     while (size > 0) {
-        const ssize_t got = read(fd, out, size);
+        const ssize_t got = read_some(out, size);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return false;
         out += got;
@@ -36,14 +38,7 @@ bool read_all(int fd, unsigned char* out, std::size_t size) {
 }
 
 bool getrandom_all(unsigned char* out, std::size_t size) {
-    while (size > 0) {
-        const ssize_t got = getrandom(out, size, 0);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return fill_bytes([](unsigned char* p, std::size_t n) { return getrandom(p, n, 0); }, out, size);
 }
 
 bool urandom_all(unsigned char* out, std::size_t size) {
@@ -52,7 +47,7 @@ bool urandom_all(unsigned char* out, std::size_t size) {
         fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
-    const bool ok = read_all(fd, out, size);
+    const bool ok = fill_bytes([fd](unsigned char* p, std::size_t n) { return read(fd, p, n); }, out, size);
     close(fd);
     return ok;
 }

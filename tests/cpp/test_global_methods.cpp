@@ -108,9 +108,9 @@ TEST_P(GlobalMethod, InputChecksComeFirstAndInOrder) {
     const std::vector<Complex> one_impedance{{1.0, 0.0}};
     const std::vector<Complex> two_impedances{{1.0, 0.0}, {2.0, 0.0}};
     const auto run = GetParam().run;
-    // An empty spectrum with a parameterless circuit still reports the empty spectrum.
     EXPECT_EQ(run(c.start, SpectrumRef{two_frequencies, one_impedance, true}).error().kind,
               FitError::Kind::LengthMismatch);
+    // An empty spectrum with a parameterless circuit reports the empty spectrum.
     EXPECT_EQ(run(SeriesList{}, SpectrumRef{{}, {}, true}).error().kind, FitError::Kind::NoPoints);
     EXPECT_EQ(run(SeriesList{}, SpectrumRef{two_frequencies, two_impedances, true}).error().kind,
               FitError::Kind::NoParameters);
@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(All, GlobalMethod, ::testing::ValuesIn(methods_with_bud
 
 class SeededMethod : public ::testing::TestWithParam<NamedMethod> {};
 
-TEST_P(SeededMethod, SameSeedRepeatsBitForBitOtherSeedDiffers) {
+TEST_P(SeededMethod, SameSeedRepeatsBitForBit) {
     const TwoArcCase c;
     const FitResultOr first = GetParam().run(c.start, c.spectrum());
     expect_identical(first, GetParam().run(c.start, c.spectrum()));
