@@ -1,10 +1,10 @@
 // The forward pass: convolution stem, residual blocks, pooling and the
 // fully connected head, then the outputs in physical units.
 #include <cmath>
-#include <limits>
 
 #include "nn/guesser.hpp"
 #include "nn/layer_tensors.hpp"
+#include "nn/pooling.hpp"
 
 namespace vorlane {
 namespace {
@@ -33,23 +33,6 @@ void add_tap(double* y, const double* x, std::size_t length, double w, unsigned 
         const std::size_t s = static_cast<std::size_t>(shift);
         for (std::size_t l = s; l < length; ++l) y[l] += w * x[l - s];
     }
-}
-
-// Mean of each row, then the maximum of each row (NaN never wins).
-std::vector<double> pool(const std::vector<double>& x, std::size_t rows, std::size_t length) {
-    std::vector<double> pooled(2 * rows + 2);
-    for (std::size_t c = 0; c < rows; ++c) {
-        const double* row = x.data() + c * length;
-        double sum = 0.0;
-        double max = -std::numeric_limits<double>::infinity();
-        for (std::size_t l = 0; l < length; ++l) {
-            sum += row[l];
-            if (row[l] > max) max = row[l];
-        }
-        pooled[c] = sum / static_cast<double>(length);
-        pooled[rows + c] = max;
-    }
-    return pooled;
 }
 
 }  // namespace
@@ -139,7 +122,7 @@ std::expected<std::vector<double>, NnError> Guesser::predict(const Features& fea
         for (std::size_t v = 0; v < x->size(); ++v) (*x)[v] += (*h)[v];
         gelu(*x);
     }
-    std::vector<double> pooled = pool(*x, channels, n_grid);
+    std::vector<double> pooled = mean_max_pool(*x, channels, n_grid);
     pooled[2 * channels] = features.meta.first;
     pooled[2 * channels + 1] = features.meta.second;
 
