@@ -19,8 +19,14 @@ std::expected<WeightAndBias, NnError> weight_and_bias(const Guesser& g, const st
     return WeightAndBias{*weight, *bias};
 }
 
-std::expected<void, NnError> require_elements(const std::string& name, const Tensor& t, std::size_t needed) {
-    if (t.data.size() < needed) return std::unexpected(NnError::shape_mismatch(name, t.data.size(), needed));
+std::expected<void, NnError> require_elements(const std::string& layer, const WeightAndBias& wb,
+                                              std::size_t weight_needed, std::size_t bias_needed) {
+    if (wb.weight->data.size() < weight_needed) {
+        return std::unexpected(NnError::shape_mismatch("w." + layer + ".weight", wb.weight->data.size(), weight_needed));
+    }
+    if (wb.bias->data.size() < bias_needed) {
+        return std::unexpected(NnError::shape_mismatch("w." + layer + ".bias", wb.bias->data.size(), bias_needed));
+    }
     return {};
 }
 
@@ -47,26 +53,17 @@ std::expected<void, NnError> check_hyper_parameters(const Guesser& g) {
 std::expected<ConvTensors, NnError> conv_tensors(const Guesser& g, const std::string& layer, std::size_t in_rows) {
     const auto wb = weight_and_bias(g, layer);
     if (!wb) return std::unexpected(wb.error());
-    const std::string weight_name = "w." + layer + ".weight";
-    const std::size_t needed = saturating_product(saturating_product(g.channels, in_rows), g.kernel);
     // Every convolution of the network outputs exactly `channels` rows.
-    if (dimension(*wb->weight, 0) != g.channels) return std::unexpected(NnError::unparsable(weight_name));
-    if (auto ok = require_elements(weight_name, *wb->weight, needed); !ok) return std::unexpected(ok.error());
-    if (auto ok = require_elements("w." + layer + ".bias", *wb->bias, g.channels); !ok) {
-        return std::unexpected(ok.error());
-    }
+    if (dimension(*wb->weight, 0) != g.channels) return std::unexpected(NnError::unparsable("w." + layer + ".weight"));
+    const std::size_t needed = saturating_product(saturating_product(g.channels, in_rows), g.kernel);
+    if (auto ok = require_elements(layer, *wb, needed, g.channels); !ok) return std::unexpected(ok.error());
     return ConvTensors{wb->weight->data, wb->bias->data};
 }
 
 std::expected<NormTensors, NnError> norm_tensors(const Guesser& g, const std::string& layer) {
     const auto wb = weight_and_bias(g, layer);
     if (!wb) return std::unexpected(wb.error());
-    if (auto ok = require_elements("w." + layer + ".weight", *wb->weight, g.channels); !ok) {
-        return std::unexpected(ok.error());
-    }
-    if (auto ok = require_elements("w." + layer + ".bias", *wb->bias, g.channels); !ok) {
-        return std::unexpected(ok.error());
-    }
+    if (auto ok = require_elements(layer, *wb, g.channels, g.channels); !ok) return std::unexpected(ok.error());
     return NormTensors{wb->weight->data, wb->bias->data};
 }
 
@@ -75,10 +72,9 @@ std::expected<LinearTensors, NnError> linear_tensors(const Guesser& g, const std
     if (!wb) return std::unexpected(wb.error());
     const std::size_t out = dimension(*wb->weight, 0);
     const std::size_t in = dimension(*wb->weight, 1);
-    if (auto ok = require_elements("w." + layer + ".weight", *wb->weight, saturating_product(out, in)); !ok) {
+    if (auto ok = require_elements(layer, *wb, saturating_product(out, in), out); !ok) {
         return std::unexpected(ok.error());
     }
-    if (auto ok = require_elements("w." + layer + ".bias", *wb->bias, out); !ok) return std::unexpected(ok.error());
     return LinearTensors{wb->weight->data, wb->bias->data, out, in};
 }
 

@@ -1,4 +1,5 @@
-// Building "EISNN001" byte buffers and small networks for the guess tests.
+// Inputs of the guess tests: "EISNN001" byte buffers, small networks and
+// spectra.
 #pragma once
 
 #include <cmath>
@@ -9,6 +10,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "core/complex.hpp"
 
 namespace eisnn_test {
 
@@ -191,6 +194,26 @@ inline FileBuilder network_file(const NetworkSpec& spec, std::uint32_t seed = 1)
     b.tensor("scaling", {p, 4}, scaling);
     b.tensor("log_params", {p}, spec.log_params.empty() ? std::vector<double>(p, 1.0) : spec.log_params);
     return b;
+}
+
+struct Spectrum {
+    std::vector<double> f;
+    std::vector<vorlane::Complex> z;
+};
+
+// R0-(R1,C1) with R0 = 10, R1 = 100, C1 = 1e-4 at n log-spaced frequencies
+// from 1e-2 to 1e5 Hz.
+inline Spectrum rc_spectrum(std::size_t n) {
+    using vorlane::Complex;
+    Spectrum s;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double step = n > 1 ? static_cast<double>(i) / static_cast<double>(n - 1) : 0.0;
+        const double f = std::pow(10.0, -2.0 + 7.0 * step);
+        const Complex jwrc{0.0, 6.283185307179586 * f * 100.0 * 1e-4};
+        s.f.push_back(f);
+        s.z.push_back(Complex{10.0, 0.0} + Complex{100.0, 0.0} / (Complex{1.0, 0.0} + jwrc));
+    }
+    return s;
 }
 
 }  // namespace eisnn_test

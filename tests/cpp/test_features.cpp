@@ -10,6 +10,8 @@
 #include "nn/guesser.hpp"
 
 using namespace vorlane;
+using eisnn_test::rc_spectrum;
+using eisnn_test::Spectrum;
 
 namespace {
 
@@ -23,24 +25,6 @@ Guesser grid_guesser(std::uint32_t n_grid) {
     auto g = Guesser::from_bytes(eisnn_test::network_file(spec).bytes());
     EXPECT_TRUE(g.has_value());
     return std::move(*g);
-}
-
-struct Spectrum {
-    std::vector<double> f;
-    std::vector<Complex> z;
-};
-
-// R0-(R1,C1) with R0 = 10, R1 = 100, C1 = 1e-4, log-spaced from 1e-2 to 1e5 Hz.
-Spectrum rc_spectrum(std::size_t n) {
-    Spectrum s;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double f = std::pow(10.0, -2.0 + 7.0 * static_cast<double>(i) / static_cast<double>(n - 1));
-        const Complex jwrc{0.0, TWO_PI * f * 100.0 * 1e-4};
-        const Complex z = Complex{10.0, 0.0} + Complex{100.0, 0.0} / (Complex{1.0, 0.0} + jwrc);
-        s.f.push_back(f);
-        s.z.push_back(z);
-    }
-    return s;
 }
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {

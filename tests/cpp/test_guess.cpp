@@ -16,27 +16,13 @@
 #include "models/registry.hpp"
 
 using namespace vorlane;
+using eisnn_test::rc_spectrum;
+using eisnn_test::Spectrum;
 namespace fs = std::filesystem;
 
 namespace {
 
 SeriesList tree(std::string_view text) { return parse(text).value(); }
-
-struct Spectrum {
-    std::vector<double> f;
-    std::vector<Complex> z;
-};
-
-Spectrum rc_spectrum(std::size_t n) {
-    Spectrum s;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double f = std::pow(10.0, -1.0 + 5.0 * static_cast<double>(i) / static_cast<double>(n > 1 ? n - 1 : 1));
-        const double w = 6.283185307179586 * f;
-        s.f.push_back(f);
-        s.z.push_back(Complex{10.0, 0.0} + Complex{100.0, 0.0} / Complex{1.0, w * 1e-2});
-    }
-    return s;
-}
 
 // A directory of this process's test files, removed when the tests end.
 struct ScratchDirectory {
