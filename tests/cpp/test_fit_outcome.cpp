@@ -97,34 +97,28 @@ Data make_data(const char* circuit, const Vec& truth, std::size_t n) {
     return d;
 }
 
-// Gauss-Jordan with full pivoting: an inverse computed another way.
-Vec gauss_jordan_inverse(Vec a, std::size_t n) {
+// Diagonal of the inverse of the symmetric positive definite a, by
+// Gauss-Jordan elimination without pivoting: an inverse computed another way.
+Vec inverse_diagonal(Vec a, std::size_t n) {
     Vec inv(n * n, 0.0);
     for (std::size_t i = 0; i < n; ++i) inv[i * n + i] = 1.0;
     for (std::size_t c = 0; c < n; ++c) {
-        std::size_t p = c;
-        for (std::size_t r = c + 1; r < n; ++r) {
-            if (std::fabs(a[r * n + c]) > std::fabs(a[p * n + c])) p = r;
-        }
-        for (std::size_t k = 0; k < n; ++k) {
-            std::swap(a[c * n + k], a[p * n + k]);
-            std::swap(inv[c * n + k], inv[p * n + k]);
-        }
         const double d = a[c * n + c];
         for (std::size_t k = 0; k < n; ++k) {
             a[c * n + k] /= d;
             inv[c * n + k] /= d;
         }
         for (std::size_t r = 0; r < n; ++r) {
-            if (r == c) continue;
-            const double f = a[r * n + c];
+            const double f = r == c ? 0.0 : a[r * n + c];
             for (std::size_t k = 0; k < n; ++k) {
                 a[r * n + k] -= f * a[c * n + k];
                 inv[r * n + k] -= f * inv[c * n + k];
             }
         }
     }
-    return inv;
+    Vec diagonal(n);
+    for (std::size_t i = 0; i < n; ++i) diagonal[i] = inv[i * n + i];
+    return diagonal;
 }
 
 struct StatsCase {
@@ -158,11 +152,11 @@ TEST_P(OutcomeStatistics, StandardErrorsMatchAnIndependentCovariance) {
     for (std::size_t i = 0; i < p; ++i)
         for (std::size_t j = 0; j < p; ++j)
             for (std::size_t k = 0; k < columns[i].size(); ++k) a[i * p + j] += columns[i][k] * columns[j][k];
-    const Vec cov = gauss_jordan_inverse(a, p);
+    const Vec cov = inverse_diagonal(a, p);
     const double m = 2.0 * static_cast<double>(d.omega.size());
     ASSERT_TRUE(o.stderr_.has_value());
     for (std::size_t i = 0; i < p; ++i) {
-        const double expected = std::sqrt(o.chi_square / (m - static_cast<double>(p)) * cov[i * p + i]);
+        const double expected = std::sqrt(o.chi_square / (m - static_cast<double>(p)) * cov[i]);
         EXPECT_NEAR((*o.stderr_)[i], expected, 1e-6 * expected) << o.names[i];
     }
 }
@@ -216,15 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
                       AbsentCase{"AsManyResidualsAsParameters", "R0-C1", {10.0, 1e-3}, 1},
                       AbsentCase{"FewerResidualsThanParameters", "R0-(R1,C1)", {10.0, 100.0, 1e-3}, 1}),
     [](const auto& info) { return info.param.name; });
-
-TEST(BuildOutcome, NaNParameterGivesNaNCostNotAFailure) {
-    const Data d = make_data("R0-(R1,C1)", {10.0, 100.0, 1e-4}, 10);
-    EvalCounter counter;
-    const FitOutcome o = build_outcome(d.nodes, Vec{NaN, 100.0, 1e-4}, true, 0, d.omega, d.measured, d.weights, counter);
-    EXPECT_TRUE(std::isnan(o.params[0]));
-    EXPECT_TRUE(std::isnan(o.cost));
-    EXPECT_TRUE(std::isnan(o.chi_square));
-}
 
 TEST(PolishOrFallback, KeepsThePolishOnATieAndCountsEverything) {
     const Vec truth{10.0, 100.0, 1e-4};
@@ -298,16 +283,6 @@ TEST_P(MatrixInverse, ExactlySingularGivesNothing) {
     for (std::size_t i = 0; i < n; ++i) a[i * n + i] = 2.0 + i;
     for (std::size_t j = 0; j < n; ++j) a[(n - 1) * n + j] = 0.0;
     EXPECT_FALSE(invert_matrix(a, n).has_value());
-}
-
-TEST_P(MatrixInverse, NaNPropagatesWithoutFailing) {
-    const std::size_t n = GetParam();
-    Vec a(n * n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) a[i * n + i] = 1.0;
-    a[0] = NaN;
-    const auto inv = invert_matrix(a, n);
-    ASSERT_TRUE(inv.has_value());
-    EXPECT_TRUE(std::isnan((*inv)[0]));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, MatrixInverse, ::testing::Values(1u, 2u, 3u, 4u, 5u, 9u));

@@ -87,19 +87,13 @@ TEST(Jacobian, ExactDerivativeForALinearParameter) {
     }
 }
 
-TEST(Jacobian, NoParametersGiveNoColumns) {
-    const SeriesList empty;
+TEST(Jacobian, EdgeCases) {
     EvalCounter counter;
-    EXPECT_TRUE(jacobian_columns(empty, {}, Vec{1.0}, std::vector<Complex>{{1.0, 0.0}}, Vec{1.0}, counter).empty());
+    const std::vector<Complex> one{{1.0, 0.0}};
+    EXPECT_TRUE(jacobian_columns(SeriesList{}, {}, Vec{1.0}, one, Vec{1.0}, counter).empty());
     EXPECT_EQ(counter.value(), 0u);
-}
-
-TEST(Jacobian, NonFiniteResidualsPassThrough) {
     // A capacitor at omega = 0 evaluates to NaN; nothing is clipped.
-    const SeriesList nodes = *parse("R0-C1");
-    EvalCounter counter;
-    const auto columns = jacobian_columns(nodes, Vec{1.0, 1e-6}, Vec{0.0}, std::vector<Complex>{{1.0, 0.0}},
-                                          Vec{1.0}, counter);
+    const auto columns = jacobian_columns(*parse("R0-C1"), Vec{1.0, 1e-6}, Vec{0.0}, one, Vec{1.0}, counter);
     EXPECT_FALSE(std::isfinite(columns[1][1]));
 }
 

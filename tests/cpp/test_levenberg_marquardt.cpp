@@ -86,19 +86,6 @@ TEST(LevenbergMarquardtFit, IdenticalInputsGiveBitIdenticalOutcomes) {
     EXPECT_TRUE(a->stderr_.has_value());
 }
 
-TEST(LevenbergMarquardtFit, ExactStartEndsCleanInTheFirstRun) {
-    const SeriesList shape = *parse("R0-(R1,C1)");
-    const Vec truth{10.0, 100.0, 1e-5};
-    const auto outcome = fit(rebuild_with_values(shape, truth), synthetic(shape, truth));
-    ASSERT_TRUE(outcome);
-    EXPECT_TRUE(outcome->success);
-    for (std::size_t i = 0; i < truth.size(); ++i) EXPECT_NEAR(outcome->params[i], truth[i], 1e-12 * truth[i]);
-    // One run only: the nine candidate costs, the run, its cost and the outcome.
-    const std::uint64_t p = truth.size();
-    EXPECT_EQ((outcome->impedance_evals - 9 - outcome->iterations - 1 - (1 + 2 * p)) % (2 * p), 0u);
-    EXPECT_LT(outcome->iterations, 2 * (p + 1));
-}
-
 TEST(LevenbergMarquardtFit, ExponentConvergingOntoItsBoundIsHeldThereByTheRefit) {
     // A constant-phase element with alpha = 1 is a capacitor: the fit runs
     // alpha onto (or past) its upper bound, the refit holds it at 1.
@@ -225,24 +212,6 @@ TEST(CleanSolution, ZeroStartValueCountsAsTheFloor) {
     const Bounds bounds{{1e-12, INF}};
     EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{0.0}));
     EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{NaN}));
-}
-
-TEST(SingleStart, FixedParameterKeepsItsValueToTheLastBit) {
-    const SeriesList shape = *parse("R0-(R1,CPE1)");
-    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5, 0.8});
-    Vec omega;
-    for (double f : s.frequencies) omega.push_back(f * TWO_PI);
-    const Vec weights = compute_weights(s.impedances, true);
-    const Bounds bounds = param_bounds(shape);
-    const double alpha = 0.6180339887498949;
-    EvalCounter counter;
-    const auto run = levenberg_marquardt_single_start(shape, omega, s.impedances, weights, bounds,
-                                                      to_solver_space(Vec{5.0, 50.0, 1e-6, alpha}, bounds),
-                                                      {false, false, false, true}, LmOptions{}, counter);
-    ASSERT_TRUE(run);
-    EXPECT_EQ(run->params[3], alpha);
-    EXPECT_GT(run->evaluations, 1u);
-    EXPECT_GT(counter.value(), run->evaluations);
 }
 
 }  // namespace
