@@ -212,8 +212,9 @@ bool named_entries(PyObject* dict, std::vector<std::pair<std::string, double>>& 
         }
         Py_ssize_t size = 0;
         const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+        if (!utf8) return false;
         double value = 0.0;
-        if (!utf8 || !to_double(PyTuple_GET_ITEM(item, 1), value)) return name_argument_error("values");
+        if (!to_double(PyTuple_GET_ITEM(item, 1), value)) return name_argument_error("values");
         out.emplace_back(std::string(utf8, static_cast<std::size_t>(size)), value);
     }
     return true;

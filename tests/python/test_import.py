@@ -1,0 +1,75 @@
+"""Module initialisation: what `import vorlane` registers, in which order,
+and that numpy is reached only when an array is returned."""
+
+import subprocess
+import sys
+import textwrap
+
+import vorlane
+
+CANONICAL_NAMES = ["R", "C", "L", "La", "Cpe", "W", "Wo", "Ws", "G", "Gs", "K", "Zarc", "Tlmq", "T"]
+
+
+def run_python(code):
+    """Runs `code` in a fresh interpreter with this one's module path."""
+    result = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def test_registration_order():
+    public = [name for name in vars(vorlane) if not name.startswith("__")]
+    assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", *CANONICAL_NAMES]
+
+
+def test_aliases_are_the_variant_classes():
+    for name in CANONICAL_NAMES:
+        assert getattr(vorlane, name) is getattr(vorlane.Element, name)
+
+
+def test_module_docstring_is_empty():
+    assert vorlane.__doc__ == ""
+
+
+def test_import_does_not_import_numpy():
+    out = run_python(
+        f"""
+        import sys
+        sys.path[:0] = {sys.path!r}
+        import vorlane
+        c = vorlane.Circuit("R0-(R1,C1)")
+        c.param_names(), c.param_values(), repr(c), c.with_values([1, 2, 3])
+        print("numpy" in sys.modules)
+        z = c.impedance([1.0])
+        print("numpy" in sys.modules, type(z).__module__)
+        """
+    )
+    assert out.split() == ["False", "True", "numpy"]
+
+
+def test_missing_numpy_fails_only_the_array_call():
+    out = run_python(
+        f"""
+        import sys
+        sys.path[:0] = {sys.path!r}
+        sys.modules["numpy"] = None
+        import vorlane
+        c = vorlane.Circuit("R0")
+        for attempt in range(2):
+            try:
+                c.impedance([1.0])
+            except ImportError as error:
+                print(str(error), type(error.__cause__).__name__)
+        print(c.param_values())
+        """
+    )
+    assert out.splitlines() == [
+        "Failed to access NumPy array API capsule ModuleNotFoundError",
+        "Failed to access NumPy array API capsule ModuleNotFoundError",
+        "[1.0]",
+    ]
