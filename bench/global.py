@@ -12,7 +12,8 @@ A fit reaches the global optimum when its cost is at most (1 + 1e-3) times
 c*, the lowest cost of any method from this start or of the default method
 from the true parameters. The table shows each method's median time, its
 ratio to the default method's median time, and the share of runs in which
-it reached the global optimum next to the default method's share.
+it reached the global optimum next to the default method's share, and the
+number of runs it ended with an error (a solver error counts as a miss).
 
     python bench/global.py [--runs N]
 """
@@ -59,15 +60,20 @@ def bad_start(truth: dict, ranges: dict, rng: np.random.Generator) -> dict:
             for name, value in truth.items()}
 
 
-def timed_fit(circuit: vorlane.Circuit, z: np.ndarray, method: str, seed: int) -> tuple[float, float]:
+def timed_fit(circuit: vorlane.Circuit, z: np.ndarray, method: str, seed: int) -> tuple[float, float | None]:
+    """Seconds taken and the cost reached; no cost when the method ended with an error."""
     begin = time.perf_counter()
-    result = circuit.fit(FREQS, z, method=method, seed=seed)
-    return time.perf_counter() - begin, result.cost
+    try:
+        cost = circuit.fit(FREQS, z, method=method, seed=seed).cost
+    except ValueError:
+        cost = None
+    return time.perf_counter() - begin, cost
 
 
 def run_topology(text: str, ranges: dict, runs: int, rng: np.random.Generator) -> dict:
     times = {m: [] for m in METHODS}
     hits = {m: 0 for m in METHODS}
+    errors = {m: 0 for m in METHODS}
     for run in range(runs):
         truth = draw_truth(ranges, rng)
         exact = vorlane.Circuit(text).with_named_values(truth)
@@ -78,10 +84,12 @@ def run_topology(text: str, ranges: dict, runs: int, rng: np.random.Generator) -
         for method in METHODS:
             elapsed, costs[method] = timed_fit(start, z, method, run)
             times[method].append(elapsed)
-        optimum = min([exact.fit(FREQS, z).cost, *costs.values()])
+        reached = [c for c in costs.values() if c is not None]
+        optimum = min([exact.fit(FREQS, z).cost, *reached])
         for method, cost in costs.items():
-            hits[method] += cost <= (1 + SUCCESS_SLACK) * optimum
-    return {m: (statistics.median(times[m]), hits[m]) for m in METHODS}
+            errors[method] += cost is None
+            hits[method] += cost is not None and cost <= (1 + SUCCESS_SLACK) * optimum
+    return {m: (statistics.median(times[m]), hits[m], errors[m]) for m in METHODS}
 
 
 def main() -> None:
@@ -90,15 +98,16 @@ def main() -> None:
     args = parser.parse_args()
     rng = np.random.default_rng(20240611)
     warnings.simplefilter("ignore")
-    header = f"{'topology':<16}{'method':<24}{'median s':>10}{'x default':>11}{'optimum':>9}{'default':>9}"
+    header = (f"{'topology':<16}{'method':<24}{'median s':>10}{'x default':>11}{'optimum':>9}{'default':>9}"
+              f"{'errors':>8}")
     print(header)
     print("-" * len(header))
     for name, (text, ranges) in TOPOLOGIES.items():
         rows = run_topology(text, ranges, args.runs, rng)
-        base_time, base_hits = rows[DEFAULT]
-        for method, (median, hits) in rows.items():
+        base_time, base_hits, _ = rows[DEFAULT]
+        for method, (median, hits, errors) in rows.items():
             print(f"{name:<16}{method:<24}{median:>10.3f}{median / base_time:>11.1f}"
-                  f"{hits:>5}/{args.runs:<3}{base_hits:>5}/{args.runs:<3}")
+                  f"{hits:>5}/{args.runs:<3}{base_hits:>5}/{args.runs:<3}{errors:>6}")
 
 
 if __name__ == "__main__":

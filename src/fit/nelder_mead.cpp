@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -154,21 +153,15 @@ std::vector<std::vector<double>> nelder_mead_initial_simplex(std::span<const dou
 
 std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& problem, std::uint64_t max_iterations) {
     Simplex simplex(problem, problem.start_solver());
-    SearchResult result;
-    double best_cost = std::numeric_limits<double>::infinity();
-    auto record_best = [&] {
-        if (replaces_best(simplex.best().cost, best_cost)) {
-            result.best = simplex.best().y;
-            best_cost = simplex.best().cost;
-        }
-    };
-    record_best();
-    while (!simplex.converged() && result.iterations < max_iterations) {
+    RunBest best;
+    best.offer(simplex.best().y, simplex.best().cost);
+    std::uint64_t iterations = 0;
+    while (!simplex.converged() && iterations < max_iterations) {
         if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
-        record_best();
-        ++result.iterations;
+        best.offer(simplex.best().y, simplex.best().cost);
+        ++iterations;
     }
-    return result;
+    return SearchResult{std::move(best.point), iterations};
 }
 
 FitResultOr nelder_mead_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t max_iterations) {

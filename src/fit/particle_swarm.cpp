@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -131,20 +130,13 @@ std::optional<FitError> check_swarm_size(std::uint64_t num_particles, std::size_
 SearchResult particle_swarm_search(const PsoProblem& problem, const SearchBox& box, std::uint64_t num_particles,
                                    std::uint64_t generations, ChaChaRng& rng) {
     Swarm swarm(problem, box, static_cast<std::size_t>(num_particles), rng);
-    SearchResult result;
-    double best_cost = std::numeric_limits<double>::infinity();
-    auto record_best = [&] {
-        if (replaces_best(swarm.global_cost(), best_cost)) {
-            result.best = swarm.global_position();
-            best_cost = swarm.global_cost();
-        }
-    };
-    record_best();
-    for (; result.iterations < generations; ++result.iterations) {
+    RunBest best;
+    best.offer(swarm.global_position(), swarm.global_cost());
+    for (std::uint64_t g = 0; g < generations; ++g) {
         swarm.fly();
-        record_best();
+        best.offer(swarm.global_position(), swarm.global_cost());
     }
-    return result;
+    return SearchResult{std::move(best.point), generations};
 }
 
 FitResultOr particle_swarm_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t num_particles,

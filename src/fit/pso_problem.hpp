@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,6 +80,18 @@ FitError no_entropy_error();
 inline bool replaces_best(double cost, double best) {
     return cost < best || (std::isinf(cost) && std::isinf(best) && std::signbit(cost) == std::signbit(best));
 }
+
+// The best point of a run so far; it starts at cost +inf and empty.
+struct RunBest {
+    std::vector<double> point;
+    double cost = std::numeric_limits<double>::infinity();
+
+    void offer(std::span<const double> y, double y_cost) {
+        if (!replaces_best(y_cost, cost)) return;
+        point.assign(y.begin(), y.end());
+        cost = y_cost;
+    }
+};
 
 // A cost improves on an incumbent when it is lower, or when it is a number
 // and the incumbent is not: a NaN incumbent must never block all progress.

@@ -3,7 +3,6 @@
 #include "fit/simulated_annealing.hpp"
 
 #include <cmath>
-#include <limits>
 #include <optional>
 #include <vector>
 
@@ -40,15 +39,11 @@ SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double 
                     ChaChaRng& moves, ChaChaRng& acceptance) {
     std::vector<double> current = problem.start_solver();
     double current_cost = problem.cost(current);
-    SearchResult result;
-    double best_cost = std::numeric_limits<double>::infinity();
-    if (replaces_best(current_cost, best_cost)) {
-        result.best = current;
-        best_cost = current_cost;
-    }
+    RunBest best;
+    best.offer(current, current_cost);
     std::vector<double> candidate(current.size());
     double temperature = initial_temperature;
-    while (result.iterations < iterations) {
+    for (std::uint64_t done = 0; done < iterations;) {
         for (std::size_t i = 0; i < current.size(); ++i) {
             candidate[i] = current[i] + ((2.0 * temperature) * moves.unit() - temperature);
         }
@@ -57,18 +52,15 @@ SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double 
         // A number replaces a NaN current cost, which no comparison could.
         const bool accepted = improves(candidate_cost, current_cost) ||
                               1.0 / (1.0 + std::exp((candidate_cost - current_cost) / temperature)) > p;
-        ++result.iterations;
-        temperature = initial_temperature / static_cast<double>(result.iterations + 1);
+        ++done;
+        temperature = initial_temperature / static_cast<double>(done + 1);
         if (accepted) {
             current.swap(candidate);
             current_cost = candidate_cost;
         }
-        if (replaces_best(current_cost, best_cost)) {
-            result.best = current;
-            best_cost = current_cost;
-        }
+        best.offer(current, current_cost);
     }
-    return result;
+    return SearchResult{std::move(best.point), iterations};
 }
 
 FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
