@@ -18,8 +18,13 @@ def read_spectrum(path):
     with open(path, newline="") as handle:
         rows = list(csv.DictReader(handle))
     frequencies = [float(row["Frequency / Hz"]) for row in rows]
-    impedances = [complex(float(row["Real Impedance / ohm"]), float(row["Imaginary Impedance / ohm"])) for row in rows]
+    impedances = [complex(float(row["Real Impedance / ohm"]), float(row["Imaginary Impedance / ohm"]))
+                  for row in rows]
     return frequencies, impedances
+
+
+def complex_text(z):
+    return f"{z.real:11.4f} {z.imag:+11.4f}j"
 
 
 def main():
@@ -32,7 +37,7 @@ def main():
     model = circuit.impedance(frequencies)
     print(f"{'f / Hz':>12}  {'model / ohm':>24}  {'measured / ohm':>24}")
     for f, z_model, z_measured in zip(frequencies, model, measured):
-        print(f"{f:12.4g}  {z_model.real:11.4f} {z_model.imag:+11.4f}j  {z_measured.real:11.4f} {z_measured.imag:+11.4f}j")
+        print(f"{f:12.4g}  {complex_text(z_model)}  {complex_text(z_measured)}")
 
 
 if __name__ == "__main__":

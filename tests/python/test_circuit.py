@@ -9,9 +9,8 @@ import threading
 import numpy as np
 import pytest
 
-import vorlane
 from conftest import BrokenFloat, LyingLength
-from vorlane import Circuit
+from vorlane import Circuit, Series
 
 HELP = """syntax:
   - every element needs a numeric label, e.g. "R0" and "C1", not "R" and "C"
@@ -33,39 +32,19 @@ available elements (code, parameters, [units]):
   Zarc  r [ohm], tau_k [s], gamma [-]
   TLMQ  r_ion [ohm], qs [F*s^(gamma-1)], gamma [-]
   T     a [ohm*m^2], b [ohm*m^2], k_tau [-], tau [s]"""
-
-FREQUENCY_MESSAGE = (
-    'expected a sequence of frequencies, or a dataframe with a "Frequency / Hz" or "frequency_hertz" column'
-)
+RC = "R0-(R1,C1)"
+SEI = "R0-(R1,CPE1)-(R2-Wo2,CPE2)"
+SEI_VALUES = [10, 20, 1e-4, 0.9, 30, 5, 2.0, 1e-3, 0.7]
 
 
 def bits(z):
-    """The exact bit patterns of a complex array, NaN payloads and signed
-    zeros included."""
+    """Exact bit patterns, NaN payloads and signed zeros included."""
     return np.ascontiguousarray(z).view(np.uint64)
 
 
-# --- construction -----------------------------------------------------------
-
-
-@pytest.mark.parametrize(
-    "text",
-    [
-        "  R0-(R1,C1)\n",
-        "\tR0-(R1,C1)\r\n",
-        "\u3000R0-(R1,C1)\u00a0",
-        "\u2028R0-(R1,C1)\u0085\u200a",
-        "\x0b\x0cR0-(R1,C1)",
-    ],
-)
+@pytest.mark.parametrize("text", ["  R0-(R1,C1)\n", "\t\u3000R0-(R1,C1)\u00a0\r\n", "\u2028\x0bR0-(R1,C1)\u0085"])
 def test_unicode_white_space_is_trimmed(text):
-    assert repr(Circuit(text)) == repr(Circuit("R0-(R1,C1)"))
-
-
-@pytest.mark.parametrize("separator", ["\x1c", "\x1f", "\u200b", "\ufeff"])
-def test_characters_outside_white_space_are_kept(separator):
-    with pytest.raises(ValueError, match="^unexpected character at position 0\n"):
-        Circuit(separator + "R0")
+    assert repr(Circuit(text)) == repr(Circuit(RC))
 
 
 @pytest.mark.parametrize(
@@ -74,83 +53,50 @@ def test_characters_outside_white_space_are_kept(separator):
         ("randles", "R0-(R1-W1,CPE1)"),
         ("RANDLES", "R0-(R1-W1,CPE1)"),
         (" randles\n", "R0-(R1-W1,CPE1)"),
-        ("Randles", "R0-(R1-W1,CPE1)"),
-        ("rc", "R0-(R1,C1)"),
+        ("rc", RC),
         ("Two_RQ_L", "L0-R0-(R1,CPE1)-(R2,CPE2)"),
-        ("SEI_RANDLES_WO", "R0-(R1,CPE1)-(R2-Wo2,CPE2)"),
+        ("SEI_RANDLES_WO", SEI),
     ],
 )
 def test_model_names_build_the_registry_circuit(name, circuit):
-    built, expected = Circuit(name), Circuit(circuit)
-    assert built.param_names() == expected.param_names()
-    assert repr(built) == repr(expected)
+    assert repr(Circuit(name)) == repr(Circuit(circuit))
 
 
-@pytest.mark.parametrize("text", ["randles1", "two-rc", "randle", "randles randles"])
-def test_near_model_names_are_parsed_as_circuits(text):
-    with pytest.raises(ValueError):
-        Circuit(text)
-
-
-@pytest.mark.parametrize("value", [1, None, b"R0", ["R0"], 1.5])
+@pytest.mark.parametrize("value", [1, None, b"R0", ["R0"]])
 def test_constructor_refuses_non_str(value):
     with pytest.raises(TypeError, match="'s'"):
         Circuit(value)
 
 
-def test_constructor_takes_keyword_and_refuses_extra_arguments():
-    assert Circuit(s="R0").param_names() == ["R0.r"]
-    with pytest.raises(TypeError):
-        Circuit("R0", "C1")
-    with pytest.raises(TypeError):
-        Circuit()
-
-
 @pytest.mark.parametrize(
     "text, message",
     [
-        ("", "unexpected end of input\n\n" + HELP),
-        ("   ", "unexpected end of input\n\n" + HELP),
-        ("R", "unexpected character at position 1\n\n  R\n   ^\n\n" + HELP),
-        ("R0-(R1,X2)", 'unknown element code "X" at position 7\n\n  R0-(R1,X2)\n         ^\n\n' + HELP),
-        (" R0 -C1\n", "unexpected trailing input at position 2\n\n  R0 -C1\n    ^\n\n" + HELP),
-        ("R1-(R2,R1)", 'duplicate element label "R1"\n\n' + HELP),
-        ("\u03a91", "unexpected character at position 0\n\n  \u03a91\n  ^\n\n" + HELP),
-        ("R0-\u03a91", "unexpected character at position 3\n\n  R0-\u03a91\n     ^\n\n" + HELP),
-        ("R0\x00C1", "unexpected trailing input at position 2\n\n  R0\x00C1\n    ^\n\n" + HELP),
+        ("   ", "unexpected end of input"),
+        ("R", "unexpected character at position 1\n\n  R\n   ^"),
+        ("R0-(R1,X2)", 'unknown element code "X" at position 7\n\n  R0-(R1,X2)\n         ^'),
+        (" R0 -C1\n", "unexpected trailing input at position 2\n\n  R0 -C1\n    ^"),
+        ("R1-(R2,R1)", 'duplicate element label "R1"'),
+        ("R0-\u03a91", "unexpected character at position 3\n\n  R0-\u03a91\n     ^"),
+        ("\x1cR0", "unexpected character at position 0\n\n  \x1cR0\n  ^"),  # not White_Space
+        ("R0\x00C1", "unexpected trailing input at position 2\n\n  R0\x00C1\n    ^"),
     ],
 )
 def test_parse_errors_carry_the_full_message(text, message):
     with pytest.raises(ValueError) as caught:
         Circuit(text)
-    assert str(caught.value) == message
+    assert str(caught.value) == message + "\n\n" + HELP
 
 
-def test_lone_surrogate_is_a_value_error():
-    with pytest.raises(ValueError):
-        Circuit("R0-\ud800")
-
-
-# --- printed form -------------------------------------------------------------
-
-
-def test_repr_of_parsed_circuit():
-    assert repr(Circuit("R0-(R1,C1)")) == (
+def test_repr_forms():
+    assert repr(Circuit(RC)) == (
         "Circuit (3 parameters)\n"
         "  R0.r = 1          [ohm]  bounds (1e-12, inf)\n"
         "  R1.r = 1          [ohm]  bounds (1e-12, inf)\n"
         "  C1.c = 0.001      [F]  bounds (1e-12, inf)"
     )
-
-
-def test_repr_singular_and_empty():
     assert repr(Circuit("R0")) == "Circuit (1 parameter)\n  R0.r = 1          [ohm]  bounds (1e-12, inf)"
-    assert repr(vorlane.Series([])) == "Circuit (0 parameters)\n"
-    assert str(Circuit("R0")) == repr(Circuit("R0"))
-
-
-def test_repr_pads_names_to_the_longest():
-    assert repr(Circuit("R0-CPE12").with_values([2.5e6, 0.5, 0.25])) == (
+    assert repr(Series([])) == "Circuit (0 parameters)\n"
+    assert str(Circuit("R0-CPE12").with_values([2.5e6, 0.5, 0.25])) == (
         "Circuit (3 parameters)\n"
         "  R0.r        = 2.5e6      [ohm]  bounds (1e-12, inf)\n"
         "  CPE12.q     = 0.5        [ohm^-1*s^alpha]  bounds (1e-12, inf)\n"
@@ -160,32 +106,13 @@ def test_repr_pads_names_to_the_longest():
 
 @pytest.mark.parametrize(
     "value, text",
-    [
-        (1234567.0, "1.234567e6"),
-        (0.00001, "1e-5"),
-        (0.5, "0.5"),
-        (0.0001, "0.0001"),
-        (0.0000999, "9.99e-5"),
-        (999999.0, "999999"),
-        (1e6, "1e6"),
-        (-0.0, "-0"),
-        (0.0, "0"),
-        (-12.75, "-12.75"),
-        (math.inf, "inf"),
-        (-math.inf, "-inf"),
-        (math.nan, "NaN"),
-        (1e-300, "1e-300"),
-        (5e-324, "5e-324"),
-        (0.1 + 0.2, "0.30000000000000004"),
-    ],
+    [(1234567.0, "1.234567e6"), (0.00001, "1e-5"), (0.5, "0.5"), (0.0001, "0.0001"), (999999.0, "999999"),
+     (1e6, "1e6"), (-0.0, "-0"), (-math.inf, "-inf"), (math.nan, "NaN"), (5e-324, "5e-324"),
+     (0.1 + 0.2, "0.30000000000000004")],
 )
 def test_repr_number_forms(value, text):
     row = repr(Circuit("R0").with_values([value])).split("\n")[1]
-    value_field = row.split(" = ", 1)[1].split(" [", 1)[0]
-    assert value_field == text.ljust(10)
-
-
-# --- parameter accessors and with_values -------------------------------------------
+    assert row == f"  R0.r = {text:<10} [ohm]  bounds (1e-12, inf)"
 
 
 def test_accessors_follow_layout_order():
@@ -201,74 +128,45 @@ def test_accessors_follow_layout_order():
 @pytest.mark.parametrize(
     "values",
     [
-        [10, 100, 1e-5],
-        (10.0, 100.0, 1e-5),
+        (10, 100, 1e-5),
         np.array([10.0, 100.0, 1e-5]),
-        np.array([10.0, 0.0, 100.0, 0.0, 1e-5, 0.0])[::2],
-        np.array([10, 100, 1e-5], dtype=np.float32).astype(np.float64),
-        np.array([10, 100, 0], dtype=np.int64) + np.array([0, 0, 1e-5]),
+        np.array([10.0, 0.0, 100.0, 0.0, 1e-5, 0.0])[::2],  # strided: no buffer fast path
+        np.array([10.0, 100.0, 1e-5], dtype=">f8"),  # foreign byte order
         array.array("d", [10, 100, 1e-5]),
-        memoryview(array.array("d", [10, 100, 1e-5])),
-        range(3),
+        LyingLength(3),
     ],
 )
 def test_with_values_accepts_numeric_sequences(values):
     c = Circuit("R0-(R1,C1)")
-    rebuilt = c.with_values(values)
-    assert rebuilt.param_values() == [float(v) for v in values]
+    assert c.with_values(values).param_values() == [float(values[i]) for i in range(3)]
     assert c.param_values() == [1.0, 1.0, 0.001]
-    assert rebuilt is not c
-
-
-def test_with_values_keeps_big_endian_values_exact():
-    values = np.array([10.5, 100.25, 1e-5], dtype=">f8")
-    assert Circuit("R0-(R1,C1)").with_values(values).param_values() == [10.5, 100.25, 1e-5]
-
-
-@pytest.mark.parametrize("count", [0, 2, 4])
-def test_with_values_wrong_count(count):
-    with pytest.raises(ValueError) as caught:
-        Circuit("R0-(R1,C1)").with_values([1.0] * count)
-    assert str(caught.value) == f"expected 3 values, got {count}"
 
 
 @pytest.mark.parametrize(
-    "values, error",
+    "values, error, message",
     [
-        ("123", TypeError),
-        (5, TypeError),
-        ({"R0.r": 1}, TypeError),
-        ({1.0, 2.0, 3.0}, TypeError),
-        ((x for x in [1.0, 2.0, 3.0]), TypeError),
-        ([1.0, "2", 3.0], TypeError),
-        ([1.0, None, 3.0], TypeError),
-        ([1.0, 2.0, 1j], TypeError),
-        ([1.0, 2.0, 10**400], OverflowError),
+        ([1.0] * 2, ValueError, "^expected 3 values, got 2$"),
+        ([1.0] * 4, ValueError, "^expected 3 values, got 4$"),
+        ("123", TypeError, "argument 'values'"),
+        ({"R0.r": 1}, TypeError, "argument 'values'"),
+        ((x for x in [1.0, 2.0, 3.0]), TypeError, "argument 'values'"),
+        ([1.0, None, 3.0], TypeError, "argument 'values'"),
+        ([1.0, 2.0, 1j], TypeError, "argument 'values'"),
+        ([1.0, 2.0, 10**400], OverflowError, "argument 'values'"),
+        ([1.0, 2.0, BrokenFloat()], ArithmeticError, "^argument 'values': broken __float__$"),
     ],
 )
-def test_with_values_conversion_errors_name_the_argument(values, error):
-    with pytest.raises(error, match="argument 'values'"):
-        Circuit("R0-(R1,C1)").with_values(values)
+def test_with_values_errors(values, error, message):
+    with pytest.raises(error, match=message):
+        Circuit(RC).with_values(values)
 
-
-def test_with_values_conversion_keeps_the_exception_type():
-    with pytest.raises(ArithmeticError, match="argument 'values': broken __float__"):
-        Circuit("R0").with_values([BrokenFloat()])
-
-
-def test_with_values_does_not_trust_len():
-    assert Circuit("R0-R1-R2").with_values(LyingLength(3)).param_values() == [1.0, 2.0, 3.0]
-
-
-# --- impedance -------------------------------------------------------------------
 
 FREQUENCIES = np.logspace(-2, 5, 40)
-OMEGA = 2 * np.pi * FREQUENCIES
-S = 1j * OMEGA
+S = 2j * np.pi * FREQUENCIES
 
 
-def _sqrt(z):
-    return np.sqrt(z)
+def t_formula(a, b, k_tau, tau, beta):
+    return (a / np.tanh(beta) + b / np.sinh(beta)) / beta
 
 
 ELEMENT_FORMULAS = [
@@ -277,24 +175,15 @@ ELEMENT_FORMULAS = [
     ("L0", [2e-6], lambda p: S * p[0]),
     ("La0", [2e-6, 0.7], lambda p: (S * p[0]) ** p[1]),
     ("CPE0", [2e-4, 0.85], lambda p: 1 / (p[0] * S ** p[1])),
-    ("W0", [7.0], lambda p: (p[0] - 1j * p[0]) / np.sqrt(OMEGA)),
-    ("Wo0", [3.0, 0.5], lambda p: p[0] / (_sqrt(S * p[1]) * np.tanh(_sqrt(S * p[1])))),
-    ("Ws0", [3.0, 0.5], lambda p: p[0] * np.tanh(_sqrt(S * p[1])) / _sqrt(S * p[1])),
-    ("G0", [4.0, 0.02], lambda p: p[0] / _sqrt(1 + S * p[1])),
-    ("Gs0", [4.0, 0.02, 1.7], lambda p: p[0] / (_sqrt(1 + S * p[1]) * np.tanh(p[2] * _sqrt(1 + S * p[1])))),
+    ("W0", [7.0], lambda p: (p[0] - 1j * p[0]) / np.sqrt(S.imag)),
+    ("Wo0", [3.0, 0.5], lambda p: p[0] / (np.sqrt(S * p[1]) * np.tanh(np.sqrt(S * p[1])))),
+    ("Ws0", [3.0, 0.5], lambda p: p[0] * np.tanh(np.sqrt(S * p[1])) / np.sqrt(S * p[1])),
+    ("G0", [4.0, 0.02], lambda p: p[0] / np.sqrt(1 + S * p[1])),
+    ("Gs0", [4.0, 0.02, 1.7], lambda p: p[0] / (np.sqrt(1 + S * p[1]) * np.tanh(p[2] * np.sqrt(1 + S * p[1])))),
     ("K0", [5.0, 1e-3], lambda p: p[0] / (1 + S * p[1])),
     ("Zarc0", [5.0, 1e-3, 0.75], lambda p: p[0] / (1 + (S * p[1]) ** p[2])),
-    (
-        "TLMQ0",
-        [2.0, 1e-3, 0.9],
-        lambda p: _sqrt(p[0] / (p[1] * S ** p[2])) / np.tanh(_sqrt(p[0] * p[1] * S ** p[2])),
-    ),
-    (
-        "T0",
-        [2.0, 3.0, 1.5, 1e-4],
-        lambda p: p[0] / (_sqrt(p[2] + S * p[3]) * np.tanh(_sqrt(p[2] + S * p[3])))
-        + p[1] / (_sqrt(p[2] + S * p[3]) * np.sinh(_sqrt(p[2] + S * p[3]))),
-    ),
+    ("TLMQ0", [2.0, 1e-3, 0.9], lambda p: np.sqrt(p[0] / (p[1] * S ** p[2])) / np.tanh(np.sqrt(p[0] * p[1] * S**p[2]))),
+    ("T0", [2.0, 3.0, 1.5, 1e-4], lambda p: t_formula(*p, beta=np.sqrt(p[2] + S * p[3]))),
 ]
 
 
@@ -304,116 +193,66 @@ def test_element_impedance_matches_numpy(text, values, formula):
     np.testing.assert_allclose(z, formula(values), rtol=1e-12, atol=0)
 
 
-def test_tree_impedance_at_unit_angular_frequency():
-    z = Circuit("R0-(R1,C1)").impedance([1000 / (2 * math.pi)])
-    assert z.shape == (1,)
-    assert z[0] == pytest.approx(1.5 - 0.5j, rel=1e-12)
-
-
-def test_mixed_tree_matches_numpy():
-    c = Circuit("R0-(R1,CPE1)-(R2-Wo2,CPE2)").with_values([10, 20, 1e-4, 0.9, 30, 5, 2.0, 1e-3, 0.7])
-    cpe1 = 1 / (1e-4 * S**0.9)
-    cpe2 = 1 / (1e-3 * S**0.7)
-    wo = 5 / (np.sqrt(S * 2.0) * np.tanh(np.sqrt(S * 2.0)))
-    expected = 10 + 1 / (1 / 20 + 1 / cpe1) + 1 / (1 / (30 + wo) + 1 / cpe2)
-    np.testing.assert_allclose(c.impedance(FREQUENCIES), expected, rtol=1e-12)
+def test_impedance_edge_values():
+    assert Circuit(RC).impedance([1000 / (2 * math.pi)])[0] == pytest.approx(1.5 - 0.5j, rel=1e-12)
+    z = Circuit("R0-C1").impedance([0.0, -1.0, math.inf, math.nan])
+    assert np.isnan(z[0].real) and np.isnan(z[0].imag)  # no special case at f = 0
+    assert np.isfinite(z[1]) and not np.isfinite(z[2:]).any()
 
 
 def test_real_spectrum_matches_the_known_fit(dummy_cell_a):
-    model = Circuit("R0-(R1,C1)").with_values([29.1, 46.7, 1.04e-5])
-    z = model.impedance(dummy_cell_a.frequencies)
+    z = Circuit(RC).with_values([29.1, 46.7, 1.04e-5]).impedance(dummy_cell_a.frequencies)
     below_inductive_range = dummy_cell_a.frequencies < 30e3
-    relative = np.abs(z - dummy_cell_a.impedances) / np.abs(dummy_cell_a.impedances)
+    relative = np.abs(z / dummy_cell_a.impedances - 1)
     assert relative[below_inductive_range].max() < 0.05
 
 
-@pytest.mark.parametrize(
-    "frequency, finite",
-    [(0.0, False), (-1.0, True), (math.inf, False), (math.nan, False)],
-)
-def test_unchecked_frequencies_give_ieee_results(frequency, finite):
-    z = Circuit("R0-C1").impedance([frequency])
-    assert np.isfinite(z[0]) == finite
-
-
-def test_capacitor_at_zero_frequency_is_nan_in_both_parts():
-    z = Circuit("C0").impedance([0.0])[0]
-    assert math.isnan(z.real) and math.isnan(z.imag)
-
-
 def test_parallel_evaluation_is_bit_identical_to_sequential():
-    c = Circuit("R0-(R1,CPE1)-(R2-Wo2,CPE2)").with_values([10, 20, 1e-4, 0.9, 30, 5, 2.0, 1e-3, 0.7])
+    c = Circuit(SEI).with_values(SEI_VALUES)
     f = np.logspace(-3, 6, 1000)
-    f[17] = 0.0
-    f[500] = math.nan
-    f[900] = -3.0
+    f[[17, 500, 900]] = [0.0, math.nan, -3.0]
     z1000 = c.impedance(f)
-    z999 = c.impedance(f[:999])
-    assert np.array_equal(bits(z1000[:999]), bits(z999))
-    one_by_one = np.array([c.impedance([x])[0] for x in f])
-    assert np.array_equal(bits(z1000), bits(one_by_one))
+    assert np.array_equal(bits(z1000[:999]), bits(c.impedance(f[:999])))
+    assert np.array_equal(bits(z1000), bits(np.array([c.impedance([x])[0] for x in f])))
 
 
 def test_concurrent_callers_get_their_own_results():
-    circuits = [Circuit("R0-(R1,C1)").with_values([k, 2.0 * k, 1e-4]) for k in range(1, 5)]
+    circuits = [Circuit(RC).with_values([k, 2.0 * k, 1e-4]) for k in range(1, 5)]
     f = np.logspace(-1, 5, 5000)
-    expected = [c.impedance(f) for c in circuits]
-    results = [None] * len(circuits)
+    expected = [bits(c.impedance(f)) for c in circuits]
+    mismatches = []
 
-    def run(i):
-        for _ in range(5):
-            results[i] = circuits[i].impedance(f)
+    def run(c, want):
+        mismatches.extend(not np.array_equal(bits(c.impedance(f)), want) for _ in range(5))
 
-    threads = [threading.Thread(target=run, args=(i,)) for i in range(len(circuits))]
+    threads = [threading.Thread(target=run, args=pair) for pair in zip(circuits, expected)]
     for t in threads:
         t.start()
     for t in threads:
         t.join()
-    for got, want in zip(results, expected):
-        assert np.array_equal(bits(got), bits(want))
+    assert mismatches == [False] * 20
 
 
-@pytest.mark.parametrize("n", [0, 1, 999, 1000])
+@pytest.mark.parametrize("n", [0, 1, 1000])
 def test_impedance_array_owns_its_memory(n):
-    z = Circuit("R0-(R1,C1)").impedance(np.linspace(1, 1e4, n))
-    assert type(z) is np.ndarray
-    assert z.dtype == np.complex128 and z.shape == (n,) and z.ndim == 1
-    assert z.flags.writeable and z.flags.c_contiguous and z.flags.aligned
-    assert not z.flags.owndata
+    c = Circuit(RC)
+    z = c.impedance(np.linspace(1, 1e4, n))
+    assert type(z) is np.ndarray and z.dtype == np.complex128 and z.shape == (n,)
+    assert z.flags.writeable and z.flags.c_contiguous and z.flags.aligned and not z.flags.owndata
     assert z.base is not None and not isinstance(z.base, np.ndarray)
-
-
-def test_impedance_array_outlives_its_circuit_and_is_writeable():
-    c = Circuit("R0-(R1,C1)")
-    z = c.impedance([1.0, 10.0, 100.0])
     expected = z.copy()
     del c
     gc.collect()
     assert np.array_equal(z, expected)
-    z[0] = 5 + 6j
-    assert z[0] == 5 + 6j
-    other = Circuit("R0-(R1,C1)").impedance([1.0, 10.0, 100.0])
-    assert other[0] == expected[0]
-
-
-def test_impedance_of_empty_input():
-    z = Circuit("R0").impedance([])
-    assert z.dtype == np.complex128 and z.shape == (0,)
+    z[:] = 5 + 6j
 
 
 @pytest.mark.parametrize(
     "frequencies",
     [
-        [1.0, 10.0],
-        (1, 10),
-        np.array([1.0, 10.0]),
-        np.array([1.0, 5.0, 10.0])[::2],
         np.array([1, 10], dtype=np.int32),
-        array.array("d", [1.0, 10.0]),
-        {"Frequency / Hz": [1.0, 10.0]},
-        {"frequency_hertz": [1.0, 10.0]},
         {"Frequency / Hz": [1.0, 10.0], "frequency_hertz": [3.0]},
-        {"Frequency / Hz": np.array([1.0, 10.0])},
+        {"frequency_hertz": np.array([1.0, 10.0])},
     ],
 )
 def test_impedance_input_forms(frequencies):
@@ -423,107 +262,55 @@ def test_impedance_input_forms(frequencies):
 
 def test_impedance_of_a_dataframe(measured_spectrum):
     pandas = pytest.importorskip("pandas")
-    c = Circuit("R0-(R1,C1)").with_values([29.1, 46.7, 1.04e-5])
+    c = Circuit(RC).with_values([29.1, 46.7, 1.04e-5])
     frame = pandas.DataFrame(measured_spectrum.columns)
     expected = c.impedance(measured_spectrum.frequencies)
     assert np.array_equal(c.impedance(frame), expected)
-    assert np.array_equal(c.impedance(measured_spectrum.columns), expected)
-    renamed = frame.rename(columns={"Frequency / Hz": "frequency_hertz"})
-    assert np.array_equal(c.impedance(renamed), expected)
-
-
-def test_dataframe_rows_are_not_filtered():
-    z = Circuit("R0-C1").impedance({"Frequency / Hz": [0.0, -1.0, 1.0]})
-    assert z.shape == (3,) and math.isnan(z[0].imag)
+    assert np.array_equal(c.impedance(frame.rename(columns={"Frequency / Hz": "frequency_hertz"})), expected)
 
 
 @pytest.mark.parametrize(
-    "frequencies",
-    ["100", ["a", "b"], {"frequency": [1.0]}, {}, 5, None, object(), [[1.0, 2.0]]],
+    "frequencies, message",
+    [
+        (arg, 'expected a sequence of frequencies, or a dataframe with a "Frequency / Hz" or "frequency_hertz" column')
+        for arg in ["100", ["a", "b"], {"frequency": [1.0]}, 5, None, [[1.0, 2.0]], [BrokenFloat()]]
+    ]
+    + [({"Frequency / Hz": ["a"]}, 'column "Frequency / Hz" is not numeric'),
+       ({"frequency_hertz": "12"}, 'column "frequency_hertz" is not numeric')],
 )
-def test_impedance_without_frequencies(frequencies):
+def test_impedance_without_frequencies(frequencies, message):
     with pytest.raises(ValueError) as caught:
         Circuit("R0").impedance(frequencies)
-    assert str(caught.value) == FREQUENCY_MESSAGE
-
-
-@pytest.mark.parametrize(
-    "frame, name",
-    [
-        ({"Frequency / Hz": ["a"]}, "Frequency / Hz"),
-        ({"Frequency / Hz": 5.0}, "Frequency / Hz"),
-        ({"frequency_hertz": "12"}, "frequency_hertz"),
-    ],
-)
-def test_impedance_non_numeric_column(frame, name):
-    with pytest.raises(ValueError) as caught:
-        Circuit("R0").impedance(frame)
-    assert str(caught.value) == f'column "{name}" is not numeric'
-
-
-def test_impedance_keyword_and_arity():
-    c = Circuit("R0")
-    assert c.impedance(frequencies=[1.0])[0] == 1.0
-    with pytest.raises(TypeError):
-        c.impedance()
-    with pytest.raises(TypeError):
-        c.impedance([1.0], [2.0])
-
-
-# --- method table -------------------------------------------------------------------
+    assert str(caught.value) == message
 
 
 @pytest.mark.parametrize(
     "name, signature, doc",
     [
-        (
-            "param_names",
-            "($self)",
-            "Parameter names, in the same order `with_values()` consumes and\n`with_named_values()` expects as keys.",
-        ),
+        ("param_names", "($self)",
+         "Parameter names, in the same order `with_values()` consumes and\n`with_named_values()` expects as keys."),
         ("param_units", "($self)", "Physical units per parameter"),
-        (
-            "param_bounds",
-            "($self)",
-            "Default physical-validity `(lo, hi)` bounds per parameter, in\n"
-            "`param_names()` order. `hi` is `inf` for open-bound parameters.",
-        ),
+        ("param_bounds", "($self)", "Default physical-validity `(lo, hi)` bounds per parameter, in\n"
+         "`param_names()` order. `hi` is `inf` for open-bound parameters."),
         ("param_values", "($self)", "Current parameter values, in `param_names()` order."),
-        (
-            "with_values",
-            "($self, values)",
-            "Rebuild this circuit with a new flat parameter vector, assigned\npositionally in `param_names()` order.",
-        ),
-        (
-            "with_named_values",
-            "($self, values)",
-            "Rebuild this circuit with parameter values looked up by name (see\n"
-            "`param_names()`). Every name must be present and no unknown names\nmay be supplied.",
-        ),
+        ("with_values", "($self, values)",
+         "Rebuild this circuit with a new flat parameter vector, assigned\npositionally in `param_names()` order."),
+        ("with_named_values", "($self, values)", "Rebuild this circuit with parameter values looked up by name (see\n"
+         "`param_names()`). Every name must be present and no unknown names\nmay be supplied."),
         ("impedance", "($self, frequencies)", None),
     ],
 )
 def test_method_signatures_and_docstrings(name, signature, doc):
-    method = getattr(Circuit, name)
-    assert method.__text_signature__ == signature
-    assert method.__doc__ == doc
+    assert getattr(Circuit, name).__text_signature__ == signature
+    assert getattr(Circuit, name).__doc__ == doc
 
 
-def test_class_signature_and_docstring():
-    assert Circuit.__text_signature__ == "(s)"
-    assert not Circuit.__doc__
+def test_class_surface_is_immutable():
+    assert Circuit.__text_signature__ == "(s)" and not Circuit.__doc__
     assert isinstance(Circuit.__dict__["ml_circuits"], staticmethod)
-    for name in ["residuals", "jacobian", "fit", "guess"]:
-        assert callable(getattr(Circuit("R0"), name))
-
-
-def test_circuits_are_immutable():
-    c = Circuit("R0")
-    with pytest.raises((AttributeError, TypeError)):
-        c.anything = 1
+    with pytest.raises(AttributeError):
+        Circuit("R0").anything = 1
     with pytest.raises(TypeError):
         Circuit.param_names = None
     with pytest.raises(TypeError):
-
-        class Sub(Circuit):
-            pass
+        type("Sub", (Circuit,), {})

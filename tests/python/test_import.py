@@ -22,17 +22,10 @@ def run_python(code):
     return result.stdout
 
 
-def test_registration_order():
+def test_registration_order_and_aliases():
     public = [name for name in vars(vorlane) if not name.startswith("__")]
     assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", *CANONICAL_NAMES]
-
-
-def test_aliases_are_the_variant_classes():
-    for name in CANONICAL_NAMES:
-        assert getattr(vorlane, name) is getattr(vorlane.Element, name)
-
-
-def test_module_docstring_is_empty():
+    assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
     assert vorlane.__doc__ == ""
 
 
