@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(WeightReader, UnknownEncodingOnlyAfterCompleteDimensions) {
     auto bytes = with_record(raw_record("x", 3, {1, 2}, {}));
-    bytes.resize(bytes.size() - 1);
+    bytes.pop_back();
     EXPECT_EQ(load_error(bytes), "weight file is truncated");
 }
 
