@@ -160,13 +160,3 @@ TEST(ReactiveCentroid, ResistiveFallbackUsesMedianAndAllFrequencies) {
     EXPECT_TRUE(std::isnan(z_empty));
     EXPECT_TRUE(std::isnan(w_empty));
 }
-
-TEST(Features, NonFiniteInputFlowsThrough) {
-    const Guesser g = grid_guesser(8);
-    const std::vector<double> f = {NaN, 1.0, INF, -1.0, 0.0};
-    const std::vector<Complex> z = {{1, -1}, {NaN, 1}, {INF, 0}, {1, -1}, {0, 0}};
-    const auto [zs, ws] = reactive_centroid(f, z);
-    const Features x = g.features(f, z, ws, zs);
-    EXPECT_EQ(x.matrix.size(), 24u);
-    EXPECT_TRUE(std::isnan(x.meta.first) || std::isinf(x.meta.first));
-}
