@@ -17,9 +17,9 @@ constexpr double INERTIA = 0.7213475204444817;
 constexpr double COGNITIVE = 1.1931471805599454;
 constexpr double SOCIAL = 1.1931471805599454;
 
-// Bounds the swarm's memory (three coordinate arrays) whatever
-// num_particles a caller passes: 2^24 coordinates take 400 MB.
-constexpr std::uint64_t MAX_SWARM_COORDINATES = std::uint64_t{1} << 24;
+// Bounds the swarm's memory whatever num_particles a caller passes: at
+// most five coordinate and four per-particle arrays of 2^22 entries, 300 MB.
+constexpr std::uint64_t MAX_SWARM_COORDINATES = std::uint64_t{1} << 22;
 
 // Particle j's coordinates are [j * n, (j + 1) * n) of each flat array.
 struct SwarmState {

@@ -364,7 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"empty_swarm", [](auto& n, auto& s) { return particle_swarm_fit(n, s, 0, 10, 1); },
                 "num_particles must be at least 1"},
         Refusal{"huge_swarm", [](auto& n, auto& s) { return particle_swarm_fit(n, s, UINT64_MAX, 10, 1); },
-                "num_particles is too large: 18446744073709551615 particles of 5 parameters exceed 16777216 "
+                "num_particles is too large: 18446744073709551615 particles of 5 parameters exceed 4194304 "
                 "swarm coordinates"},
         Refusal{"swarm_infinite_start", swarm_from_r0(INF),
                 "cannot search parameter \"R0.r\" starting at inf: its search range is not finite"},
@@ -383,6 +383,14 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"infinite_step", hopping_with_step(INF),
                 "basin_hopping_step_size must be a finite number >= 0, not inf"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+
+TEST(ParticleSwarm, SwarmSizeLimitCountsCoordinates) {
+    const std::uint64_t limit = (std::uint64_t{1} << 22) / 5;
+    EXPECT_FALSE(check_swarm_size(1, 5).has_value());
+    EXPECT_FALSE(check_swarm_size(limit, 5).has_value());
+    EXPECT_TRUE(check_swarm_size(limit + 1, 5).has_value());
+    EXPECT_TRUE(check_swarm_size(0, 5).has_value());
+}
 
 TEST(DifferentialEvolution, RefusesARangeThatCollapsesInSinglePrecision) {
     const SeriesList nodes = circuit("R0-Cpe1", {2.0, 1e-3, 0.5});
