@@ -123,12 +123,3 @@ TEST(ChaChaRng, UnseededSourcesDiffer) {
     ASSERT_TRUE(a && b);
     EXPECT_NE(a->next_u64(), b->next_u64());
 }
-
-TEST(ChaChaRng, SeededSourcesRepeatAndDifferBetweenSeeds) {
-    ChaChaRng a = ChaChaRng::from_seed(1), b = ChaChaRng::from_seed(1), c = ChaChaRng::from_seed(2);
-    for (int i = 0; i < 100; ++i) {
-        const std::uint64_t x = a.next_u64();
-        EXPECT_EQ(x, b.next_u64());
-        EXPECT_NE(x, c.next_u64());
-    }
-}

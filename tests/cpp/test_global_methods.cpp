@@ -260,11 +260,6 @@ INSTANTIATE_TEST_SUITE_P(Starts, NelderMeadStep,
                                            SimplexStep{1e-8, 1e-8 + 0.1}, SimplexStep{2e-8, 2e-8 + 0.1 * 2e-8},
                                            SimplexStep{-2.0, -2.0 + 0.2}, SimplexStep{NaN, NaN}));
 
-TEST(NelderMead, IsDeterministic) {
-    const TwoArcCase c;
-    expect_identical(nelder_mead_fit(c.start, c.spectrum(), 100), nelder_mead_fit(c.start, c.spectrum(), 100));
-}
-
 TEST(BasinHopping, ZeroHopsRestateTheLocalFitWithFreshStatistics) {
     const TwoArcCase c;
     const FitResultOr hop = basin_hopping_fit(c.start, c.spectrum(), 0, 1.0, 1.0, 4);
