@@ -35,7 +35,7 @@ VALIDATION_COUNT = 2000
 
 # (optimiser steps, training spectra) by trunk width: sized so that the eleven
 # models train in about an hour as two one-thread runs on two shared cores.
-PLAN = {16: (1200, 60_000), 32: (1300, 100_000), 64: (1000, 100_000)}
+PLAN = {16: (1200, 60_000), 32: (1300, 100_000), 64: (3000, 150_000)}
 
 
 def seed_of(topology: Topology) -> int:
