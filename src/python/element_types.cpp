@@ -37,7 +37,7 @@ struct VariantClass {
     std::array<char*, MAX_ELEMENT_PARAMS + 1> keywords{};
     std::array<PyGetSetDef, MAX_ELEMENT_PARAMS + 1> getset{};
     std::array<PyType_Slot, 4> slots{};
-    PyType_Spec spec{};
+    PyType_Spec type_spec{};
     PyTypeObject* type = nullptr;
 };
 
@@ -116,7 +116,7 @@ void describe_variant(VariantClass& variant, Kind kind) {
                       {Py_tp_doc, variant.signature_doc.data()},
                       {Py_tp_getset, variant.getset.data()},
                       {0, nullptr}}};
-    variant.spec = {variant.qualified_name.c_str(), static_cast<int>(sizeof(ElementObject)), 0,
+    variant.type_spec = {variant.qualified_name.c_str(), static_cast<int>(sizeof(ElementObject)), 0,
                     static_cast<unsigned int>(CLASS_FLAGS), variant.slots.data()};
 }
 
@@ -132,7 +132,7 @@ PyType_Spec element_spec = {"vorlane.Element", static_cast<int>(sizeof(ElementOb
 
 // The variant class, its __match_args__, and its place as Element.<name>.
 int add_variant(PyObject* module, VariantClass& variant) {
-    Ref type(PyType_FromModuleAndSpec(module, &variant.spec, reinterpret_cast<PyObject*>(element_type)));
+    Ref type(PyType_FromModuleAndSpec(module, &variant.type_spec, reinterpret_cast<PyObject*>(element_type)));
     if (!type) return -1;
     const KindInfo& info = kind_info(variant.kind);
     Ref match_args(PyTuple_New(static_cast<Py_ssize_t>(info.count)));

@@ -86,7 +86,7 @@ bool convert_arguments(PyObject* args, PyObject* kwargs, FitArguments& out, FitO
 
 // The starting tree: the circuit's own values, or a guess; warns when an
 // unset guess_init finds no bundled model.
-bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& spec, SeriesList& out) {
+bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out) {
     const SeriesList& nodes = nodes_of(self);
     const bool explicit_values = reinterpret_cast<CircuitObject*>(self)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
@@ -101,7 +101,7 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& spe
         return true;
     }
     std::vector<double> values;
-    if (!guess_values(nodes, spec, args.weights ? &*args.weights : nullptr, values)) return false;
+    if (!guess_values(nodes, measured, args.weights ? &*args.weights : nullptr, values)) return false;
     if (values.size() != param_count(nodes)) {
         PyErr_SetString(PyExc_RuntimeError, "internal error: the guess has the wrong number of values");
         return false;
@@ -117,12 +117,12 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         FitArguments arguments;
         FitOptions options;
         if (!convert_arguments(args, kwargs, arguments, options)) return nullptr;
-        Spectrum spec;
-        if (!spectrum(arguments.frequencies, arguments.impedances, spec)) return nullptr;
+        Spectrum measured;
+        if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
-        if (!starting_tree(self, arguments, spec, options.nodes)) return nullptr;
-        options.frequencies = std::move(spec.frequencies);
-        options.impedances = std::move(spec.impedances);
+        if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
+        options.frequencies = std::move(measured.frequencies);
+        options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });
         if (!result) {
             PyErr_SetString(PyExc_ValueError, result.error().message().c_str());

@@ -130,7 +130,7 @@ PyType_Slot slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec spec = {
+PyType_Spec type_spec = {
     "vorlane.FitResult",
     sizeof(FitResultObject),
     0,
@@ -141,7 +141,7 @@ PyType_Spec spec = {
 }  // namespace
 
 int add_fit_result_type(PyObject* module) {
-    Ref type(PyType_FromSpec(&spec));
+    Ref type(PyType_FromSpec(&type_spec));
     if (!type) return -1;
     Py_INCREF(type.get());
     if (PyModule_AddObject(module, "FitResult", type.get()) != 0) {

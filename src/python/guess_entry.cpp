@@ -34,9 +34,9 @@ const char* const ML_CIRCUITS_DOC =
     "Names accepted by the constructor that have trained initial-parameter\n"
     "models, and so get a guessed starting point from `fit()` by default.";
 
-bool guess_values(const SeriesList& nodes, const Spectrum& spec, const std::string* weights_path,
+bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    auto guessed = guess_params(nodes, spec.frequencies, spec.impedances, weights_path);
+    auto guessed = guess_params(nodes, measured.frequencies, measured.impedances, weights_path);
     if (!guessed) {
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
@@ -55,10 +55,10 @@ PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         std::optional<std::string> path;
         if (!optional_text_arg(weights, "weights", path)) return nullptr;
-        Spectrum spec;
-        if (!spectrum(frequencies, impedances, spec)) return nullptr;
+        Spectrum measured;
+        if (!spectrum(frequencies, impedances, measured)) return nullptr;
         std::vector<double> values;
-        if (!guess_values(nodes_of(self), spec, path ? &*path : nullptr, values)) return nullptr;
+        if (!guess_values(nodes_of(self), measured, path ? &*path : nullptr, values)) return nullptr;
         return float_list(values);
     });
 }

@@ -12,7 +12,7 @@ namespace vorlane::py {
 // Starting values for `nodes` in parameter order, from the bundled model
 // matching its topology or from the weight file at `weights_path`; false
 // with ValueError carrying the guess's message on failure.
-bool guess_values(const SeriesList& nodes, const Spectrum& spec, const std::string* weights_path,
+bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out);
 
 }  // namespace vorlane::py

@@ -47,8 +47,8 @@ bool read_inputs(PyObject* self, PyObject* args, PyObject* kwargs, const char* f
     if (!to_float_vector_arg(params, "params", out.params)) return false;
     std::string weight_name = "modulus";
     if (weight != nullptr && !text_arg(weight, "weight", weight_name)) return false;
-    Spectrum spec;
-    if (!spectrum(frequencies, impedances, spec)) return false;
+    Spectrum measured;
+    if (!spectrum(frequencies, impedances, measured)) return false;
     bool modulus = true;
     if (!parse_weighting(weight_name, modulus)) return false;
     // Evaluating with fewer values than the circuit consumes would read past
@@ -57,10 +57,10 @@ bool read_inputs(PyObject* self, PyObject* args, PyObject* kwargs, const char* f
         PyErr_SetString(PyExc_ValueError, "impedance_from_iter: not enough values supplied");
         return false;
     }
-    out.omega.resize(spec.frequencies.size());
-    for (std::size_t i = 0; i < out.omega.size(); ++i) out.omega[i] = spec.frequencies[i] * TWO_PI;
-    out.weights = compute_weights(spec.impedances, modulus);
-    out.measured = std::move(spec.impedances);
+    out.omega.resize(measured.frequencies.size());
+    for (std::size_t i = 0; i < out.omega.size(); ++i) out.omega[i] = measured.frequencies[i] * TWO_PI;
+    out.weights = compute_weights(measured.impedances, modulus);
+    out.measured = std::move(measured.impedances);
     return true;
 }
 

@@ -143,29 +143,29 @@ struct NetworkSpec {
     double weight_scale = 0.25;      // 0 gives a network whose output is head.4's bias
 };
 
-// A complete network for `spec`, weights drawn from `seed`.
-inline FileBuilder network_file(const NetworkSpec& spec, std::uint32_t seed = 1) {
+// A complete network for `net`, weights drawn from `seed`.
+inline FileBuilder network_file(const NetworkSpec& net, std::uint32_t seed = 1) {
     FileBuilder b;
     std::string dilations;
-    for (std::size_t i = 0; i < spec.dilations.size(); ++i) {
+    for (std::size_t i = 0; i < net.dilations.size(); ++i) {
         if (i > 0) dilations += ',';
-        dilations += std::to_string(spec.dilations[i]);
+        dilations += std::to_string(net.dilations[i]);
     }
-    b.meta("circuit", spec.circuit)
-        .meta("param_names", spec.param_names)
+    b.meta("circuit", net.circuit)
+        .meta("param_names", net.param_names)
         .meta("estimator", "reactive_centroid")
-        .meta("n_grid", std::to_string(spec.n_grid))
-        .meta("channels", std::to_string(spec.channels))
-        .meta("kernel", std::to_string(spec.kernel))
-        .meta("groups", std::to_string(spec.groups))
+        .meta("n_grid", std::to_string(net.n_grid))
+        .meta("channels", std::to_string(net.channels))
+        .meta("kernel", std::to_string(net.kernel))
+        .meta("groups", std::to_string(net.groups))
         .meta("dilations", dilations)
         .meta("alpha_min", "0.05")
         .meta("alpha_max", "1.0");
-    const std::uint32_t c = spec.channels;
-    const std::uint32_t k = spec.kernel;
-    const std::uint32_t h = spec.hidden;
-    const auto p = static_cast<std::uint32_t>(spec.params);
-    const double ws = spec.weight_scale;
+    const std::uint32_t c = net.channels;
+    const std::uint32_t k = net.kernel;
+    const std::uint32_t h = net.hidden;
+    const auto p = static_cast<std::uint32_t>(net.params);
+    const double ws = net.weight_scale;
     auto add = [&](const std::string& layer, std::vector<std::uint32_t> w_shape, std::uint32_t out) {
         std::size_t n = 1;
         for (auto d : w_shape) n *= d;
@@ -173,7 +173,7 @@ inline FileBuilder network_file(const NetworkSpec& spec, std::uint32_t seed = 1)
         b.tensor("w." + layer + ".bias", {out}, pseudo_random(out, seed++, ws));
     };
     add("stem", {c, 3, k}, c);
-    for (std::size_t i = 0; i < spec.dilations.size(); ++i) {
+    for (std::size_t i = 0; i < net.dilations.size(); ++i) {
         const std::string block = "blocks." + std::to_string(i) + ".";
         add(block + "conv1", {c, c, k}, c);
         b.tensor("w." + block + "norm1.weight", {c}, std::vector<double>(c, 1.0));
@@ -187,12 +187,12 @@ inline FileBuilder network_file(const NetworkSpec& spec, std::uint32_t seed = 1)
     add("head.4", {2 * p, h}, 2 * p);
     b.tensor("target_mean", {p}, pseudo_random(p, seed++, 1.0));
     b.tensor("target_std", {p}, std::vector<double>(p, 0.5));
-    std::vector<double> scaling = spec.scaling;
+    std::vector<double> scaling = net.scaling;
     if (scaling.empty()) {
         for (std::uint32_t i = 0; i < p; ++i) scaling.insert(scaling.end(), {1.0, 0.0, 0.0, -1.0});
     }
     b.tensor("scaling", {p, 4}, scaling);
-    b.tensor("log_params", {p}, spec.log_params.empty() ? std::vector<double>(p, 1.0) : spec.log_params);
+    b.tensor("log_params", {p}, net.log_params.empty() ? std::vector<double>(p, 1.0) : net.log_params);
     return b;
 }
 

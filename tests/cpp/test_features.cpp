@@ -20,9 +20,9 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double TWO_PI = 6.283185307179586;
 
 Guesser grid_guesser(std::uint32_t n_grid) {
-    eisnn_test::NetworkSpec spec;
-    spec.n_grid = n_grid;
-    auto g = Guesser::from_bytes(eisnn_test::network_file(spec).bytes());
+    eisnn_test::NetworkSpec net;
+    net.n_grid = n_grid;
+    auto g = Guesser::from_bytes(eisnn_test::network_file(net).bytes());
     EXPECT_TRUE(g.has_value());
     return std::move(*g);
 }

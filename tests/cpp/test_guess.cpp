@@ -44,14 +44,14 @@ std::string unique_path(const std::string& stem) {
 // log_params is 0), in the file's parameter order and units.
 eisnn_test::FileBuilder constant_network(const std::string& circuit, const std::string& names,
                                          const std::vector<double>& biases, std::vector<double> log_params = {}) {
-    eisnn_test::NetworkSpec spec;
-    spec.circuit = circuit;
-    spec.param_names = names;
-    spec.params = biases.size();
-    spec.weight_scale = 0.0;
-    spec.log_params = std::move(log_params);
-    for (std::size_t i = 0; i < biases.size(); ++i) spec.scaling.insert(spec.scaling.end(), {0, 0, 0, -1});
-    auto b = eisnn_test::network_file(spec);
+    eisnn_test::NetworkSpec net;
+    net.circuit = circuit;
+    net.param_names = names;
+    net.params = biases.size();
+    net.weight_scale = 0.0;
+    net.log_params = std::move(log_params);
+    for (std::size_t i = 0; i < biases.size(); ++i) net.scaling.insert(net.scaling.end(), {0, 0, 0, -1});
+    auto b = eisnn_test::network_file(net);
     const auto p = static_cast<std::uint32_t>(biases.size());
     std::vector<double> head = biases;
     head.resize(2 * biases.size(), 0.0);

@@ -31,12 +31,12 @@ Features flat_features(const Guesser& g, double value) {
 
 // One channel, one input row: the probe layer is a bare convolution.
 Guesser probe_conv(std::uint32_t n_grid, std::uint32_t kernel, const std::vector<double>& taps, double bias) {
-    NetworkSpec spec;
-    spec.channels = 1;
-    spec.groups = 1;
-    spec.n_grid = n_grid;
-    spec.kernel = kernel;
-    auto b = eisnn_test::network_file(spec);
+    NetworkSpec net;
+    net.channels = 1;
+    net.groups = 1;
+    net.n_grid = n_grid;
+    net.kernel = kernel;
+    auto b = eisnn_test::network_file(net);
     b.tensor("w.probe.weight", {1, 1, kernel}, taps).tensor("w.probe.bias", {1}, {bias});
     return load(b);
 }
@@ -99,8 +99,8 @@ TEST(Conv1d, ShortInputOrTensorIsRejected) {
 }
 
 TEST(GroupNorm, EachGroupIsStandardisedOnItsOwn) {
-    NetworkSpec spec;  // 4 channels in 2 groups, 8 positions
-    auto b = eisnn_test::network_file(spec);
+    NetworkSpec net;  // 4 channels in 2 groups, 8 positions
+    auto b = eisnn_test::network_file(net);
     b.tensor("w.gn.weight", {4}, {1, 2, 3, 4}).tensor("w.gn.bias", {4}, {0.5, -0.5, 1, 2});
     const Guesser g = load(b);
     auto x = eisnn_test::pseudo_random(32, 7, 3.0);
@@ -225,13 +225,13 @@ TEST(Pooling, MaxIgnoresNaNAndMeanDoesNot) {
 // With zero weights the head returns its bias: the clamp and the coupled
 // re-dimensioning of q by its own (clamped) exponent are then visible.
 TEST(Predict, ClampAndCoupledRedimensioning) {
-    NetworkSpec spec;
-    spec.params = 4;
-    spec.param_names = "q,alpha,r,c";
-    spec.weight_scale = 0.0;
-    spec.log_params = {1, 0, 1, 1};
-    spec.scaling = {-1, 0, -1, 1, 0, 0, 0, -1, 1, 0, 0, -1, -1, -1, 0, -1};
-    auto b = eisnn_test::network_file(spec);
+    NetworkSpec net;
+    net.params = 4;
+    net.param_names = "q,alpha,r,c";
+    net.weight_scale = 0.0;
+    net.log_params = {1, 0, 1, 1};
+    net.scaling = {-1, 0, -1, 1, 0, 0, 0, -1, 1, 0, 0, -1, -1, -1, 0, -1};
+    auto b = eisnn_test::network_file(net);
     b.tensor("target_mean", {4}, {0, 0, 0, 0}).tensor("target_std", {4}, {1, 1, 1, 1});
     const double z = 2.0, w = 8.0;
     for (auto [raw_alpha, alpha] : {std::pair{1.75, 1.0}, std::pair{-3.0, 0.05}, std::pair{0.5, 0.5}}) {
@@ -251,13 +251,13 @@ TEST(Predict, ClampAndCoupledRedimensioning) {
 }
 
 TEST(Predict, SameResultFromManyThreads) {
-    NetworkSpec spec;
-    spec.channels = 16;
-    spec.groups = 4;
-    spec.n_grid = 32;
-    spec.kernel = 5;
-    spec.dilations = {1, 2, 4, 8};
-    const Guesser g = load(eisnn_test::network_file(spec, 9));
+    NetworkSpec net;
+    net.channels = 16;
+    net.groups = 4;
+    net.n_grid = 32;
+    net.kernel = 5;
+    net.dilations = {1, 2, 4, 8};
+    const Guesser g = load(eisnn_test::network_file(net, 9));
     Features features{eisnn_test::pseudo_random(96, 3, 2.0), {0.875, 0.6}};
     const auto reference = g.predict(features, 3.0, 50.0).value();
     for (double v : reference) EXPECT_TRUE(std::isfinite(v));
