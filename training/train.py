@@ -36,6 +36,8 @@ VALIDATION_COUNT = 2000
 # (optimiser steps, training spectra) by trunk width: sized so that the eleven
 # models train in about an hour as two one-thread runs on two shared cores.
 PLAN = {16: (1200, 60_000), 32: (1300, 100_000), 64: (3000, 150_000)}
+# Topologies with two constant-phase arcs or a diffusion tail need longer.
+LONGER = {"two_rq": (3000, 150_000), "two_rq_l": (3000, 150_000), "randles": (3000, 150_000)}
 
 
 def seed_of(topology: Topology) -> int:
@@ -92,7 +94,7 @@ def train_one(topology: Topology, force: bool) -> None:
     if final.exists() and not force:
         log(log_path, f"{topology.name}: already trained")
         return
-    steps, count = PLAN[topology.channels]
+    steps, count = LONGER.get(topology.name, PLAN[topology.channels])
     seed = seed_of(topology)
     started = time.time()
     data = load_or_generate(run / "data.npz", topology, count, seed)
