@@ -1,9 +1,11 @@
 // Impedance of circuit trees: series sums, parallel reciprocals, spectra.
 #include "circuit/impedance.hpp"
 
-#include <array>
+#include <algorithm>
 #include <limits>
 
+#include "circuit/batch_impedance.hpp"
+#include "circuit/layout.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -11,12 +13,50 @@ namespace {
 
 // Indices per pool chunk: evaluating one frequency is cheap, so chunks must
 // be long enough to outweigh the hand-over.
-constexpr std::size_t SPECTRUM_GRAIN = 128;
+constexpr std::size_t SPECTRUM_GRAIN = 2 * IMPEDANCE_BLOCK;
 
-// Parameters of one leaf from the cursor: a pointer into the vector when it
-// holds enough values, otherwise the rest padded with NaN in `spare`.
-const double* next_params(ParamCursor& cursor, std::size_t count,
-                          std::array<double, MAX_ELEMENT_PARAMS>& spare) {
+template <class LeafImpedance>
+Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance);
+
+// Unguarded on purpose: an empty branch or an empty node gives NaN.
+template <class LeafImpedance>
+Complex parallel_sum(const ParallelNode& node, LeafImpedance& leaf_impedance) {
+    Complex admittance{0.0, 0.0};
+    for (const SeriesList& branch : node.branches)
+        admittance = admittance + Complex{1.0, 0.0} / series_sum(branch, leaf_impedance);
+    return Complex{1.0, 0.0} / admittance;
+}
+
+// Shared walk of both variants; `leaf_impedance` supplies a leaf's value.
+template <class LeafImpedance>
+Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance) {
+    Complex sum{0.0, 0.0};
+    for (const Node& node : nodes) {
+        if (const Leaf* leaf = node.leaf()) {
+            sum = sum + leaf_impedance(*leaf);
+        } else {
+            sum = sum + parallel_sum(*node.parallel(), leaf_impedance);
+        }
+    }
+    return sum;
+}
+
+// Reads each leaf's parameters from the cursor.
+struct StreamedLeaf {
+    ParamCursor& cursor;
+    double omega;
+    std::array<double, MAX_ELEMENT_PARAMS> spare{};
+
+    Complex operator()(const Leaf& leaf) {
+        const Kind kind = leaf.element.kind;
+        return element_impedance(kind, read_leaf_params(cursor, kind_info(kind).count, spare), omega);
+    }
+};
+
+}  // namespace
+
+const double* read_leaf_params(ParamCursor& cursor, std::size_t count,
+                               std::array<double, MAX_ELEMENT_PARAMS>& spare) {
     const std::size_t available = cursor.pos < cursor.size ? cursor.size - cursor.pos : 0;
     if (available >= count) {
         const double* params = cursor.data + cursor.pos;
@@ -30,38 +70,19 @@ const double* next_params(ParamCursor& cursor, std::size_t count,
     return spare.data();
 }
 
-// Shared walk of both variants; `leaf_impedance` supplies a leaf's value.
-template <class LeafImpedance>
-Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance) {
-    Complex sum{0.0, 0.0};
-    for (const Node& node : nodes) {
-        if (const Leaf* leaf = node.leaf()) {
-            sum = sum + leaf_impedance(*leaf);
-            continue;
-        }
-        // Unguarded on purpose: an empty branch or an empty node gives NaN.
-        Complex admittance{0.0, 0.0};
-        for (const SeriesList& branch : node.parallel()->branches)
-            admittance = admittance + Complex{1.0, 0.0} / series_sum(branch, leaf_impedance);
-        sum = sum + Complex{1.0, 0.0} / admittance;
-    }
-    return sum;
-}
-
-}  // namespace
-
 Complex impedance(const SeriesList& nodes, double omega) {
     auto own = [omega](const Leaf& leaf) { return impedance(leaf.element, omega); };
     return series_sum(nodes, own);
 }
 
 Complex series_impedance_with_params(const SeriesList& nodes, ParamCursor& cursor, double omega) {
-    std::array<double, MAX_ELEMENT_PARAMS> spare{};
-    auto streamed = [&](const Leaf& leaf) {
-        const Kind kind = leaf.element.kind;
-        return element_impedance(kind, next_params(cursor, kind_info(kind).count, spare), omega);
-    };
+    StreamedLeaf streamed{cursor, omega};
     return series_sum(nodes, streamed);
+}
+
+Complex parallel_impedance_with_params(const ParallelNode& node, ParamCursor& cursor, double omega) {
+    StreamedLeaf streamed{cursor, omega};
+    return parallel_sum(node, streamed);
 }
 
 Complex impedance_with_params(const SeriesList& nodes, std::span<const double> params, double omega) {
@@ -71,8 +92,16 @@ Complex impedance_with_params(const SeriesList& nodes, std::span<const double> p
 
 std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const double> frequencies_hz) {
     std::vector<Complex> out(frequencies_hz.size());
+    // The leaves' own values streamed in layout order give the same bits as
+    // reading them from the leaves.
+    const std::vector<double> params = param_values(nodes);
     auto evaluate = [&](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) out[i] = impedance(nodes, frequencies_hz[i] * TWO_PI);
+        std::array<double, IMPEDANCE_BLOCK> omega;
+        for (std::size_t first = begin; first < end; first += IMPEDANCE_BLOCK) {
+            const std::size_t n = std::min(IMPEDANCE_BLOCK, end - first);
+            for (std::size_t i = 0; i < n; ++i) omega[i] = frequencies_hz[first + i] * TWO_PI;
+            block_impedance(nodes, params, omega.data(), n, out.data() + first);
+        }
     };
     if (frequencies_hz.size() < PARALLEL_SPECTRUM_THRESHOLD) {
         evaluate(0, frequencies_hz.size());

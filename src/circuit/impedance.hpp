@@ -1,6 +1,7 @@
 // Impedance of a circuit tree at one angular frequency or over a spectrum.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -23,11 +24,17 @@ struct ParamCursor {
     bool exhausted = false;
 };
 
+// The next `count` parameters of the cursor: a pointer into the vector when
+// it holds enough values, otherwise the rest padded with NaN in `spare`.
+const double* read_leaf_params(ParamCursor& cursor, std::size_t count,
+                               std::array<double, MAX_ELEMENT_PARAMS>& spare);
+
 // Impedance from the leaves' own values.
 Complex impedance(const SeriesList& nodes, double omega);
 
 // Impedance with parameters read from `cursor` in layout order.
 Complex series_impedance_with_params(const SeriesList& nodes, ParamCursor& cursor, double omega);
+Complex parallel_impedance_with_params(const ParallelNode& node, ParamCursor& cursor, double omega);
 
 // Convenience: a fresh cursor over `params` for one frequency.
 Complex impedance_with_params(const SeriesList& nodes, std::span<const double> params, double omega);

@@ -56,6 +56,24 @@ struct Element {
 // The hot path of every fit: allocates nothing.
 Complex element_impedance(Kind kind, const double* params, double omega);
 
+// The same formulas over runs of frequencies, in two stages so that a caller
+// can keep the costly one. A point's shape holds the intermediate values
+// that cost library calls; it depends on the frequency and on the parameters
+// whose bits are set in shape_params(kind) (bit i for parameter i) and on
+// nothing else. Finishing computes the rest from the shape and the
+// parameters. Together the stages give element_impedance bit for bit; a run
+// computes library results that cannot differ between its points only once.
+using ElementShape = std::array<Complex, 3>;
+unsigned shape_params(Kind kind);
+void element_shapes(Kind kind, const double* params, const double* omega, std::size_t n, ElementShape* shapes);
+void element_finish(Kind kind, const double* params, const double* omega, std::size_t n,
+                    const ElementShape* shapes, Complex* out);
+
+// Both stages: out[i] = element_impedance(kind, params, omega[i]) for i < n.
+inline constexpr std::size_t ELEMENT_RUN = 64;
+void element_impedance_block(Kind kind, const double* params, const double* omega, std::size_t n,
+                             Complex* out);
+
 inline Complex impedance(const Element& e, double omega) {
     return element_impedance(e.kind, e.v.data(), omega);
 }

@@ -1,9 +1,14 @@
-// Central-difference Jacobian of the residual vector over the worker pool.
+// Central-difference Jacobian of the residual vector, block by block of
+// frequencies: the tree is evaluated once at the unperturbed point, and each
+// column recomputes only the leaves and parallel nodes its step reaches.
 #include "fit/jacobian.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
+#include "circuit/batch_impedance.hpp"
+#include "circuit/impedance.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -15,29 +20,100 @@ namespace {
 constexpr double EPS_CBRT = 6.0554544523933395e-06;
 constexpr double STEP_FLOOR = 1e-8;
 
+// Residual entries (2N per evaluation, 2P evaluations) below which a
+// Jacobian costs less than handing it to the pool and waking a worker.
+constexpr std::size_t INLINE_WORK_LIMIT = 200000;
+
+// Tasks per pool thread, so that a preempted worker delays only a fraction.
+constexpr std::size_t TILES_PER_THREAD = 4;
+
+double step(double p) {
+    const double magnitude = std::fabs(p);
+    return EPS_CBRT * (magnitude > STEP_FLOOR ? magnitude : STEP_FLOOR);
+}
+
+struct Problem {
+    const SeriesList& nodes;
+    std::span<const double> params;
+    std::span<const double> omega;
+    std::span<const Complex> measured;
+    std::span<const double> weights;
+    std::size_t points;
+};
+
+// Rows of the frequencies [first, first + count), count <= IMPEDANCE_BLOCK,
+// of the columns [first_column, end_column). `memo` holds the leaves of the
+// unperturbed point on this block; `trial` equals the parameters on entry
+// and on exit.
+void difference_rows(const Problem& pb, std::size_t first, std::size_t count, std::size_t first_column,
+                     std::size_t end_column, const BlockMemo& memo, std::vector<double>& trial,
+                     std::vector<std::vector<double>>& columns) {
+    std::array<Complex, IMPEDANCE_BLOCK> model;
+    std::array<double, 2 * IMPEDANCE_BLOCK> r_plus;
+    std::array<double, 2 * IMPEDANCE_BLOCK> r_minus;
+    const double* omega = pb.omega.data() + first;
+    const Complex* measured = pb.measured.data() + first;
+    const double* weights = pb.weights.data() + first;
+    for (std::size_t j = first_column; j < end_column; ++j) {
+        const double h = step(pb.params[j]);
+        trial[j] = pb.params[j] + h;
+        memo.evaluate(pb.nodes, trial, omega, count, model.data());
+        weigh_residuals(model.data(), measured, weights, count, r_plus.data());
+        trial[j] = pb.params[j] - h;
+        memo.evaluate(pb.nodes, trial, omega, count, model.data());
+        weigh_residuals(model.data(), measured, weights, count, r_minus.data());
+        trial[j] = pb.params[j];
+        // The divisor comes from h itself, not from the perturbed values, so
+        // it is the same number whatever rounding the two points suffered.
+        const double two_h = h * 2.0;
+        double* column = columns[j].data() + 2 * first;
+        for (std::size_t k = 0; k < 2 * count; ++k) column[k] = (r_plus[k] - r_minus[k]) / two_h;
+    }
+}
+
 }  // namespace
 
 std::vector<std::vector<double>> jacobian_columns(const SeriesList& nodes, std::span<const double> params,
                                                   std::span<const double> omega,
                                                   std::span<const Complex> measured,
                                                   std::span<const double> weights, EvalCounter& counter) {
-    auto column = [&](std::size_t j) {
-        const double magnitude = std::fabs(params[j]);
-        const double h = EPS_CBRT * (magnitude > STEP_FLOOR ? magnitude : STEP_FLOOR);
-        std::vector<double> forward(params.begin(), params.end());
-        std::vector<double> backward(params.begin(), params.end());
-        forward[j] += h;
-        backward[j] -= h;
-        const std::vector<double> r_plus = residuals(nodes, forward, omega, measured, weights, counter);
-        const std::vector<double> r_minus = residuals(nodes, backward, omega, measured, weights, counter);
-        // The divisor comes from h itself, not from the perturbed values, so
-        // it is the same number whatever rounding the two points suffered.
-        const double two_h = h * 2.0;
-        std::vector<double> c(std::min(r_plus.size(), r_minus.size()));
-        for (std::size_t k = 0; k < c.size(); ++k) c[k] = (r_plus[k] - r_minus[k]) / two_h;
-        return c;
+    const Problem pb{nodes, params, omega, measured, weights,
+                     std::min({omega.size(), measured.size(), weights.size()})};
+    const std::size_t p_count = params.size();
+    std::vector<std::vector<double>> columns(p_count, std::vector<double>(2 * pb.points));
+    // Each column stands for two residual vectors, whatever was reused.
+    counter.add(2 * p_count);
+    const std::size_t blocks = (pb.points + IMPEDANCE_BLOCK - 1) / IMPEDANCE_BLOCK;
+    if (p_count == 0 || blocks == 0) return columns;
+
+    // A tile is one block of frequencies times a run of columns.
+    std::size_t tiles_per_block = 1;
+    auto run_tiles = [&](std::size_t begin, std::size_t end) {
+        BlockMemo memo;
+        std::vector<double> trial(params.begin(), params.end());
+        std::array<Complex, IMPEDANCE_BLOCK> unperturbed;
+        std::size_t recorded = blocks;
+        for (std::size_t tile = begin; tile < end; ++tile) {
+            const std::size_t block = tile / tiles_per_block;
+            const std::size_t part = tile % tiles_per_block;
+            const std::size_t first = block * IMPEDANCE_BLOCK;
+            const std::size_t count = std::min(IMPEDANCE_BLOCK, pb.points - first);
+            if (block != recorded) {
+                memo.record(nodes, params, omega.data() + first, count, unperturbed.data());
+                recorded = block;
+            }
+            difference_rows(pb, first, count, part * p_count / tiles_per_block,
+                            (part + 1) * p_count / tiles_per_block, memo, trial, columns);
+        }
     };
-    return pool::parallel_map<std::vector<double>>(params.size(), column);
+    if (pb.points < PARALLEL_SPECTRUM_THRESHOLD && 4 * pb.points * p_count < INLINE_WORK_LIMIT) {
+        run_tiles(0, blocks);
+        return columns;
+    }
+    const std::size_t wanted = TILES_PER_THREAD * pool::concurrency();
+    if (blocks < wanted) tiles_per_block = std::min(p_count, (wanted + blocks - 1) / blocks);
+    pool::parallel_for(blocks * tiles_per_block, 1, run_tiles);
+    return columns;
 }
 
 }  // namespace vorlane

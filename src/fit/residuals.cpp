@@ -2,9 +2,10 @@
 #include "fit/residuals.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
-#include "circuit/impedance.hpp"
+#include "circuit/batch_impedance.hpp"
 
 namespace vorlane {
 
@@ -35,13 +36,21 @@ std::vector<double> residuals(const SeriesList& nodes, std::span<const double> p
     // The lengths agree for every caller; the minimum only guards the reads.
     const std::size_t n = std::min({omega.size(), measured.size(), weights.size()});
     std::vector<double> r(2 * n, 0.0);
-    for (std::size_t i = 0; i < n; ++i) {
-        ParamCursor cursor{params.data(), params.size()};
-        const Complex model = series_impedance_with_params(nodes, cursor, omega[i]);
-        r[2 * i] = (model.re - measured[i].re) / weights[i];
-        r[2 * i + 1] = (model.im - measured[i].im) / weights[i];
+    std::array<Complex, IMPEDANCE_BLOCK> model;
+    for (std::size_t first = 0; first < n; first += IMPEDANCE_BLOCK) {
+        const std::size_t count = std::min(IMPEDANCE_BLOCK, n - first);
+        block_impedance(nodes, params, omega.data() + first, count, model.data());
+        weigh_residuals(model.data(), measured.data() + first, weights.data() + first, count, r.data() + 2 * first);
     }
     return r;
+}
+
+void weigh_residuals(const Complex* model, const Complex* measured, const double* weights, std::size_t n,
+                     double* r) {
+    for (std::size_t i = 0; i < n; ++i) {
+        r[2 * i] = (model[i].re - measured[i].re) / weights[i];
+        r[2 * i + 1] = (model[i].im - measured[i].im) / weights[i];
+    }
 }
 
 double cost_of(std::span<const double> r) {

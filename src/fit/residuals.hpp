@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -28,6 +29,11 @@ std::vector<double> compute_weights(std::span<const Complex> measured, bool modu
 std::vector<double> residuals(const SeriesList& nodes, std::span<const double> params,
                               std::span<const double> omega, std::span<const Complex> measured,
                               std::span<const double> weights, EvalCounter& counter);
+
+// r[2i] and r[2i + 1] = (model_i - measured_i) / weights_i for i < n: the
+// weighting shared by the residual vector and the Jacobian columns.
+void weigh_residuals(const Complex* model, const Complex* measured, const double* weights, std::size_t n,
+                     double* r);
 
 // Half the plain left-to-right sum of squares.
 double cost_of(std::span<const double> r);

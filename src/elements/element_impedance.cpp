@@ -1,0 +1,336 @@
+// The impedance formulas of the fourteen kinds and their complex helpers.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <type_traits>
+
+#include "elements/element.hpp"
+
+namespace vorlane {
+namespace {
+
+constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
+
+// A real factor scales both parts; a real term adds to the real part only.
+// Forming a complex number (k, 0) first would add 0·inf and signed-zero
+// artefacts the formulas do not have.
+inline Complex scaled(double k, Complex z) { return {k * z.re, k * z.im}; }
+inline Complex plus_real(double k, Complex z) { return {k + z.re, z.im}; }
+inline Complex over(double numerator, Complex z) { return Complex{numerator, 0.0} / z; }
+
+// s = j·omega, formed with a real part of 0·omega as the formulas demand.
+inline Complex jw(double omega) { return {0.0 * omega, omega}; }
+
+// Guard of tanh, coth and csch: beyond it the exact formulas overflow.
+constexpr double HYPERBOLIC_LIMIT = 20.0;
+
+inline Complex from_polar(double magnitude, double angle) {
+    return {magnitude * std::cos(angle), magnitude * std::sin(angle)};
+}
+
+// The polar form of z^p, one library call per step, at any single point.
+struct LibraryPolar {
+    Complex operator()(Complex z, double p) const {
+        return from_polar(std::pow(std::hypot(z.re, z.im), p), p * std::atan2(z.im, z.re));
+    }
+};
+
+// The double nearest pi/2, which is what atan2(y, +0) returns for every y > 0.
+constexpr double HALF_PI = 1.5707963267948966;
+
+// The polar form of z^p along a run of frequencies, where the exponent is an
+// element parameter and z = s or s times a positive constant lies on the
+// positive imaginary axis. There hypot(+0, y) is exactly y and atan2(y, +0)
+// exactly pi/2 (C Annex F), so the angle p*theta is the same number at every
+// point; its cosine and sine are kept while the angle stays bit-identical,
+// which leaves pow as the only library call per point.
+class SharedAnglePolar {
+public:
+    Complex operator()(Complex z, double p) {
+        const bool on_imaginary_axis = z.re == 0.0 && !std::signbit(z.re) && z.im > 0.0;
+        const double rho = on_imaginary_axis ? z.im : std::hypot(z.re, z.im);
+        const double angle = p * (on_imaginary_axis ? HALF_PI : std::atan2(z.im, z.re));
+        const std::uint64_t key = std::bit_cast<std::uint64_t>(angle);
+        if (!known_ || key != key_) {
+            cos_ = std::cos(angle);
+            sin_ = std::sin(angle);
+            key_ = key;
+            known_ = true;
+        }
+        const double magnitude = std::pow(rho, p);
+        return {magnitude * cos_, magnitude * sin_};
+    }
+
+private:
+    bool known_ = false;
+    std::uint64_t key_ = 0;
+    double cos_ = 0.0;
+    double sin_ = 0.0;
+};
+
+// z^p with the special exponents tested in order; the polar form otherwise.
+template <class Polar>
+inline Complex power(Complex z, double p, Polar& polar) {
+    if (p == 1.0) return z;
+    if (p == 0.5) return csqrt(z);
+    if (p == 0.0) return {1.0, 0.0};
+    return polar(z, p);
+}
+
+using Shape = ElementShape;
+
+// Each kind's formula in two stages: `shape` computes what costs library
+// calls from the parameters flagged in SHAPE_PARAMS only, `finish` the rest;
+// `polar` computes the polar form of every power taken.
+struct Unshaped {
+    static constexpr unsigned SHAPE_PARAMS = 0;
+    template <class Polar>
+    static Shape shape(const double*, double, Polar&) {
+        return {};
+    }
+};
+
+// Tags outside the catalogue.
+template <Kind>
+struct Formula : Unshaped {
+    static Complex finish(const double*, double, const Shape&) { return {NAN_VALUE, NAN_VALUE}; }
+};
+
+template <>
+struct Formula<Kind::R> : Unshaped {
+    static Complex finish(const double* p, double, const Shape&) { return {p[0], 0.0}; }
+};
+
+template <>
+struct Formula<Kind::C> : Unshaped {
+    static Complex finish(const double* p, double omega, const Shape&) { return over(1.0, scaled(p[0], jw(omega))); }
+};
+
+template <>
+struct Formula<Kind::L> : Unshaped {
+    static Complex finish(const double* p, double omega, const Shape&) { return scaled(p[0], jw(omega)); }
+};
+
+// (s·l)^alpha: the product is raised, not s alone.
+template <>
+struct Formula<Kind::La> {
+    static constexpr unsigned SHAPE_PARAMS = 0b11;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar& polar) {
+        return {power(scaled(p[0], jw(omega)), p[1], polar)};
+    }
+    static Complex finish(const double*, double, const Shape& z) { return z[0]; }
+};
+
+template <>
+struct Formula<Kind::Cpe> {
+    static constexpr unsigned SHAPE_PARAMS = 0b10;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar& polar) {
+        return {power(jw(omega), p[1], polar)};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return over(1.0, scaled(p[0], z[0])); }
+};
+
+// The divisor is the complex number (sqrt(omega), 0).
+template <>
+struct Formula<Kind::W> : Unshaped {
+    static Complex finish(const double* p, double omega, const Shape&) {
+        return Complex{p[0], -p[0]} / Complex{std::sqrt(omega), 0.0};
+    }
+};
+
+template <>
+struct Formula<Kind::Wo> {
+    static constexpr unsigned SHAPE_PARAMS = 0b10;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar&) {
+        const Complex root = csqrt(scaled(p[1], jw(omega)));
+        return {root * ctanh(root)};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return over(p[0], z[0]); }
+};
+
+template <>
+struct Formula<Kind::Ws> {
+    static constexpr unsigned SHAPE_PARAMS = 0b10;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar&) {
+        const Complex root = csqrt(scaled(p[1], jw(omega)));
+        return {ctanh(root), root};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return scaled(p[0], z[0]) / z[1]; }
+};
+
+template <>
+struct Formula<Kind::G> {
+    static constexpr unsigned SHAPE_PARAMS = 0b10;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar&) {
+        return {csqrt(plus_real(1.0, scaled(p[1], jw(omega))))};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return over(p[0], z[0]); }
+};
+
+// phi scales both parts of the root before the tanh.
+template <>
+struct Formula<Kind::Gs> {
+    static constexpr unsigned SHAPE_PARAMS = 0b110;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar&) {
+        const Complex root = csqrt(plus_real(1.0, scaled(p[1], jw(omega))));
+        return {root * ctanh(scaled(p[2], root))};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return over(p[0], z[0]); }
+};
+
+template <>
+struct Formula<Kind::K> : Unshaped {
+    static Complex finish(const double* p, double omega, const Shape&) {
+        return over(p[0], plus_real(1.0, scaled(p[1], jw(omega))));
+    }
+};
+
+template <>
+struct Formula<Kind::Zarc> {
+    static constexpr unsigned SHAPE_PARAMS = 0b110;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar& polar) {
+        return {plus_real(1.0, power(scaled(p[1], jw(omega)), p[2], polar))};
+    }
+    static Complex finish(const double* p, double, const Shape& z) { return over(p[0], z[0]); }
+};
+
+template <>
+struct Formula<Kind::Tlmq> {
+    static constexpr unsigned SHAPE_PARAMS = 0b100;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar& polar) {
+        return {power(jw(omega), p[2], polar)};
+    }
+    static Complex finish(const double* p, double, const Shape& z) {
+        const Complex zs = over(1.0, scaled(p[1], z[0]));
+        return csqrt(scaled(p[0], zs)) / ctanh(csqrt(over(p[0], zs)));
+    }
+};
+
+// beta = sqrt(k_tau + s·tau); the shape holds beta, coth(beta), csch(beta).
+template <>
+struct Formula<Kind::T> {
+    static constexpr unsigned SHAPE_PARAMS = 0b1100;
+    template <class Polar>
+    static Shape shape(const double* p, double omega, Polar&) {
+        Shape z;
+        z[0] = csqrt(plus_real(p[2], scaled(p[3], jw(omega))));
+        ccoth_csch(z[0], z[1], z[2]);
+        return z;
+    }
+    static Complex finish(const double* p, double, const Shape& z) {
+        return scaled(p[0], z[1]) / z[0] + scaled(p[1], z[2]) / z[0];
+    }
+};
+
+// body(Formula<kind>{}): one branch on the kind, after which the kind's
+// formula is compiled on its own.
+template <class Body>
+decltype(auto) on_kind(Kind kind, Body&& body) {
+    using enum Kind;
+    switch (kind) {
+        case R: return body(Formula<R>{});
+        case C: return body(Formula<C>{});
+        case L: return body(Formula<L>{});
+        case La: return body(Formula<La>{});
+        case Cpe: return body(Formula<Cpe>{});
+        case W: return body(Formula<W>{});
+        case Wo: return body(Formula<Wo>{});
+        case Ws: return body(Formula<Ws>{});
+        case G: return body(Formula<G>{});
+        case Gs: return body(Formula<Gs>{});
+        case Kind::K: return body(Formula<Kind::K>{});
+        case Zarc: return body(Formula<Zarc>{});
+        case Tlmq: return body(Formula<Tlmq>{});
+        case T: return body(Formula<T>{});
+    }
+    return body(Formula<static_cast<Kind>(KIND_COUNT)>{});
+}
+
+}  // namespace
+
+Complex csqrt(Complex z) {
+    const double x = z.re;
+    const double y = z.im;
+    if (y == 0.0) {
+        if (!std::signbit(x)) return {std::sqrt(x), y};
+        return {0.0, std::copysign(std::sqrt(-x), y)};
+    }
+    if (x == 0.0) {
+        const double t = std::sqrt(std::fabs(y) / 2.0);
+        return {t, std::copysign(t, y)};
+    }
+    return from_polar(std::sqrt(std::hypot(x, y)), std::atan2(y, x) / 2.0);
+}
+
+Complex cpow(Complex z, double p) {
+    LibraryPolar polar;
+    return power(z, p, polar);
+}
+
+Complex ctanh(Complex z) {
+    if (std::fabs(z.re) > HYPERBOLIC_LIMIT) return {std::copysign(1.0, z.re), 0.0};
+    const double d = std::cosh(2.0 * z.re) + std::cos(2.0 * z.im);
+    return {std::sinh(2.0 * z.re) / d, std::sin(2.0 * z.im) / d};
+}
+
+void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
+    if (std::fabs(z.re) > HYPERBOLIC_LIMIT) {
+        coth = {std::copysign(1.0, z.re), 0.0};
+        csch = {0.0, 0.0};
+        return;
+    }
+    const double cos_y = std::cos(z.im);
+    const double sin_y = std::sin(z.im);
+    const Complex cosh_z{std::cosh(z.re) * cos_y, std::sinh(z.re) * sin_y};
+    const Complex sinh_z{std::sinh(z.re) * cos_y, std::cosh(z.re) * sin_y};
+    coth = cosh_z / sinh_z;
+    csch = over(1.0, sinh_z);
+}
+
+Complex element_impedance(Kind kind, const double* p, double omega) {
+    return on_kind(kind, [&](auto formula) {
+        LibraryPolar polar;
+        return formula.finish(p, omega, formula.shape(p, omega, polar));
+    });
+}
+
+unsigned shape_params(Kind kind) {
+    return on_kind(kind, [](auto formula) { return decltype(formula)::SHAPE_PARAMS; });
+}
+
+void element_shapes(Kind kind, const double* p, const double* omega, std::size_t n, ElementShape* shapes) {
+    on_kind(kind, [&](auto formula) {
+        if constexpr (decltype(formula)::SHAPE_PARAMS != 0) {
+            SharedAnglePolar polar;
+            for (std::size_t i = 0; i < n; ++i) shapes[i] = formula.shape(p, omega[i], polar);
+        }
+    });
+}
+
+void element_finish(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
+                    Complex* out) {
+    on_kind(kind, [&](auto formula) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = formula.finish(p, omega[i], shapes[i]);
+    });
+}
+
+void element_impedance_block(Kind kind, const double* p, const double* omega, std::size_t n, Complex* out) {
+    std::array<ElementShape, ELEMENT_RUN> shapes;
+    for (std::size_t first = 0; first < n; first += ELEMENT_RUN) {
+        const std::size_t count = std::min(ELEMENT_RUN, n - first);
+        element_shapes(kind, p, omega + first, count, shapes.data());
+        element_finish(kind, p, omega + first, count, shapes.data(), out + first);
+    }
+}
+
+}  // namespace vorlane
