@@ -26,6 +26,17 @@ namespace {
 // Several chunks per thread so that uneven chunks still balance out.
 constexpr std::size_t CHUNKS_PER_THREAD = 4;
 
+// Pauses (some microseconds in all) a caller spins before it sleeps.
+constexpr int WAIT_SPINS = 64;
+
+inline void cpu_relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 std::size_t available_threads() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -61,6 +72,16 @@ struct Job {
     }
 
     bool exhausted() const { return next_chunk.load() >= chunks; }
+
+    // The chunks left are running on threads that claimed them before the
+    // caller ran out; they usually end within microseconds, so a short spin
+    // saves the sleep and wake-up. A thread preempted inside its chunk keeps
+    // the caller waiting until it runs again: the caller sleeps meanwhile,
+    // leaving its processor to that thread.
+    void wait_until_done() {
+        for (int spin = 0; spin < WAIT_SPINS && unfinished.load() != 0; ++spin) cpu_relax();
+        for (std::size_t left = unfinished.load(); left != 0; left = unfinished.load()) unfinished.wait(left);
+    }
 };
 
 class Pool {
@@ -77,11 +98,13 @@ public:
             std::lock_guard lock(mutex_);
             queue_.push_back(job);
         }
-        wake_.notify_all();
+        // The caller takes a chunk itself; waking more workers than there are
+        // chunks beyond that one would only make them find nothing to do.
+        const std::size_t helpers = std::min(threads_ - 1, job->chunks - 1);
+        for (std::size_t i = 0; i < helpers; ++i) wake_.notify_one();
         job->run_chunks();
         retire(job);
-        for (std::size_t left = job->unfinished.load(); left != 0; left = job->unfinished.load())
-            job->unfinished.wait(left);
+        job->wait_until_done();
     }
 
 private:

@@ -20,8 +20,11 @@ namespace {
 constexpr double EPS_CBRT = 6.0554544523933395e-06;
 constexpr double STEP_FLOOR = 1e-8;
 
-// Residual entries (2N per evaluation, 2P evaluations) below which a
-// Jacobian costs less than handing it to the pool and waking a worker.
+// Residual entries (2N per evaluation, 2P evaluations; a few nanoseconds
+// each) below which a Jacobian runs on the calling thread. Under about a
+// millisecond of work the hand-over to the pool, and above all the wait for
+// a worker preempted inside its share on a busy machine, cost more than the
+// second processor saves.
 constexpr std::size_t INLINE_WORK_LIMIT = 200000;
 
 // Tasks per pool thread, so that a preempted worker delays only a fraction.
