@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -32,12 +33,20 @@ void block_impedance(const SeriesList& nodes, std::span<const double> params, co
 // on the same frequencies that change few parameters (the columns of a
 // finite-difference Jacobian). A leaf's values depend only on its kind, its
 // parameters and the frequencies, its shapes (see element_shapes) only on
-// some of those parameters, and a parallel node's values only on its subtree
-// and the parameters that subtree reads; whatever matches the record bit
-// for bit is taken from it, so the result stays bit-identical.
+// some of those parameters, and the values of a parallel node or of one of
+// its branches only on that subtree and the parameters it reads; whatever
+// matches the record bit for bit is taken from it, so the result stays
+// bit-identical.
+class BlockScratch;
+
 class BlockMemo {
 public:
-    // block_impedance that also keeps the values of every leaf and node.
+    BlockMemo();
+    ~BlockMemo();
+    BlockMemo(BlockMemo&&) noexcept;
+    BlockMemo& operator=(BlockMemo&&) noexcept;
+
+    // block_impedance that also keeps the values of every leaf and subtree.
     void record(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                 Complex* out);
     // block_impedance of the recorded tree on the recorded frequencies,
@@ -52,20 +61,23 @@ public:
         std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
         Run values;
     };
-    struct NodeEntry {
-        const ParallelNode* node;
+    // A parallel node (values: its impedance) or a branch of one (values:
+    // the reciprocal of the branch impedance).
+    struct SubtreeEntry {
+        const void* subtree;
         std::size_t param_begin;
         std::size_t param_end;
         bool reusable;            // its parameters lay inside the vector
-        std::size_t leaves;       // leaf entries of the subtree
-        std::size_t nodes;        // node entries of the subtree, itself included
+        std::size_t leaves;       // leaf entries within it
+        std::size_t entries;      // subtree entries within it, itself included
         Run values;
     };
 
 private:
+    std::unique_ptr<BlockScratch> scratch_;  // its own, sparing its walks the thread's
     std::vector<double> params_;
-    std::vector<LeafEntry> leaves_;  // layout order
-    std::vector<NodeEntry> nodes_;   // parallel nodes in the order they are entered
+    std::vector<LeafEntry> leaves_;        // layout order
+    std::vector<SubtreeEntry> subtrees_;   // in the order they are entered
 };
 
 }  // namespace vorlane

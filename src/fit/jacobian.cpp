@@ -92,7 +92,9 @@ std::vector<std::vector<double>> jacobian_columns(const SeriesList& nodes, std::
     // A tile is one block of frequencies times a run of columns.
     std::size_t tiles_per_block = 1;
     auto run_tiles = [&](std::size_t begin, std::size_t end) {
-        BlockMemo memo;
+        // A thread runs one task of one Jacobian at a time, so one memo per
+        // thread serves them all and keeps its storage between calls.
+        thread_local BlockMemo memo;
         std::vector<double> trial(params.begin(), params.end());
         std::array<Complex, IMPEDANCE_BLOCK> unperturbed;
         std::size_t recorded = blocks;
