@@ -1,39 +1,85 @@
-// Block-wise walk of a circuit tree with scratch runs per thread or per memo.
+// Block-wise walk of a circuit tree, plain or with a memo of its values.
 #include "circuit/batch_impedance.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
-#include <memory>
+#include <vector>
 
 #include "circuit/impedance.hpp"
 
 namespace vorlane {
 
-// Runs a walk works in, one set per thread (and per memo). Levels are
+using BlockRun = std::array<Complex, IMPEDANCE_BLOCK>;
+
+// A leaf's parameters, shapes and values on one block.
+struct BlockLeaf {
+    Kind kind;
+    std::array<double, MAX_ELEMENT_PARAMS> params;
+    std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
+    BlockRun values;
+};
+
+// A parallel node (values: its impedance) or a branch of one (values: the
+// reciprocal of the branch impedance), with the parameters it reads.
+struct BlockSubtree {
+    const void* subtree;
+    std::size_t param_begin;
+    std::size_t param_end;
+    bool reusable;        // its parameters lay inside the vector
+    std::size_t leaves;   // leaf entries within it
+    std::size_t entries;  // subtree entries within it, itself included
+    BlockRun values;
+};
+
+// Entries that survive clearing, so that filling them again allocates only
+// for a tree larger than any before.
+template <class Entry>
+struct BlockEntries {
+    std::vector<Entry> items;
+    std::size_t count = 0;
+
+    Entry& push() {
+        if (count == items.size()) items.emplace_back();
+        return items[count++];
+    }
+};
+
+// Runs a walk works in, one set per thread and per memo. Levels are
 // allocated the first time a tree nests that deep and kept; each sits in its
 // own allocation so that adding one never moves the others while a walk
 // holds them.
 class BlockScratch {
 public:
-    using Run = BlockMemo::Run;
-
     // Runs of one parallel nesting level: the admittance being summed and
     // the impedance of the branch being walked.
     struct Level {
-        Run admittance;
-        Run branch;
+        BlockRun admittance;
+        BlockRun branch;
     };
 
     Level& level(std::size_t depth) {
         while (levels_.size() <= depth) levels_.push_back(std::make_unique<Level>());
         return *levels_[depth];
     }
-    Complex* leaf() { return leaf_.data(); }
+
+    // The leaves of the last plain walk on this scratch and its frequencies:
+    // a fit asks for the Jacobian where it has just evaluated.
+    BlockEntries<BlockLeaf> recent;
+    std::array<double, IMPEDANCE_BLOCK> recent_omega;
+    std::size_t recent_n = 0;
 
 private:
     std::vector<std::unique_ptr<Level>> levels_;
-    Run leaf_;
+};
+
+struct BlockMemo::State {
+    BlockScratch scratch;  // its own, sparing its walks the thread's
+    std::vector<double> params;
+    BlockEntries<BlockLeaf> leaves;         // layout order
+    BlockEntries<BlockSubtree> subtrees;    // in the order they are entered
+    BlockRun leaf_spare;
 };
 
 namespace {
@@ -41,6 +87,12 @@ namespace {
 constexpr Complex ZERO{0.0, 0.0};
 
 thread_local BlockScratch thread_scratch;
+
+bool same_bits(const double* a, const double* b, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+    return true;
+}
 
 // sum[i] = sum[i] + z[i], where the first term of a sum starts from 0 + 0j
 // without a pass of its own (0 + x is not always x: -0 and NaN signs).
@@ -64,14 +116,26 @@ void add_reciprocals(Complex* admittance, const Complex* branch, Complex* kept, 
     accumulate(admittance, kept, n, first);
 }
 
+// Fills `entry` with a leaf computed afresh.
+const Complex* compute_leaf(BlockLeaf& entry, Kind kind, const double* params, const double* omega, std::size_t n) {
+    entry.kind = kind;
+    std::copy_n(params, kind_info(kind).count, entry.params.begin());
+    element_shapes(kind, params, omega, n, entry.shapes.data());
+    element_finish(kind, params, omega, n, entry.shapes.data(), entry.values.data());
+    return entry.values.data();
+}
+
+bool same_leaf(const BlockLeaf& entry, Kind kind, const double* params) {
+    return entry.kind == kind && same_bits(entry.params.data(), params, kind_info(kind).count);
+}
+
 // Walks one block. The policy supplies each leaf's run given its kind and
-// parameters (in layout order; it may compute into `spare`), may supply the
-// run of a parallel node or of a branch's reciprocal instead of its walk
-// (`reuse`), and may keep the runs the walk computes (`enter` before the
-// subtree, `leave` after it returning where to keep its run, or nothing).
-// Parallel nodes nested deeper than the parser allows are evaluated point
-// by point, which bounds the scratch and keeps the recursion no deeper than
-// the one-frequency walk's.
+// parameters (in layout order), may supply the run of a parallel node or of
+// a branch's reciprocal instead of its walk (`reuse`), and may keep the runs
+// the walk computes (`enter` before the subtree, `leave` after it returning
+// where to keep its run, or nothing). Parallel nodes nested deeper than the
+// parser allows are evaluated point by point, which bounds the scratch and
+// keeps the recursion no deeper than the one-frequency walk's.
 template <class Policy>
 class BlockWalk {
 public:
@@ -86,7 +150,7 @@ public:
             if (const Leaf* leaf = node.leaf()) {
                 const Kind kind = leaf->element.kind;
                 const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(sum, policy_.leaf(kind, params, omega_, n_, scratch_.leaf()), n_, first);
+                accumulate(sum, policy_.leaf(kind, params, omega_, n_), n_, first);
             } else if (depth < MAX_PARALLEL_DEPTH) {
                 parallel(*node.parallel(), depth, sum, first);
             } else {
@@ -149,78 +213,79 @@ void walk(const SeriesList& nodes, std::span<const double> params, const double*
     block.series(nodes, 0, out);
 }
 
-// Computes everything and keeps nothing.
-struct Compute {
-    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n, Complex* spare) const {
-        element_impedance_block(kind, params, omega, n, spare);
-        return spare;
-    }
+// Keeps no subtree.
+struct NoSubtrees {
     const Complex* reuse(const void*, ParamCursor&) const { return nullptr; }
     std::size_t enter(const void*, const ParamCursor&) const { return 0; }
     Complex* leave(std::size_t, const ParamCursor&) const { return nullptr; }
 };
 
-bool same_bits(const double* a, const double* b, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
-    return true;
-}
+// The plain walk; its leaves stay on the scratch as its most recent ones.
+struct Plain : NoSubtrees {
+    BlockEntries<BlockLeaf>& recent;
 
-struct Record : Compute {
-    std::vector<BlockMemo::LeafEntry>& leaves;
-    std::vector<BlockMemo::SubtreeEntry>& subtrees;
+    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
+        return compute_leaf(recent.push(), kind, params, omega, n);
+    }
+};
 
-    Record(std::vector<BlockMemo::LeafEntry>& l, std::vector<BlockMemo::SubtreeEntry>& s) : leaves(l), subtrees(s) {}
+struct Record {
+    BlockEntries<BlockLeaf>& leaves;
+    BlockEntries<BlockSubtree>& subtrees;
+    const BlockEntries<BlockLeaf>* recent;  // the thread's, when on the same frequencies
 
-    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n, Complex*) {
-        BlockMemo::LeafEntry& entry = leaves.emplace_back();
+    // Copying pays only where computing costs library calls.
+    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
+        const std::size_t index = leaves.count;
+        BlockLeaf& entry = leaves.push();
+        if (recent == nullptr || index >= recent->count || shape_params(kind) == 0 ||
+            !same_leaf(recent->items[index], kind, params))
+            return compute_leaf(entry, kind, params, omega, n);
+        const BlockLeaf& known = recent->items[index];
         entry.kind = kind;
-        std::copy_n(params, kind_info(kind).count, entry.params.begin());
-        element_shapes(kind, params, omega, n, entry.shapes.data());
-        element_finish(kind, params, omega, n, entry.shapes.data(), entry.values.data());
+        entry.params = known.params;
+        std::copy_n(known.shapes.begin(), n, entry.shapes.begin());
+        std::copy_n(known.values.begin(), n, entry.values.begin());
         return entry.values.data();
     }
+    const Complex* reuse(const void*, ParamCursor&) const { return nullptr; }
     std::size_t enter(const void* subtree, const ParamCursor& cursor) {
-        BlockMemo::SubtreeEntry& entry = subtrees.emplace_back();
+        BlockSubtree& entry = subtrees.push();
         entry.subtree = subtree;
         entry.param_begin = cursor.pos;
-        entry.leaves = leaves.size();
-        return subtrees.size() - 1;
+        entry.leaves = leaves.count;
+        return subtrees.count - 1;
     }
     Complex* leave(std::size_t index, const ParamCursor& cursor) {
-        BlockMemo::SubtreeEntry& entry = subtrees[index];
+        BlockSubtree& entry = subtrees.items[index];
         entry.param_end = cursor.pos;
         entry.reusable = !cursor.exhausted;
-        entry.leaves = leaves.size() - entry.leaves;
-        entry.entries = subtrees.size() - index;
+        entry.leaves = leaves.count - entry.leaves;
+        entry.entries = subtrees.count - index;
         return entry.values.data();
     }
 };
 
 // Walks leaf and subtree entries in the order the record made them.
-struct Reuse : Compute {
+struct Reuse : NoSubtrees {
     const std::vector<double>& params;
-    const std::vector<BlockMemo::LeafEntry>& leaves;
-    const std::vector<BlockMemo::SubtreeEntry>& subtrees;
+    const BlockEntries<BlockLeaf>& leaves;
+    const BlockEntries<BlockSubtree>& subtrees;
+    Complex* spare;
     std::size_t next_leaf = 0;
     std::size_t next_subtree = 0;
 
-    Reuse(const std::vector<double>& p, const std::vector<BlockMemo::LeafEntry>& l,
-          const std::vector<BlockMemo::SubtreeEntry>& s)
-        : params(p), leaves(l), subtrees(s) {}
-
-    const Complex* leaf(Kind kind, const double* values, const double* omega, std::size_t n, Complex* spare) {
+    const Complex* leaf(Kind kind, const double* values, const double* omega, std::size_t n) {
         const std::size_t index = next_leaf++;
-        if (index >= leaves.size() || leaves[index].kind != kind) return Compute::leaf(kind, values, omega, n, spare);
-        const BlockMemo::LeafEntry& entry = leaves[index];
-        const std::size_t count = kind_info(kind).count;
-        if (same_bits(entry.params.data(), values, count)) return entry.values.data();
-        const unsigned shaping = shape_params(kind);
-        for (std::size_t i = 0; i < count; ++i) {
-            if ((shaping >> i & 1U) != 0 && !same_bits(entry.params.data() + i, values + i, 1))
-                return Compute::leaf(kind, values, omega, n, spare);
+        if (index < leaves.count && leaves.items[index].kind == kind) {
+            const BlockLeaf& entry = leaves.items[index];
+            if (same_leaf(entry, kind, values)) return entry.values.data();
+            if (shapes_match(entry, values)) {
+                element_finish(kind, values, omega, n, entry.shapes.data(), spare);
+                return spare;
+            }
         }
-        element_finish(kind, values, omega, n, entry.shapes.data(), spare);
+        element_impedance_block(kind, values, omega, n, spare);
         return spare;
     }
 
@@ -228,8 +293,8 @@ struct Reuse : Compute {
     // met in turn; one that is skips them.
     const Complex* reuse(const void* subtree, ParamCursor& cursor) {
         const std::size_t index = next_subtree++;
-        if (index >= subtrees.size()) return nullptr;
-        const BlockMemo::SubtreeEntry& entry = subtrees[index];
+        if (index >= subtrees.count) return nullptr;
+        const BlockSubtree& entry = subtrees.items[index];
         const bool unchanged = entry.subtree == subtree && entry.reusable && entry.param_begin == cursor.pos &&
                                entry.param_end <= cursor.size &&
                                same_bits(params.data() + entry.param_begin, cursor.data + entry.param_begin,
@@ -240,34 +305,50 @@ struct Reuse : Compute {
         next_subtree += entry.entries - 1;
         return entry.values.data();
     }
+
+    static bool shapes_match(const BlockLeaf& entry, const double* values) {
+        const unsigned shaping = shape_params(entry.kind);
+        for (std::size_t i = 0; i < kind_info(entry.kind).count; ++i) {
+            if ((shaping >> i & 1U) != 0 && !same_bits(entry.params.data() + i, values + i, 1)) return false;
+        }
+        return true;
+    }
 };
 
 }  // namespace
 
 void block_impedance(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                      Complex* out) {
-    Compute compute;
-    walk(nodes, params, omega, n, out, compute, thread_scratch);
+    BlockScratch& scratch = thread_scratch;
+    scratch.recent.count = 0;
+    scratch.recent_n = n;
+    std::copy_n(omega, n, scratch.recent_omega.begin());
+    Plain plain{{}, scratch.recent};
+    walk(nodes, params, omega, n, out, plain, scratch);
 }
 
-BlockMemo::BlockMemo() : scratch_(std::make_unique<BlockScratch>()) {}
+BlockMemo::BlockMemo() : state_(std::make_unique<State>()) {}
 BlockMemo::~BlockMemo() = default;
 BlockMemo::BlockMemo(BlockMemo&&) noexcept = default;
 BlockMemo& BlockMemo::operator=(BlockMemo&&) noexcept = default;
 
 void BlockMemo::record(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                        Complex* out) {
-    params_.assign(params.begin(), params.end());
-    leaves_.clear();
-    subtrees_.clear();
-    Record record(leaves_, subtrees_);
-    walk(nodes, params, omega, n, out, record, *scratch_);
+    State& s = *state_;
+    s.params.assign(params.begin(), params.end());
+    s.leaves.count = 0;
+    s.subtrees.count = 0;
+    const BlockScratch& thread = thread_scratch;
+    const bool same_frequencies = thread.recent_n == n && same_bits(thread.recent_omega.data(), omega, n);
+    Record record{s.leaves, s.subtrees, same_frequencies ? &thread.recent : nullptr};
+    walk(nodes, params, omega, n, out, record, s.scratch);
 }
 
 void BlockMemo::evaluate(const SeriesList& nodes, std::span<const double> params, const double* omega,
                          std::size_t n, Complex* out) const {
-    Reuse reuse(params_, leaves_, subtrees_);
-    walk(nodes, params, omega, n, out, reuse, *scratch_);
+    State& s = *state_;
+    Reuse reuse{{}, s.params, s.leaves, s.subtrees, s.leaf_spare.data()};
+    walk(nodes, params, omega, n, out, reuse, s.scratch);
 }
 
 }  // namespace vorlane

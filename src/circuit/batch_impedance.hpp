@@ -8,11 +8,9 @@
 // afresh in layout order), so the results are bit-identical to it.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "circuit/tree.hpp"
 #include "core/complex.hpp"
@@ -37,8 +35,6 @@ void block_impedance(const SeriesList& nodes, std::span<const double> params, co
 // its branches only on that subtree and the parameters it reads; whatever
 // matches the record bit for bit is taken from it, so the result stays
 // bit-identical.
-class BlockScratch;
-
 class BlockMemo {
 public:
     BlockMemo();
@@ -47,6 +43,8 @@ public:
     BlockMemo& operator=(BlockMemo&&) noexcept;
 
     // block_impedance that also keeps the values of every leaf and subtree.
+    // Leaves the thread's last block_impedance computed on the same
+    // frequencies with the same kind and parameters are copied from it.
     void record(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                 Complex* out);
     // block_impedance of the recorded tree on the recorded frequencies,
@@ -54,30 +52,9 @@ public:
     void evaluate(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                   Complex* out) const;
 
-    using Run = std::array<Complex, IMPEDANCE_BLOCK>;
-    struct LeafEntry {
-        Kind kind;
-        std::array<double, MAX_ELEMENT_PARAMS> params;
-        std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
-        Run values;
-    };
-    // A parallel node (values: its impedance) or a branch of one (values:
-    // the reciprocal of the branch impedance).
-    struct SubtreeEntry {
-        const void* subtree;
-        std::size_t param_begin;
-        std::size_t param_end;
-        bool reusable;            // its parameters lay inside the vector
-        std::size_t leaves;       // leaf entries within it
-        std::size_t entries;      // subtree entries within it, itself included
-        Run values;
-    };
-
 private:
-    std::unique_ptr<BlockScratch> scratch_;  // its own, sparing its walks the thread's
-    std::vector<double> params_;
-    std::vector<LeafEntry> leaves_;        // layout order
-    std::vector<SubtreeEntry> subtrees_;   // in the order they are entered
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace vorlane

@@ -184,15 +184,20 @@ TEST(BlockImpedance, DegenerateTreesKeepTheirIeeeResults) {
     }
 }
 
-// Whatever the memo reuses, the result is the fresh evaluation's.
+// Whatever the memo reuses, the result is the fresh evaluation's. The
+// record follows a plain evaluation on the same frequencies where every
+// third parameter differs, so it copies some leaves and computes others.
 TEST(BlockMemo, EvaluationsAfterARecordMatchFreshOnes) {
     const Vec omega = hostile_omegas();
     const std::size_t n = IMPEDANCE_BLOCK;
     const std::size_t first = omega.size() - n;  // the block with the hostile frequencies
     for (const TreeCase& tree : trees()) {
         const Vec base = param_values(tree.nodes);
+        Vec earlier = base;
+        for (std::size_t j = 0; j < earlier.size(); j += 3) earlier[j] *= 1.5;
         BlockMemo memo;
         std::array<Complex, IMPEDANCE_BLOCK> out;
+        block_impedance(tree.nodes, earlier, omega.data() + first, n, out.data());
         memo.record(tree.nodes, base, omega.data() + first, n, out.data());
         expect_one_point_results(tree.nodes, base, omega.data() + first, n, out.data(), tree.name);
         std::vector<Vec> trials = parameter_vectors(tree.nodes);
