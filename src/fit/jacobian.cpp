@@ -1,6 +1,7 @@
 // Central-difference Jacobian of the residual vector, block by block of
 // frequencies: the tree is evaluated once at the unperturbed point, and each
-// column recomputes only the leaves and parallel nodes its step reaches.
+// column recomputes only the leaves, branches and parallel nodes its step
+// reaches.
 #include "fit/jacobian.hpp"
 
 #include <algorithm>
@@ -45,9 +46,8 @@ struct Problem {
 };
 
 // Rows of the frequencies [first, first + count), count <= IMPEDANCE_BLOCK,
-// of the columns [first_column, end_column). `memo` holds the leaves of the
-// unperturbed point on this block; `trial` equals the parameters on entry
-// and on exit.
+// of the columns [first_column, end_column). `memo` holds the unperturbed
+// point on this block; `trial` equals the parameters on entry and on exit.
 void difference_rows(const Problem& pb, std::size_t first, std::size_t count, std::size_t first_column,
                      std::size_t end_column, const BlockMemo& memo, std::vector<double>& trial,
                      std::vector<std::vector<double>>& columns) {
