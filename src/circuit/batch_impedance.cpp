@@ -34,15 +34,20 @@ struct BlockSubtree {
 };
 
 // Entries that survive clearing, so that filling them again allocates only
-// for a tree larger than any before.
+// for a tree larger than any before. An entry holds some kilobytes and lives
+// as long as its thread, so a tree gets at most MAX_KEPT of each kind; past
+// them nothing is kept and everything is computed, with the same results.
 template <class Entry>
 struct BlockEntries {
+    static constexpr std::size_t MAX_KEPT = 1024;
+
     std::vector<Entry> items;
     std::size_t count = 0;
 
-    Entry& push() {
+    Entry* push() {
+        if (count == MAX_KEPT) return nullptr;
         if (count == items.size()) items.emplace_back();
-        return items[count++];
+        return &items[count++];
     }
 };
 
@@ -69,6 +74,7 @@ public:
     BlockEntries<BlockLeaf> recent;
     std::array<double, IMPEDANCE_BLOCK> recent_omega;
     std::size_t recent_n = 0;
+    BlockRun spare;  // a leaf that is not kept
 
 private:
     std::vector<std::unique_ptr<Level>> levels_;
@@ -79,7 +85,6 @@ struct BlockMemo::State {
     std::vector<double> params;
     BlockEntries<BlockLeaf> leaves;         // layout order
     BlockEntries<BlockSubtree> subtrees;    // in the order they are entered
-    BlockRun leaf_spare;
 };
 
 namespace {
@@ -220,43 +225,58 @@ struct NoSubtrees {
     Complex* leave(std::size_t, const ParamCursor&) const { return nullptr; }
 };
 
+// A leaf that is not kept.
+const Complex* compute_spare(Complex* spare, Kind kind, const double* params, const double* omega, std::size_t n) {
+    element_impedance_block(kind, params, omega, n, spare);
+    return spare;
+}
+
 // The plain walk; its leaves stay on the scratch as its most recent ones.
 struct Plain : NoSubtrees {
     BlockEntries<BlockLeaf>& recent;
+    Complex* spare;
 
     const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
-        return compute_leaf(recent.push(), kind, params, omega, n);
+        BlockLeaf* entry = recent.push();
+        if (entry == nullptr) return compute_spare(spare, kind, params, omega, n);
+        return compute_leaf(*entry, kind, params, omega, n);
     }
 };
 
 struct Record {
+    static constexpr std::size_t NOT_KEPT = static_cast<std::size_t>(-1);
+
     BlockEntries<BlockLeaf>& leaves;
     BlockEntries<BlockSubtree>& subtrees;
     const BlockEntries<BlockLeaf>* recent;  // the thread's, when on the same frequencies
+    Complex* spare;
 
     // Copying pays only where computing costs library calls.
     const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
         const std::size_t index = leaves.count;
-        BlockLeaf& entry = leaves.push();
+        BlockLeaf* entry = leaves.push();
+        if (entry == nullptr) return compute_spare(spare, kind, params, omega, n);
         if (recent == nullptr || index >= recent->count || shape_params(kind) == 0 ||
             !same_leaf(recent->items[index], kind, params))
-            return compute_leaf(entry, kind, params, omega, n);
+            return compute_leaf(*entry, kind, params, omega, n);
         const BlockLeaf& known = recent->items[index];
-        entry.kind = kind;
-        entry.params = known.params;
-        std::copy_n(known.shapes.begin(), n, entry.shapes.begin());
-        std::copy_n(known.values.begin(), n, entry.values.begin());
-        return entry.values.data();
+        entry->kind = kind;
+        entry->params = known.params;
+        std::copy_n(known.shapes.begin(), n, entry->shapes.begin());
+        std::copy_n(known.values.begin(), n, entry->values.begin());
+        return entry->values.data();
     }
     const Complex* reuse(const void*, ParamCursor&) const { return nullptr; }
     std::size_t enter(const void* subtree, const ParamCursor& cursor) {
-        BlockSubtree& entry = subtrees.push();
-        entry.subtree = subtree;
-        entry.param_begin = cursor.pos;
-        entry.leaves = leaves.count;
+        BlockSubtree* entry = subtrees.push();
+        if (entry == nullptr) return NOT_KEPT;
+        entry->subtree = subtree;
+        entry->param_begin = cursor.pos;
+        entry->leaves = leaves.count;
         return subtrees.count - 1;
     }
     Complex* leave(std::size_t index, const ParamCursor& cursor) {
+        if (index == NOT_KEPT) return nullptr;
         BlockSubtree& entry = subtrees.items[index];
         entry.param_end = cursor.pos;
         entry.reusable = !cursor.exhausted;
@@ -285,8 +305,7 @@ struct Reuse : NoSubtrees {
                 return spare;
             }
         }
-        element_impedance_block(kind, values, omega, n, spare);
-        return spare;
+        return compute_spare(spare, kind, values, omega, n);
     }
 
     // A subtree that is not reused is walked, and the entries within it are
@@ -323,7 +342,7 @@ void block_impedance(const SeriesList& nodes, std::span<const double> params, co
     scratch.recent.count = 0;
     scratch.recent_n = n;
     std::copy_n(omega, n, scratch.recent_omega.begin());
-    Plain plain{{}, scratch.recent};
+    Plain plain{{}, scratch.recent, scratch.spare.data()};
     walk(nodes, params, omega, n, out, plain, scratch);
 }
 
@@ -340,14 +359,14 @@ void BlockMemo::record(const SeriesList& nodes, std::span<const double> params, 
     s.subtrees.count = 0;
     const BlockScratch& thread = thread_scratch;
     const bool same_frequencies = thread.recent_n == n && same_bits(thread.recent_omega.data(), omega, n);
-    Record record{s.leaves, s.subtrees, same_frequencies ? &thread.recent : nullptr};
+    Record record{s.leaves, s.subtrees, same_frequencies ? &thread.recent : nullptr, s.scratch.spare.data()};
     walk(nodes, params, omega, n, out, record, s.scratch);
 }
 
 void BlockMemo::evaluate(const SeriesList& nodes, std::span<const double> params, const double* omega,
                          std::size_t n, Complex* out) const {
     State& s = *state_;
-    Reuse reuse{{}, s.params, s.leaves, s.subtrees, s.leaf_spare.data()};
+    Reuse reuse{{}, s.params, s.leaves, s.subtrees, s.scratch.spare.data()};
     walk(nodes, params, omega, n, out, reuse, s.scratch);
 }
 

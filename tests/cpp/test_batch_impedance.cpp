@@ -117,6 +117,12 @@ SeriesList nested(std::size_t depth) {
     return inner;
 }
 
+std::string chain_of_rc(std::size_t count) {
+    std::string text = "R0";
+    for (std::size_t i = 1; i <= count; ++i) text += "-(R" + std::to_string(i) + ",C" + std::to_string(i) + ")";
+    return text;
+}
+
 struct TreeCase {
     std::string name;
     SeriesList nodes;
@@ -131,6 +137,7 @@ std::vector<TreeCase> trees() {
     t.push_back({"empty", {}});
     t.push_back({"no branches", {leaf(Kind::R, {1}), parallel({})}});
     t.push_back({"empty branch", {parallel({{leaf(Kind::R, {1})}, {}})}});
+    t.push_back({"wide", *parse(chain_of_rc(600))});  // more leaves and subtrees than a memo keeps
     t.push_back({"nested 256", nested(MAX_PARALLEL_DEPTH)});
     t.push_back({"nested 300", nested(MAX_PARALLEL_DEPTH + 44)});
     return t;
@@ -292,12 +299,6 @@ TEST_P(JacobianPaths, ColumnsMatchTheOnePointReference) {
             ASSERT_TRUE(same_value(columns[j][k], expected[k]))
                 << "column " << j << " row " << k;
     }
-}
-
-std::string chain_of_rc(std::size_t count) {
-    std::string text = "R0";
-    for (std::size_t i = 1; i <= count; ++i) text += "-(R" + std::to_string(i) + ",C" + std::to_string(i) + ")";
-    return text;
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, JacobianPaths,
