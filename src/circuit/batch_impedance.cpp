@@ -109,16 +109,15 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     }
 }
 
-// admittance[i] = admittance[i] + 1 / branch[i] (from 0 + 0j for the first
-// branch), keeping the reciprocals in `kept` when there is one.
-void add_reciprocals(Complex* admittance, const Complex* branch, Complex* kept, std::size_t n, bool first) {
+// sum[i] = sum[i] + 1 / z[i] (from 0 + 0j for the first term), keeping the
+// reciprocals in `kept` when there is one.
+void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
     if (kept == nullptr) {
-        for (std::size_t i = 0; i < n; ++i)
-            admittance[i] = (first ? ZERO : admittance[i]) + Complex{1.0, 0.0} / branch[i];
+        for (std::size_t i = 0; i < n; ++i) sum[i] = (first ? ZERO : sum[i]) + Complex{1.0, 0.0} / z[i];
         return;
     }
-    for (std::size_t i = 0; i < n; ++i) kept[i] = Complex{1.0, 0.0} / branch[i];
-    accumulate(admittance, kept, n, first);
+    for (std::size_t i = 0; i < n; ++i) kept[i] = Complex{1.0, 0.0} / z[i];
+    accumulate(sum, kept, n, first);
 }
 
 // Fills `entry` with a leaf computed afresh.
@@ -188,10 +187,7 @@ private:
             }
             first_branch = false;
         }
-        Complex* kept = policy_.leave(token, cursor_);
-        Complex* z = kept != nullptr ? kept : branch;
-        for (std::size_t i = 0; i < n_; ++i) z[i] = Complex{1.0, 0.0} / admittance[i];
-        accumulate(sum, z, n_, first);
+        add_reciprocals(sum, admittance, policy_.leave(token, cursor_), n_, first);
     }
 
     // Every point reads the node's parameters from the same position.

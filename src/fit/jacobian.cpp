@@ -51,26 +51,28 @@ struct Problem {
 void difference_rows(const Problem& pb, std::size_t first, std::size_t count, std::size_t first_column,
                      std::size_t end_column, const BlockMemo& memo, std::vector<double>& trial,
                      std::vector<std::vector<double>>& columns) {
-    std::array<Complex, IMPEDANCE_BLOCK> model;
-    std::array<double, 2 * IMPEDANCE_BLOCK> r_plus;
-    std::array<double, 2 * IMPEDANCE_BLOCK> r_minus;
+    std::array<Complex, IMPEDANCE_BLOCK> plus;
+    std::array<Complex, IMPEDANCE_BLOCK> minus;
     const double* omega = pb.omega.data() + first;
     const Complex* measured = pb.measured.data() + first;
     const double* weights = pb.weights.data() + first;
     for (std::size_t j = first_column; j < end_column; ++j) {
         const double h = step(pb.params[j]);
         trial[j] = pb.params[j] + h;
-        memo.evaluate(pb.nodes, trial, omega, count, model.data());
-        weigh_residuals(model.data(), measured, weights, count, r_plus.data());
+        memo.evaluate(pb.nodes, trial, omega, count, plus.data());
         trial[j] = pb.params[j] - h;
-        memo.evaluate(pb.nodes, trial, omega, count, model.data());
-        weigh_residuals(model.data(), measured, weights, count, r_minus.data());
+        memo.evaluate(pb.nodes, trial, omega, count, minus.data());
         trial[j] = pb.params[j];
         // The divisor comes from h itself, not from the perturbed values, so
         // it is the same number whatever rounding the two points suffered.
         const double two_h = h * 2.0;
         double* column = columns[j].data() + 2 * first;
-        for (std::size_t k = 0; k < 2 * count; ++k) column[k] = (r_plus[k] - r_minus[k]) / two_h;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Complex r_plus = weighted_residual(plus[i], measured[i], weights[i]);
+            const Complex r_minus = weighted_residual(minus[i], measured[i], weights[i]);
+            column[2 * i] = (r_plus.re - r_minus.re) / two_h;
+            column[2 * i + 1] = (r_plus.im - r_minus.im) / two_h;
+        }
     }
 }
 

@@ -40,17 +40,13 @@ std::vector<double> residuals(const SeriesList& nodes, std::span<const double> p
     for (std::size_t first = 0; first < n; first += IMPEDANCE_BLOCK) {
         const std::size_t count = std::min(IMPEDANCE_BLOCK, n - first);
         block_impedance(nodes, params, omega.data() + first, count, model.data());
-        weigh_residuals(model.data(), measured.data() + first, weights.data() + first, count, r.data() + 2 * first);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Complex ri = weighted_residual(model[i], measured[first + i], weights[first + i]);
+            r[2 * (first + i)] = ri.re;
+            r[2 * (first + i) + 1] = ri.im;
+        }
     }
     return r;
-}
-
-void weigh_residuals(const Complex* model, const Complex* measured, const double* weights, std::size_t n,
-                     double* r) {
-    for (std::size_t i = 0; i < n; ++i) {
-        r[2 * i] = (model[i].re - measured[i].re) / weights[i];
-        r[2 * i + 1] = (model[i].im - measured[i].im) / weights[i];
-    }
 }
 
 double cost_of(std::span<const double> r) {

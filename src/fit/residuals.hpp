@@ -3,7 +3,6 @@
 #pragma once
 
 #include <atomic>
-#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <utility>
@@ -30,10 +29,11 @@ std::vector<double> residuals(const SeriesList& nodes, std::span<const double> p
                               std::span<const double> omega, std::span<const Complex> measured,
                               std::span<const double> weights, EvalCounter& counter);
 
-// r[2i] and r[2i + 1] = (model_i - measured_i) / weights_i for i < n: the
-// weighting shared by the residual vector and the Jacobian columns.
-void weigh_residuals(const Complex* model, const Complex* measured, const double* weights, std::size_t n,
-                     double* r);
+// One point of the residual vector, model minus measurement over the weight
+// in both parts; the Jacobian columns difference the same numbers.
+inline Complex weighted_residual(Complex model, Complex measured, double weight) {
+    return {(model.re - measured.re) / weight, (model.im - measured.im) / weight};
+}
 
 // Half the plain left-to-right sum of squares.
 double cost_of(std::span<const double> r);
