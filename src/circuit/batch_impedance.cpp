@@ -335,11 +335,14 @@ struct Reuse : NoSubtrees {
 void block_impedance(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                      Complex* out) {
     BlockScratch& scratch = thread_scratch;
-    scratch.recent.count = 0;
-    scratch.recent_n = n;
-    std::copy_n(omega, n, scratch.recent_omega.begin());
-    Plain plain{{}, scratch.recent, scratch.spare.data()};
-    walk(nodes, params, omega, n, out, plain, scratch);
+    for (std::size_t first = 0; first < n; first += IMPEDANCE_BLOCK) {
+        const std::size_t count = std::min(IMPEDANCE_BLOCK, n - first);
+        scratch.recent.count = 0;
+        scratch.recent_n = count;
+        std::copy_n(omega + first, count, scratch.recent_omega.begin());
+        Plain plain{{}, scratch.recent, scratch.spare.data()};
+        walk(nodes, params, omega + first, count, out + first, plain, scratch);
+    }
 }
 
 BlockMemo::BlockMemo() : state_(std::make_unique<State>()) {}

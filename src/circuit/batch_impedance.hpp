@@ -22,8 +22,8 @@ namespace vorlane {
 inline constexpr std::size_t IMPEDANCE_BLOCK = 64;
 
 // out[i] = series_impedance_with_params(nodes, fresh cursor over params,
-// omega[i]) for i < n, n <= IMPEDANCE_BLOCK. Values past the end of
-// `params` read as NaN.
+// omega[i]) for i < n, walking IMPEDANCE_BLOCK frequencies at a time. Values
+// past the end of `params` read as NaN.
 void block_impedance(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
                      Complex* out);
 
@@ -42,7 +42,8 @@ public:
     BlockMemo(BlockMemo&&) noexcept;
     BlockMemo& operator=(BlockMemo&&) noexcept;
 
-    // block_impedance that also keeps the values of every leaf and subtree.
+    // block_impedance on one block, n <= IMPEDANCE_BLOCK, that also keeps
+    // the values of every leaf and subtree.
     // Leaves the thread's last block_impedance computed on the same
     // frequencies with the same kind and parameters are copied from it.
     void record(const SeriesList& nodes, std::span<const double> params, const double* omega, std::size_t n,
