@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <limits>
@@ -143,7 +144,8 @@ std::vector<TreeCase> trees() {
     return t;
 }
 
-// The tree's own values, a random set, every shorter vector and a longer one.
+// The tree's own values, a random set, its prefixes of up to eleven values
+// (short vectors read NaN past their end) and a longer vector.
 std::vector<Vec> parameter_vectors(const SeriesList& nodes) {
     const Vec own = param_values(nodes);
     std::mt19937_64 rng(7);
