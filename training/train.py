@@ -37,7 +37,8 @@ VALIDATION_COUNT = 2000
 # models train in about an hour as two one-thread runs on two shared cores.
 PLAN = {16: (1200, 60_000), 32: (1300, 100_000), 64: (3000, 150_000)}
 # Topologies with two constant-phase arcs or a diffusion tail need longer.
-LONGER = {"two_rq": (3000, 150_000), "two_rq_l": (3000, 150_000), "randles": (3000, 150_000)}
+LONGER = {"two_rq": (3000, 150_000), "two_rq_l": (3000, 150_000), "randles": (3000, 150_000),
+          "sei_randles_wo": (6000, 200_000)}
 
 
 def seed_of(topology: Topology) -> int:
