@@ -6,6 +6,7 @@ steps is enough to check that export, module and PyTorch agree.
 
 from __future__ import annotations
 
+import importlib.util
 import sys
 from pathlib import Path
 
@@ -108,12 +109,14 @@ def test_phase_unwraps_across_the_branch_cut(phases, last):
     assert matrix[1, -1] * np.pi / 2 == pytest.approx(last, rel=1e-12)
 
 
-torch = pytest.importorskip("torch")
+needs_torch = pytest.mark.skipif(importlib.util.find_spec("torch") is None, reason="PyTorch is not installed")
 
 
 @pytest.fixture(scope="module")
 def tiny_networks(tmp_path_factory):
     """Briefly trained networks exported to files, for a few topologies."""
+    import torch
+
     from training.export import weight_file_bytes
     from training.generate import training_arrays
     from training.model import GuessNet, guess_loss
@@ -141,11 +144,13 @@ def tiny_networks(tmp_path_factory):
     return paths
 
 
+@needs_torch
 @pytest.mark.parametrize("name", ["rc", "rq", "randles"])
 def test_exported_network_layout(tiny_networks, name):
     check_layout(tiny_networks[name].read_bytes(), name)
 
 
+@needs_torch
 @pytest.mark.parametrize("name", ["rc", "rq", "randles"])
 def test_module_guess_equals_pytorch_prediction(tiny_networks, name):
     from training.reference import reference_guess
@@ -157,6 +162,7 @@ def test_module_guess_equals_pytorch_prediction(tiny_networks, name):
         np.testing.assert_allclose(guess, reference_guess(tiny_networks[name], f, z), rtol=1e-6)
 
 
+@needs_torch
 @pytest.mark.parametrize("name", NAMES)
 def test_bundled_guess_equals_pytorch_prediction(name):
     from training.reference import reference_guess
