@@ -34,7 +34,7 @@ CHECKPOINT_EVERY = 250
 VALIDATION_COUNT = 2000
 
 # (optimiser steps, training spectra) by trunk width: sized so that the eleven
-# models train in about an hour as two one-thread runs on two shared cores.
+# models train in about 1.5 hours of one thread on two shared cores.
 PLAN = {16: (1200, 60_000), 32: (1300, 100_000), 64: (3000, 150_000)}
 # Topologies with two constant-phase arcs or a diffusion tail need longer.
 LONGER = {"two_rq": (3000, 150_000), "two_rq_l": (3000, 150_000), "randles": (3000, 150_000),
