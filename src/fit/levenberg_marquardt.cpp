@@ -140,7 +140,14 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
         if (!refit) return std::unexpected(FitError{FitError::Kind::Solver, refit.error()});
         iterations += refit->evaluations;
         const double refit_cost = fit.cost(refit->params);
-        if (refit->success && refit_cost < best->cost) {
+        // The refit starts from the clamped point and accepts only steps that
+        // lower the cost, so a successful refit is never worse than that
+        // point. Comparing it with the best cost instead would almost always
+        // discard it, because the best point lay beyond the bound and no
+        // point inside can reach its cost; the clamped point with the other
+        // parameters left where they suited the out-of-range value would be
+        // returned instead.
+        if (refit->success && std::isfinite(refit_cost)) {
             result = std::move(refit->params);
             success = true;
         }

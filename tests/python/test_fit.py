@@ -151,6 +151,24 @@ def test_parameter_past_its_bound_is_cleaned_up():
     assert result.params["R1.r"] == pytest.approx(100.0, rel=1e-6)
 
 
+def test_refit_with_an_exponent_held_at_its_bound_is_kept():
+    # Noise puts the best unconstrained exponent just past 1. The fit must
+    # return the refit with it held at 1, not the clamped out-of-range point
+    # whose other parameters still suit alpha > 1: started at the truth, the
+    # fit never ends above the cost of the truth.
+    circuit = vorlane.Circuit("R0-(R1,CPE1)-(R2,CPE2)")
+    freqs = np.logspace(-2, 5, 60)
+    rng = np.random.default_rng(1)
+    for _ in range(8):
+        r1, a1, r2, a2 = 10 ** rng.uniform(0, 2.5), rng.uniform(0.5, 1.0), 10 ** rng.uniform(0, 2.5), rng.uniform(0.5, 1.0)
+        tau1, tau2 = 10 ** rng.uniform(-5, -2), 10 ** rng.uniform(-2, 1)
+        truth = [10.0, r1, tau1**a1 / r1, a1, r2, tau2**a2 / r2, a2]
+        z = circuit.with_values(truth).impedance(freqs)
+        z = z * (1 + 0.01 * (rng.normal(size=60) + 1j * rng.normal(size=60)))
+        truth_cost = 0.5 * sum(r * r for r in circuit.residuals(truth, freqs, z))
+        assert circuit.with_values(truth).fit(freqs, z).cost <= truth_cost * (1 + 1e-6)
+
+
 def test_duplicate_names_keep_the_later_value():
     circuit = vorlane.Series([vorlane.Circuit("R0"), vorlane.Circuit("R0-(R1,C1)")]).with_values([1, 2, 3, 4e-6])
     z = vorlane.Circuit("R0-(R1,C1)").with_values([30.0, 40.0, 1e-5]).impedance(FREQS)
