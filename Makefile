@@ -31,3 +31,5 @@ bench: install
 	$(PIP) install --quiet scipy
 	$(PYTHON) bench/impedance.py
 	$(PYTHON) bench/fit.py
+	$(PYTHON) bench/guess.py
+	$(PYTHON) bench/global.py
