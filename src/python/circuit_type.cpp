@@ -20,7 +20,7 @@
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
 #include "python/numpy_array.hpp"
-#include "python/spectrum_input.hpp"
+#include "python/measurement_input.hpp"
 
 namespace vorlane::py {
 

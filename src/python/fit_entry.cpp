@@ -12,7 +12,7 @@
 #include "python/exception_guard.hpp"
 #include "python/fit_result.hpp"
 #include "python/guess_entry.hpp"
-#include "python/spectrum_input.hpp"
+#include "python/measurement_input.hpp"
 
 namespace vorlane::py {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "circuit/tree.hpp"
-#include "python/spectrum_input.hpp"
+#include "python/measurement_input.hpp"
 
 namespace vorlane::py {
 

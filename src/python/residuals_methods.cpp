@@ -11,7 +11,7 @@
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
-#include "python/spectrum_input.hpp"
+#include "python/measurement_input.hpp"
 
 namespace vorlane::py {
 

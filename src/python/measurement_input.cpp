@@ -1,5 +1,5 @@
 // Measured spectra and weighting names arriving from Python.
-#include "python/spectrum_input.hpp"
+#include "python/measurement_input.hpp"
 
 #include <bit>
 #include <cmath>
