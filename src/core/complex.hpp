@@ -22,8 +22,5 @@ inline Complex operator/(Complex a, Complex b) {
     const double d = b.re * b.re + b.im * b.im;
     return {(a.re * b.re + a.im * b.im) / d, (a.im * b.re - a.re * b.im) / d};
 }
-inline Complex operator*(double s, Complex a) { return Complex{s, 0.0} * a; }
-inline Complex operator/(double s, Complex a) { return Complex{s, 0.0} / a; }
-inline Complex operator/(Complex a, double s) { return a / Complex{s, 0.0}; }
 
 }  // namespace vorlane

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 
 #include "python/argument_values.hpp"
 
@@ -12,31 +11,15 @@ namespace {
 
 constexpr Py_ssize_t MAX_RESERVE = Py_ssize_t{1} << 20;
 
-bool is_native_float64(const Py_buffer& view) {
-    const char* format = view.format ? view.format : "B";
-    // '<' is native only on little-endian hosts; '=' and '@' always are.
-    const bool little_endian = std::endian::native == std::endian::little;
-    if (*format == '@' || *format == '=' || (*format == '<' && little_endian)) ++format;
-    return std::strcmp(format, "d") == 0 && view.itemsize == sizeof(double);
-}
-
 // One-dimensional contiguous float64 buffers (numpy arrays, array('d'),
-// memoryviews) are copied in one go; false without an exception when the
-// object offers no such buffer.
+// memoryviews) are copied in one go.
 bool float64_buffer(PyObject* obj, std::vector<double>& out) {
-    if (!PyObject_CheckBuffer(obj)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    const bool usable = view.ndim == 1 && is_native_float64(view);
-    if (usable) {
-        const auto* data = static_cast<const double*>(view.buf);
-        out.assign(data, data + view.len / view.itemsize);
-    }
-    PyBuffer_Release(&view);
-    return usable;
+    return read_native_buffer(obj, [&](std::string_view format, const void* data, std::size_t n, std::size_t size) {
+        if (format != "d" || size != sizeof(double)) return false;
+        const auto* values = static_cast<const double*>(data);
+        out.assign(values, values + n);
+        return true;
+    });
 }
 
 }  // namespace
@@ -64,17 +47,28 @@ std::size_t capacity_hint(PyObject* seq) {
     return static_cast<std::size_t>(std::clamp<Py_ssize_t>(size, 0, MAX_RESERVE));
 }
 
+bool read_native_buffer(PyObject* obj, const BufferReader& read) {
+    if (!PyObject_CheckBuffer(obj)) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
+        PyErr_Clear();
+        return false;
+    }
+    std::string_view format = view.format ? view.format : "B";
+    // '<' is native only on little-endian hosts; '=' and '@' always are.
+    const bool little_endian = std::endian::native == std::endian::little;
+    if (!format.empty() && (format[0] == '@' || format[0] == '=' || (format[0] == '<' && little_endian))) {
+        format.remove_prefix(1);
+    }
+    const auto itemsize = static_cast<std::size_t>(view.itemsize);
+    const bool taken = view.ndim == 1 && itemsize > 0 &&
+                       read(format, view.buf, static_cast<std::size_t>(view.len) / itemsize, itemsize);
+    PyBuffer_Release(&view);
+    return taken;
+}
+
 bool to_float_vector(PyObject* obj, std::vector<double>& out) {
-    if (!require_sequence(obj)) return false;
-    out.clear();
-    if (float64_buffer(obj, out)) return true;
-    out.reserve(capacity_hint(obj));
-    return for_each_item(obj, [&](PyObject* item) {
-        double value;
-        if (!to_double(item, value)) return false;
-        out.push_back(value);
-        return true;
-    });
+    return sequence_to_vector(obj, out, float64_buffer, to_double);
 }
 
 bool to_float_vector_arg(PyObject* obj, const char* argname, std::vector<double>& out) {

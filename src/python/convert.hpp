@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -29,6 +30,20 @@ std::size_t capacity_hint(PyObject* seq);
 // endless iterations.
 template <class OnItem>
 bool for_each_item(PyObject* seq, OnItem&& on_item);
+
+// Calls read(format, data, count, itemsize) on a one-dimensional
+// C-contiguous buffer of `obj`, its format stripped of a native byte-order
+// prefix; false without an exception when `obj` offers no such buffer or
+// `read` declines its format.
+using BufferReader = std::function<bool(std::string_view, const void*, std::size_t, std::size_t)>;
+bool read_native_buffer(PyObject* obj, const BufferReader& read);
+
+// A sequence into `out`: `whole` may take it at once (a buffer fast path,
+// returning false when it does not apply), otherwise item by item through
+// convert(item, value). A str or a non-sequence is refused as by
+// require_sequence.
+template <class T, class Whole, class Convert>
+bool sequence_to_vector(PyObject* obj, std::vector<T>& out, Whole&& whole, Convert&& convert);
 
 // A sequence of numbers (list, tuple, numpy array, ...; a str is refused)
 // into `out`. A str or a non-sequence raises TypeError
@@ -58,6 +73,20 @@ bool for_each_item(PyObject* seq, OnItem&& on_item) {
         if (++count % SIGNAL_CHECK_INTERVAL == 0 && PyErr_CheckSignals() != 0) return false;
     }
     return !PyErr_Occurred();
+}
+
+template <class T, class Whole, class Convert>
+bool sequence_to_vector(PyObject* obj, std::vector<T>& out, Whole&& whole, Convert&& convert) {
+    if (!require_sequence(obj)) return false;
+    out.clear();
+    if (whole(obj, out)) return true;
+    out.reserve(capacity_hint(obj));
+    return for_each_item(obj, [&](PyObject* item) {
+        T value;
+        if (!convert(item, value)) return false;
+        out.push_back(value);
+        return true;
+    });
 }
 
 }  // namespace vorlane::py

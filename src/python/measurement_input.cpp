@@ -1,9 +1,7 @@
 // Measured spectra and weighting names arriving from Python.
 #include "python/measurement_input.hpp"
 
-#include <bit>
 #include <cmath>
-#include <cstring>
 
 #include "core/quoting.hpp"
 #include "python/convert.hpp"
@@ -14,30 +12,19 @@ namespace {
 constexpr double DEGREES_TO_RADIANS = 0.017453292519943295;
 
 // Contiguous complex128 or float64 buffers (numpy arrays) skip the per-item
-// protocol; false without an exception when the buffer does not qualify.
+// protocol.
 bool complex_buffer(PyObject* obj, std::vector<Complex>& out) {
-    if (!PyObject_CheckBuffer(obj)) return false;
-    Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
-        PyErr_Clear();
-        return false;
-    }
-    const char* format = view.format ? view.format : "B";
-    const bool little_endian = std::endian::native == std::endian::little;
-    if (*format == '@' || *format == '=' || (*format == '<' && little_endian)) ++format;
-    const bool is_complex = std::strcmp(format, "Zd") == 0 && view.itemsize == 16;
-    const bool is_real = std::strcmp(format, "d") == 0 && view.itemsize == 8;
-    const bool usable = view.ndim == 1 && (is_complex || is_real);
-    if (usable) {
-        const auto n = static_cast<std::size_t>(view.len / view.itemsize);
-        const auto* data = static_cast<const double*>(view.buf);
+    return read_native_buffer(obj, [&](std::string_view format, const void* data, std::size_t n, std::size_t size) {
+        const bool is_complex = format == "Zd" && size == 2 * sizeof(double);
+        const bool is_real = format == "d" && size == sizeof(double);
+        if (!is_complex && !is_real) return false;
+        const auto* values = static_cast<const double*>(data);
         out.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
-            out[i] = is_complex ? Complex{data[2 * i], data[2 * i + 1]} : Complex{data[i], 0.0};
+            out[i] = is_complex ? Complex{values[2 * i], values[2 * i + 1]} : Complex{values[i], 0.0};
         }
-    }
-    PyBuffer_Release(&view);
-    return usable;
+        return true;
+    });
 }
 
 // Real and imaginary parts of one measured value: a complex instance, an
@@ -69,16 +56,7 @@ bool to_complex(PyObject* item, Complex& out) {
 }
 
 bool to_complex_vector(PyObject* obj, std::vector<Complex>& out) {
-    if (!require_sequence(obj)) return false;
-    out.clear();
-    if (complex_buffer(obj, out)) return true;
-    out.reserve(capacity_hint(obj));
-    return for_each_item(obj, [&](PyObject* item) {
-        Complex z;
-        if (!to_complex(item, z)) return false;
-        out.push_back(z);
-        return true;
-    });
+    return sequence_to_vector(obj, out, complex_buffer, to_complex);
 }
 
 bool set_value_error(const std::string& message) {
