@@ -23,7 +23,7 @@ test-cpp:
 
 test-python: install
 	$(PIP) install --quiet $(TEST_DEPS)
-	$(PYTHON) -m pytest -q tests/python
+	cd tests/python && $(PYTHON) -m pytest -q
 
 test: test-cpp test-python
 

@@ -1,12 +1,13 @@
-// The module initialiser: registers the classes, the composition functions
-// and the element aliases, in the order users see them in dir(vorlane).
+// The initialiser of the compiled core, vorlane._core: registers the classes,
+// the composition functions and the element aliases, in the order users see
+// them in dir(vorlane) (the package re-exports them under their own names).
 #include "python/circuit_object.hpp"
 
 namespace {
 
 PyModuleDef vorlane_module = {
     PyModuleDef_HEAD_INIT,
-    "vorlane",
+    "vorlane._core",
     "",
     -1,
     nullptr,
@@ -18,7 +19,7 @@ PyModuleDef vorlane_module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_vorlane() {
+PyMODINIT_FUNC PyInit__core() {
     using namespace vorlane::py;
     vorlane::py::Ref module(PyModule_Create(&vorlane_module));
     if (!module) return nullptr;

@@ -15,7 +15,7 @@ from pathlib import Path
 
 import numpy as np
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
+sys.path.append(str(Path(__file__).resolve().parents[2]))
 
 from training.eisnn_format import decode_eisnn  # noqa: E402
 from training.features import from_outputs, reactive_centroid, spectrum_features  # noqa: E402

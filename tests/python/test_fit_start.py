@@ -11,7 +11,7 @@ import pytest
 import vorlane
 
 REPO = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(REPO))
+sys.path.append(str(REPO))
 
 from training.zero_network import zero_network_bytes  # noqa: E402
 

@@ -23,7 +23,7 @@ def run_python(code):
 
 
 def test_registration_order_and_aliases():
-    public = [name for name in vars(vorlane) if not name.startswith("__")]
+    public = [name for name in vars(vorlane) if not name.startswith("_")]
     assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", *CANONICAL_NAMES]
     assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
     assert vorlane.__doc__ == ""

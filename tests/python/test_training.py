@@ -15,7 +15,7 @@ import pytest
 
 import vorlane
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2]))
+sys.path.append(str(Path(__file__).resolve().parents[2]))
 
 from training.eisnn_format import BINARY16, BINARY32, decode_eisnn  # noqa: E402
 from training.export import layer_names  # noqa: E402
