@@ -6,6 +6,7 @@
 
 #include "circuit/layout.hpp"
 #include "fit/fit_dispatch.hpp"
+#include "fit/start_point.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
@@ -110,6 +111,21 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& mea
     return true;
 }
 
+// The solver can move only values inside their bounds; the others are moved
+// there (the rule is in move_start_inside) with a warning naming them.
+bool start_inside_bounds(SeriesList& nodes) {
+    MovedStart start = move_start_inside(nodes);
+    if (start.moved.empty()) return true;
+    if (!warn_about_params(nodes, start.moved,
+                           "starting values that are not finite or not inside their bounds were moved inside "
+                           "(to the placeholder value when not finite or at or below an open lower bound, else to "
+                           "the nearest end of the range): ")) {
+        return false;
+    }
+    nodes = std::move(start.nodes);
+    return true;
+}
+
 }  // namespace
 
 PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -121,6 +137,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
         if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
+        if (!start_inside_bounds(options.nodes)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });
