@@ -39,5 +39,6 @@ int add_circuit_type(PyObject* module);
 int add_fit_result_type(PyObject* module);
 int add_composition_functions(PyObject* module);  // Series, Parallel
 int add_element_aliases(PyObject* module);   // R, C, ..., T bound to Element.R, ...
+int add_spectrum_function(PyObject* module);  // _spectrum, for the pure-Python helpers
 
 }  // namespace vorlane::py

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_string.hpp"
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "circuit/named_values.hpp"
@@ -290,11 +291,28 @@ PyMethodDef circuit_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+constexpr const char* CIRCUIT_STRING_DOC =
+    "This circuit in the circuit-string grammar, each element under its label:\n"
+    "`Circuit(\"randles\").circuit_string` is \"R0-(R1-W1,CPE1)\".";
+
+PyObject* circuit_circuit_string(PyObject* self, void*) {
+    return guarded([&]() -> PyObject* {
+        const std::string text = circuit_string(nodes_of(self));
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+PyGetSetDef circuit_getters[] = {
+    {"circuit_string", circuit_circuit_string, nullptr, CIRCUIT_STRING_DOC, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot circuit_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(circuit_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(circuit_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(circuit_repr)},
     {Py_tp_methods, circuit_methods},
+    {Py_tp_getset, circuit_getters},
     {Py_tp_doc, const_cast<char*>(CIRCUIT_DOC)},
     {0, nullptr},
 };

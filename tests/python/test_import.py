@@ -23,10 +23,18 @@ def run_python(code):
 
 
 def test_registration_order_and_aliases():
-    public = [name for name in vars(vorlane) if not name.startswith("_")]
+    core = vars(vorlane._core)
+    public = [name for name in core if not name.startswith("_")]
     assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", *CANONICAL_NAMES]
+    assert all(getattr(vorlane, name) is core[name] for name in public)
     assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
-    assert vorlane.__doc__ == ""
+    assert vorlane._core.__doc__ == ""
+
+
+def test_help_describes_the_package():
+    first_line, *rest = vorlane.__doc__.splitlines()
+    assert first_line == "Equivalent-circuit analysis of electrochemical impedance spectra."
+    assert all(name in vorlane.__doc__ for name in ["Circuit", "FitResult", "Series", "vorlane.plot"])
 
 
 def test_import_does_not_import_numpy():
