@@ -25,7 +25,7 @@ def main() -> None:
         spectrum = read_columns(path.name)
         result = circuit.fit(spectrum)
         nyquist_ax, _ = plot.fit(result, spectrum)
-        values = ", ".join(f"{name} = {value:.4g}" for name, value in sorted(result.params.items()))
+        values = ", ".join(f"{name} = {result.params[name]:.4g}" for name in result.circuit.param_names())
         nyquist_ax.set_title(f"{path.stem}: {values}", fontsize=9)
         target = folder / f"{path.stem}_fit.png"
         plt.savefig(target, dpi=110)
