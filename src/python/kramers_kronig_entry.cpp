@@ -29,7 +29,7 @@ const char* const KRAMERS_KRONIG_DOC =
     "`m` None chooses m by the mu criterion: m grows from 1 until\n"
     "mu = 1 - sum |negative R_k| / sum positive R_k falls below `mu_cutoff`\n"
     "at some m >= 2 (a single element cannot over-fit), at most one time\n"
-    "constant per point. `part` fits \"complex\" (both parts), \"real\" or \"imaginary\".\n"
+    "constant per point and 100 in all. `part` fits \"complex\" (both parts), \"real\" or \"imaginary\".\n"
     "`capacitance` and `inductance` add a series C and L. `weight` is\n"
     "\"modulus\" (1/|Z|) or \"unit\".\n\n"
     "Returns a KramersKronigResult. Non-finite or non-positive frequencies,\n"

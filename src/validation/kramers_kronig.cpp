@@ -13,6 +13,11 @@ namespace vorlane {
 namespace {
 
 constexpr double TWO_PI = 6.283185307179586;
+// The automatic search stops here even when mu never falls below the
+// cut-off (noise-free data never over-fits): each step solves a problem of
+// M columns, so the search would otherwise grow with the fourth power of
+// the number of points. Real spectra stop far below it.
+constexpr std::size_t MAX_AUTOMATIC_M = 100;
 
 // The measured spectrum as the fit sees it.
 struct Measurement {
@@ -282,7 +287,7 @@ std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequ
     if (auto refused = check_input(frequencies, impedances, options)) return std::unexpected(*refused);
     const Measurement data = measure(frequencies, impedances, options.modulus_weights);
     if (options.m) return fit_with(data, *options.m, options);
-    const std::size_t limit = max_time_constants(frequencies.size(), options);
+    const std::size_t limit = std::min(max_time_constants(frequencies.size(), options), MAX_AUTOMATIC_M);
     KkResult result;
     for (std::size_t m = 1; m <= limit; ++m) {
         result = fit_with(data, m, options);

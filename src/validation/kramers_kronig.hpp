@@ -61,7 +61,8 @@ double mu_criterion(const std::vector<double>& resistances);
 // points for M (given, or 1 for the automatic choice), cut-off in (0, 1].
 // Without a given M, M grows from 1 and stops at the first M >= 2 with
 // mu < cut-off (M = 1 has mu 1 or -inf, which says nothing about
-// over-fitting); the largest allowed M when that never happens.
+// over-fitting); the largest allowed M, but at most 100, when that never
+// happens.
 std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequencies,
                                                 const std::vector<Complex>& impedances,
                                                 const KkOptions& options);

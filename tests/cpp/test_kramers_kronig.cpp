@@ -62,6 +62,21 @@ INSTANTIATE_TEST_SUITE_P(Parts, KramersKronigPasses,
                                            PartCase{KkPart::Imaginary, std::nullopt, 1e-6},
                                            PartCase{KkPart::Real, 30, 1e-5}));
 
+TEST(KramersKronig, AutomaticSearchThatNeverOverFitsEndsAtHundred) {
+    // One RC element whose time constant is the first of every grid: each
+    // M fits exactly with R_1 alone, so mu stays near 1.
+    Spectrum s;
+    for (std::size_t i = 0; i < 110; ++i) {
+        const double f = std::pow(10.0, 4.0 - 6.0 * static_cast<double>(i) / 109.0);
+        s.frequencies.push_back(f);
+        s.impedances.push_back(Complex{10.0, 0.0} + Complex{50.0, 0.0} / Complex{1.0, f / 1e4});
+    }
+    const auto result = kramers_kronig(s.frequencies, s.impedances, {});
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->m, 100u);
+    EXPECT_LT(result->pseudo_chi_square, 1e-20);
+}
+
 TEST(KramersKronig, GivenMIsUsedAndResultIsDeterministic) {
     const Spectrum s = two_arcs(30);
     KkOptions options;
