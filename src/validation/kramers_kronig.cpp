@@ -216,7 +216,8 @@ KkResult evaluate(const Measurement& data, std::vector<double> tau, const std::v
     out.ohmic_resistance = coefficients[0];
     out.resistances.assign(coefficients.begin() + 1, coefficients.begin() + 1 + static_cast<std::ptrdiff_t>(columns.m));
     out.mu = mu_criterion(out.resistances);
-    const double inverse_capacitance = columns.capacitance ? coefficients[columns.capacitance_index()] * data.omega_min : 0.0;
+    const double inverse_capacitance =
+        columns.capacitance ? coefficients[columns.capacitance_index()] * data.omega_min : 0.0;
     const double inductance = columns.inductance ? coefficients[columns.inductance_index()] / data.omega_max : 0.0;
     if (columns.capacitance) out.capacitance = 1.0 / inverse_capacitance;
     if (columns.inductance) out.inductance = inductance;

@@ -28,7 +28,8 @@ def spectrum_frame(values, source, format_name):
         import pandas
     except ImportError as error:
         raise ImportError(
-            "read_spectrum returns a pandas DataFrame: install pandas (pip install vorlane[pandas])"
+            "read_spectrum returns a pandas DataFrame: install pandas "
+            "(pip install pandas, or the extra vorlane[pandas])"
         ) from error
     real, imaginary = _impedance_parts(values)
     keep = [i for i, f in enumerate(values[FREQUENCY]) if not (f == 0.0 and real[i] == 0.0 and imaginary[i] == 0.0)]
