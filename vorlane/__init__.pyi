@@ -1,5 +1,9 @@
 """Equivalent-circuit analysis of electrochemical impedance spectra."""
 
+import os
+
+import pandas
+
 from vorlane import plot as plot
 from vorlane._core import C as C
 from vorlane._core import G as G
@@ -16,9 +20,31 @@ from vorlane._core import Circuit as Circuit
 from vorlane._core import Cpe as Cpe
 from vorlane._core import Element as Element
 from vorlane._core import FitResult as FitResult
+from vorlane._core import KramersKronigResult as KramersKronigResult
 from vorlane._core import Parallel as Parallel
 from vorlane._core import Series as Series
 from vorlane._core import Tlmq as Tlmq
 from vorlane._core import Zarc as Zarc
+from vorlane._core import kramers_kronig as kramers_kronig
 
 __version__: str
+
+def read_spectrum(path: str | os.PathLike[str], format: str | None = None) -> pandas.DataFrame:
+    """Read one impedance spectrum from a measurement file.
+
+    Returns a pandas DataFrame (needs pandas) with the columns "Frequency /
+    Hz", "Real Impedance / ohm" and "Imaginary Impedance / ohm", plus "Test
+    Time / s", "Voltage / V" and "Current / A" where the file holds them, one
+    row per measured frequency in the file's order, in hertz, ohm, second,
+    volt and ampere, imaginary parts signed as measured (negative for
+    capacitive arcs). `Circuit.fit`, `kramers_kronig` and the plots take it
+    directly; `frame.attrs` holds the "source" path and the "format" read.
+
+    `format` None detects the format from the file's first line and its
+    extension; or name one of "gamry" (.DTA), "biologic" (.mpt), "zplot"
+    (.z), "autolab", "versastudio" (.par), or "chi", "parstat",
+    "powersuite", "csv" (text tables with a header line naming frequency
+    and impedance columns).
+
+    A file that cannot be read as a spectrum raises ValueError naming the
+    file, the line and what was expected there."""

@@ -358,6 +358,73 @@ class Element:
         @property
         def tau(self) -> float: ...
 
+@final
+class KramersKronigResult:
+    """The outcome of `kramers_kronig`; immutable. Array attributes are fresh
+    copies on every access."""
+
+    @property
+    def m(self) -> int:
+        """Number of RC elements of the chain."""
+    @property
+    def mu(self) -> float:
+        """1 − Σ|negative R_k| / Σ positive R_k at this m (1 when no R_k is
+        negative); values well below 1 mean the chain over-fits the noise."""
+    @property
+    def impedance(self) -> NDArray[np.complex128]:
+        """The chain's impedance at the measured frequencies (ohm)."""
+    @property
+    def residuals_real(self) -> NDArray[np.float64]:
+        """(Z − Z_fit).real / |Z| per point."""
+    @property
+    def residuals_imag(self) -> NDArray[np.float64]:
+        """(Z − Z_fit).imag / |Z| per point."""
+    @property
+    def pseudo_chi_square(self) -> float:
+        """Σ of the squared relative residuals (Boukamp's pseudo chi-square)."""
+    @property
+    def ohmic_resistance(self) -> float:
+        """Fitted series resistance R_0 (ohm)."""
+    @property
+    def time_constants(self) -> NDArray[np.float64]:
+        """The fixed time constants tau_k (s), ascending."""
+    @property
+    def resistances(self) -> NDArray[np.float64]:
+        """Fitted R_k (ohm), one per time constant."""
+    @property
+    def capacitance(self) -> float | None:
+        """Fitted series capacitance (F) when asked for, else None."""
+    @property
+    def inductance(self) -> float | None:
+        """Fitted series inductance (H) when asked for, else None."""
+
+def kramers_kronig(
+    frequencies: _FrequenciesOrFrame,
+    impedances: _Complexes | None = None,
+    *,
+    m: int | None = None,
+    mu_cutoff: float = 0.85,
+    part: str = "complex",
+    capacitance: bool = False,
+    inductance: bool = False,
+    weight: str = "modulus",
+) -> KramersKronigResult:
+    """Linear Kramers-Kronig test of a measured spectrum (Schönleber et al.,
+    Electrochim. Acta 131 (2014) 20): is it linear, causal and stable?
+
+    Fits an ohmic resistance and m RC elements, whose time constants are
+    spread evenly in log(tau) from 1/(2π f_max) to 1/(2π f_min), by linear
+    least squares. Takes the spectrum as `Circuit.fit` does.
+
+    `m=None` chooses m by the mu criterion: m grows from 1 until mu falls
+    below `mu_cutoff` at some m ≥ 2 (at most one time constant per point and
+    100 in all). `part` fits "complex" (both parts), "real" or "imaginary".
+    `capacitance` and `inductance` add a series C and L. `weight` is
+    "modulus" (1/|Z|) or "unit".
+
+    Raises ValueError for non-finite or non-positive frequencies, non-finite
+    or zero impedances, too few points for m, or an unknown option."""
+
 def Series(parts: Sequence[Element | Circuit]) -> Circuit:
     """Connect elements and circuits end to end. Circuits are spliced in with
     their labels; elements get automatic labels ("R0", "Cpe0") in

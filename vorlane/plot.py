@@ -227,7 +227,8 @@ def parameters(
             if result.stderr is not None:
                 errors[position] = result.stderr.get(name, np.nan)
         ax.errorbar(index, values, yerr=errors, marker="o", markersize=3, capsize=2)
-        ax.set_ylabel(f"{name} / {units.get(name, '-')}")
+        unit = units.get(name, "-")
+        ax.set_ylabel(name if unit == "-" else f"{name} / {unit}")
         ax.grid(True, alpha=0.3)
     axes[-1].set_xlabel("spectrum index")
     return axes

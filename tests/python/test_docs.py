@@ -1,6 +1,7 @@
 """Every Python block of the README and of docs/ runs, in order, one namespace per
-document, from a scratch folder that sees examples/data; links to local files
-resolve."""
+document, from a scratch folder that sees the bundled spectra both as
+examples/data (the guide runs from the source tree) and as data (the README's
+tour runs from examples/); links to local files resolve."""
 
 import re
 from pathlib import Path
@@ -25,6 +26,7 @@ def python_blocks(path):
 @pytest.mark.parametrize("path", DOCUMENTS, ids=lambda path: path.relative_to(ROOT).as_posix())
 def test_python_blocks_run(path, tmp_path, monkeypatch):
     (tmp_path / "examples").symlink_to(ROOT / "examples")
+    (tmp_path / "data").symlink_to(ROOT / "examples" / "data")
     monkeypatch.chdir(tmp_path)
     namespace = {"__name__": "__doc_test__"}
     blocks = python_blocks(path)

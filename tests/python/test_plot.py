@@ -11,6 +11,7 @@ import pandas as pd
 import pytest
 
 import vorlane
+from conftest import DATA_DIR
 from vorlane import plot
 
 matplotlib.use("Agg")
@@ -175,3 +176,27 @@ def test_plot_module_loads_without_matplotlib_until_a_plot_is_made():
         [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120, check=True
     )
     assert out.stdout.split() == ["False"]
+
+
+def test_kramers_kronig_view_draws_the_chain_and_its_residuals():
+    spectrum = vorlane.read_spectrum(DATA_DIR / "li_ion_cell.csv")
+    result = vorlane.kramers_kronig(spectrum)
+    nyquist_ax, residual_ax = plot.kramers_kronig(result, spectrum)
+    measured, chain = nyquist_ax.get_lines()
+    np.testing.assert_array_equal(measured.get_ydata(), -spectrum["Imaginary Impedance / ohm"].to_numpy())
+    np.testing.assert_array_equal(chain.get_xdata(), result.impedance.real)
+    np.testing.assert_array_equal(chain.get_ydata(), -result.impedance.imag)
+    real, imag = residual_ax.get_lines()[:2]
+    np.testing.assert_array_equal(real.get_xdata(), spectrum["Frequency / Hz"].to_numpy())
+    np.testing.assert_array_equal(real.get_ydata(), 100 * result.residuals_real)
+    np.testing.assert_array_equal(imag.get_ydata(), 100 * result.residuals_imag)
+    assert nyquist_ax.get_title().startswith(f"Kramers–Kronig: m = {result.m}, µ = {result.mu:.3f}")
+    assert residual_ax.get_ylabel().endswith("/ %")
+
+
+def test_kramers_kronig_view_refuses_another_spectrum(dummy_cell_a):
+    result = vorlane.kramers_kronig(dummy_cell_a.columns)
+    shorter = {key: values[:-1] for key, values in dummy_cell_a.columns.items()}
+    points = len(dummy_cell_a.frequencies)
+    with pytest.raises(ValueError, match=f"has {points} points but the spectrum has {points - 1}"):
+        plot.kramers_kronig(result, shorter)

@@ -18,9 +18,22 @@ def run(arguments, cwd):
     return result.stdout
 
 
+# The stubs are checked against the compiled module; the pure-Python modules
+# are their own stubs, and the file readers' internals are not public API.
+STUBTEST_CONFIG = """
+[mypy]
+[mypy-vorlane.readers.*]
+ignore_errors = True
+[mypy-pandas.*]
+ignore_missing_imports = True
+"""
+
+
 def test_stubs_match_the_runtime_module(tmp_path):
+    config = tmp_path / "mypy.ini"
+    config.write_text(STUBTEST_CONFIG)
     # From a scratch folder, so the installed package is checked, not the source tree.
-    run(["mypy.stubtest", "vorlane"], tmp_path)
+    run(["mypy.stubtest", "vorlane", "--mypy-config-file", str(config)], tmp_path)
 
 
 def test_examples_pass_mypy_strict(tmp_path):
