@@ -33,7 +33,8 @@ TEST_DEPS = numpy scipy scipy-stubs pytest hypothesis pandas matplotlib mypy 'py
 .PHONY: install quickstart test test-cpp test-python bench system-packages
 
 $(CURDIR)/.venv/bin/python:
-	python3 -m venv .venv 2>/dev/null || { rm -rf .venv && $(APT_INSTALL) python3-venv && python3 -m venv .venv; }
+	@echo "python3 is not in a virtual or conda environment: installing into .venv"
+	@python3 -m venv .venv 2>/dev/null || { rm -rf .venv && $(APT_INSTALL) python3-venv && python3 -m venv .venv; }
 
 # The Python headers and a C++ compiler for the build.
 system-packages: $(ENVIRONMENT)
