@@ -1,6 +1,7 @@
 // The dispatch from a method name to its fitting method.
 #include "fit/fit_dispatch.hpp"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -57,6 +58,10 @@ constexpr std::array METHODS{
 };
 
 }  // namespace
+
+bool is_known_method(std::string_view name) {
+    return std::ranges::any_of(METHODS, [&](const MethodRow& method) { return method.name == name; });
+}
 
 FitResultOr run_fit(const FitOptions& options) {
     for (const MethodRow& method : METHODS) {

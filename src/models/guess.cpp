@@ -1,6 +1,7 @@
 // The guess pipeline: choose the network for a user's circuit, run it on the
 // spectrum and hand its values back in the user's parameter order.
 #include <cmath>
+#include <stdexcept>
 
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
@@ -99,6 +100,15 @@ std::expected<std::vector<double>, std::string> guess_params(const SeriesList& u
     for (std::size_t u = 0; u < values.size(); ++u) values[u] = (*predicted)[chosen->perm[u]];
     if (!chosen->expanded) return values;
     return collapse_expanded(user, values);
+}
+
+std::expected<SeriesList, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
+                                                     std::span<const Complex> impedances,
+                                                     const std::string* weights_path) {
+    auto values = guess_params(user, frequencies, impedances, weights_path);
+    if (!values) return std::unexpected(std::move(values.error()));
+    if (values->size() != param_count(user)) throw std::logic_error("the guess has the wrong number of values");
+    return rebuild_with_values(user, *values);
 }
 
 }  // namespace vorlane

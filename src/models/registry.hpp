@@ -58,4 +58,9 @@ std::expected<std::vector<double>, std::string> guess_params(const SeriesList& u
                                                              std::span<const Complex> impedances,
                                                              const std::string* weights_path);
 
+// `user` rebuilt with the values of guess_params: the start of a guessed fit.
+std::expected<SeriesList, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
+                                                     std::span<const Complex> impedances,
+                                                     const std::string* weights_path);
+
 }  // namespace vorlane
