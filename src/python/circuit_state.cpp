@@ -1,4 +1,4 @@
-// Pickling and copying circuits: Circuit.__reduce__ hands pickle the class
+// Pickling circuits: Circuit.__reduce__ hands pickle the class
 // method Circuit._from_state and a state dict, so that entries can be added
 // later without breaking what was pickled before.
 #include "python/circuit_state.hpp"
@@ -137,7 +137,7 @@ constexpr const char* CIRCUIT_ENTRIES[] = {"nodes", "explicit_values"};
 
 }  // namespace
 
-const char* const CIRCUIT_REDUCE_DOC = "__reduce__($self)\n--\n\nPickling and copying support.";
+const char* const CIRCUIT_REDUCE_DOC = "__reduce__($self)\n--\n\nPickling support.";
 const char* const CIRCUIT_FROM_STATE_DOC =
     "_from_state($cls, state, /)\n--\n\nThe circuit that `__reduce__()` described.";
 

@@ -1,4 +1,4 @@
-// What pickle and copy carry of circuits and of the module's other objects:
+// What pickle carries of circuits and of the module's other objects:
 // circuit trees as nested tuples of element codes, labels and values, and
 // state dicts read back with every entry checked.
 #pragma once

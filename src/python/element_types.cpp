@@ -120,7 +120,7 @@ void describe_variant(VariantClass& variant, Kind kind) {
                     static_cast<unsigned int>(CLASS_FLAGS), variant.slots.data()};
 }
 
-// Pickle and copy rebuild an element by calling its class with its values.
+// Pickle rebuilds an element by calling its class with its values.
 PyObject* element_reduce(PyObject* self, PyObject*) {
     const Element& element = element_of(self);
     Ref values(PyTuple_New(static_cast<Py_ssize_t>(element.count())));
@@ -134,7 +134,9 @@ PyObject* element_reduce(PyObject* self, PyObject*) {
 }
 
 PyMethodDef element_methods[] = {
-    {"__reduce__", as_cfunction(element_reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling and copying support."},
+    {"__reduce__", as_cfunction(element_reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."},
+    {"__copy__", as_cfunction(same_object), METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", as_cfunction(same_object), METH_O, DEEPCOPY_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -122,7 +122,7 @@ PyObject* get_impedance_evals(PyObject* self, void*) {
 PyObject* get_cost(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).cost); }
 PyObject* get_chi_square(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).chi_square); }
 
-// Pickle and copy: FitResult._from_state and a dict of every field.
+// Pickle: FitResult._from_state and a dict of every field.
 constexpr const char* STATE_ENTRIES[] = {"circuit", "params", "stderr", "success",
                                          "iterations", "impedance_evals", "cost", "chi_square"};
 
@@ -205,7 +205,9 @@ PyObject* from_state(PyObject*, PyObject* state) {
 }
 
 PyMethodDef methods[] = {
-    {"__reduce__", as_cfunction(reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling and copying support."},
+    {"__reduce__", as_cfunction(reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."},
+    {"__copy__", as_cfunction(same_object), METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", as_cfunction(same_object), METH_O, DEEPCOPY_DOC},
     {"_from_state", as_cfunction(from_state), METH_O | METH_CLASS,
      "_from_state($cls, state, /)\n--\n\nThe result that `__reduce__()` described."},
     {nullptr, nullptr, 0, nullptr},
