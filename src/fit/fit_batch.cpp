@@ -3,6 +3,8 @@
 #include "fit/fit_batch.hpp"
 
 #include <algorithm>
+#include <compare>
+#include <deque>
 #include <exception>
 #include <new>
 #include <utility>
@@ -27,6 +29,12 @@ BatchOutcome contained(Fit&& fit) noexcept {
 
 double cost_per_point(const FitOutcome& outcome, std::size_t points) {
     return outcome.cost / static_cast<double>(std::max<std::size_t>(points, 1));
+}
+
+// The median of a few costs; NaN costs sort last, as in every ranking of fits.
+double median(std::deque<double> costs) {
+    std::ranges::sort(costs, [](double a, double b) { return std::strong_order(a, b) < 0; });
+    return costs.empty() ? 0.0 : costs[costs.size() / 2];
 }
 
 // The warm fit is kept unless the fresh fit is clearly better; comparisons
@@ -96,14 +104,18 @@ void FitBatch::run_side_by_side() {
 
 void FitBatch::run_in_order() {
     std::optional<std::size_t> previous;
+    std::deque<double> recent_costs;  // per point, of the last WARM_HISTORY fits
     for (std::size_t i = 0; i < items_.size() && !cancelled_.load(); ++i) {
         BatchOutcome outcome = contained([&] {
-            return previous ? warm_fit(items_[i], *outcomes_[*previous].value(), items_[*previous].frequencies.size())
+            return previous ? warm_fit(items_[i], *outcomes_[*previous].value(), median(recent_costs))
                             : fresh_fit(items_[i]);
         });
-        const bool fitted = outcome.has_value();
+        if (outcome) {
+            previous = i;
+            recent_costs.push_back(cost_per_point(*outcome, items_[i].frequencies.size()));
+            if (recent_costs.size() > WARM_HISTORY) recent_costs.pop_front();
+        }
         record(i, std::move(outcome));
-        if (fitted) previous = i;
     }
 }
 
@@ -119,11 +131,10 @@ BatchOutcome FitBatch::fresh_fit(FitOptions& item) {
     return fit_from(item, plan_.fresh_start(plan_.circuit, item.frequencies, item.impedances));
 }
 
-BatchOutcome FitBatch::warm_fit(FitOptions& item, const FitOutcome& previous, std::size_t previous_points) {
+BatchOutcome FitBatch::warm_fit(FitOptions& item, const FitOutcome& previous, double usual_cost_per_point) {
     BatchOutcome warm = fit_from(item, previous.circuit);
     const bool check = !warm || !warm->success ||
-                       !(cost_per_point(*warm, item.frequencies.size()) <=
-                         WARM_CHECK_FACTOR * cost_per_point(previous, previous_points));
+                       !(cost_per_point(*warm, item.frequencies.size()) <= WARM_CHECK_FACTOR * usual_cost_per_point);
     if (!check) return warm;
     BatchOutcome fresh = fresh_fit(item);
     return fresh_is_clearly_better(warm, fresh) ? std::move(fresh) : std::move(warm);

@@ -51,11 +51,16 @@ struct BatchPlan {
 // The warm-start rule. Spectrum k starts from the values fitted to the
 // last spectrum before it that has a fit. That warm fit is checked against a
 // fit from the fresh start when it did not succeed, or when its cost per
-// point exceeds WARM_CHECK_FACTOR times the previous fit's; the fresh fit
-// replaces it when it succeeded and the warm fit did not, or when the warm
-// fit's cost exceeds WARM_REPLACE_FACTOR times the fresh one's.
+// point exceeds WARM_CHECK_FACTOR times the median cost per point of the
+// last WARM_HISTORY fits (a median, so that one spectrum the circuit cannot
+// fit does not disarm the check for the next). The fresh fit replaces it
+// when it succeeded and the warm fit did not, or when the warm fit's cost
+// exceeds WARM_REPLACE_FACTOR times the fresh one's: about two standard
+// deviations of the chi-square of a 60-point spectrum, so a replacement
+// is clearly better and a warm fit about as good keeps its continuity.
 inline constexpr double WARM_CHECK_FACTOR = 2.0;
-inline constexpr double WARM_REPLACE_FACTOR = 2.0;
+inline constexpr double WARM_REPLACE_FACTOR = 1.25;
+inline constexpr std::size_t WARM_HISTORY = 5;
 
 class FitBatch {
 public:
@@ -87,7 +92,7 @@ private:
     void run_in_order();
     BatchOutcome fit_from(FitOptions& item, std::expected<SeriesList, std::string> start);
     BatchOutcome fresh_fit(FitOptions& item);
-    BatchOutcome warm_fit(FitOptions& item, const FitOutcome& previous, std::size_t previous_points);
+    BatchOutcome warm_fit(FitOptions& item, const FitOutcome& previous, double usual_cost_per_point);
     void record(std::size_t index, BatchOutcome outcome);
 
     BatchPlan plan_;
