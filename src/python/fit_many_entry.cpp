@@ -126,6 +126,10 @@ bool spectra_list(const BatchArguments& args, Ref& items, Ref& labels) {
         Ref pair(split ? PyObject_CallFunctionObjArgs(split.get(), args.spectra, args.by, nullptr) : nullptr);
         PyObject *frames = nullptr, *names = nullptr;
         if (!pair || !PyArg_ParseTuple(pair.get(), "O!O!", &PyList_Type, &frames, &PyList_Type, &names)) return false;
+        if (PyList_GET_SIZE(frames) != PyList_GET_SIZE(names)) {
+            PyErr_SetString(PyExc_RuntimeError, "internal error: split_for_fit gave not one label per frame");
+            return false;
+        }
         items = Ref::borrow(frames);
         labels = Ref::borrow(names);
         return true;
