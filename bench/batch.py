@@ -6,10 +6,12 @@ The study is an ageing series of R0-(R1,CPE1) (a bundled topology, so every
 vorlane fit starts from the network's guess): 60 points from 10 mHz to
 100 kHz, R1 growing threefold along the series, 1 % complex Gaussian noise.
 scipy fits the numpy model of bench/fit.py with the same modulus weighting,
-from the same guess (computed inside its loop too). Each contender runs
---repeats times; the best time counts, which keeps other load on the
+from the same guess (computed inside its loop too). The contenders run in
+turn, --repeats rounds; each one's best time counts, which keeps other load on the
 machine out of the comparison as far as possible. The load average is
-printed with the table.
+printed with the table, and the processor time per fit (all threads),
+which other load does not inflate: equal processor time per fit means
+fit_many's throughput scales with the idle cores it gets.
 
     python bench/batch.py [--spectra N] [--repeats R]
 """
@@ -46,13 +48,11 @@ def scipy_loop(circuit, spectra):
     return [scipy_fit(MODEL, circuit.guess(f, z), z, bounds)[1] for f, z in spectra]
 
 
-def best_time(run, repeats):
-    best, result = float("inf"), None
-    for _ in range(repeats):
-        start = time.perf_counter()
-        result = run()
-        best = min(best, time.perf_counter() - start)
-    return best, result
+def timed(run):
+    """Wall time, processor time (all threads) and result of one run."""
+    start, start_cpu = time.perf_counter(), time.process_time()
+    result = run()
+    return time.perf_counter() - start, time.process_time() - start_cpu, result
 
 
 def main() -> None:
@@ -70,18 +70,24 @@ def main() -> None:
         "fit_many, warm_start": lambda: circuit.fit_many(spectra, warm_start=True),
         "loop of scipy least_squares": lambda: scipy_loop(circuit, spectra),
     }
-    times, results = {}, {}
-    for name, run in contenders.items():
-        times[name], results[name] = best_time(run, args.repeats)
+    # Rounds of every contender in turn, so that load coming and going on
+    # the machine does not favour the one that happens to run in a quiet spell.
+    times, cpu, results = dict.fromkeys(contenders, float("inf")), {}, {}
+    for _ in range(args.repeats):
+        for name, run in contenders.items():
+            wall, processor, results[name] = timed(run)
+            if wall < times[name]:
+                times[name], cpu[name] = wall, processor
     load_after = os.getloadavg()[0]
 
     baseline = times["loop of fit"]
-    header = f"{'contender':<30} {'fits/s':>9} {'vs loop of fit':>15}"
+    header = f"{'contender':<30} {'fits/s':>9} {'vs loop of fit':>15} {'cpu ms/fit':>11}"
     print(f"{args.spectra} spectra of R0-(R1,CPE1), best of {args.repeats}")
     print(header)
     print("-" * len(header))
     for name, seconds in times.items():
-        print(f"{name:<30} {args.spectra / seconds:>9.0f} {baseline / seconds:>14.2f}x")
+        print(f"{name:<30} {args.spectra / seconds:>9.0f} {baseline / seconds:>14.2f}x "
+              f"{cpu[name] / args.spectra * 1e3:>11.3f}")
     print("-" * len(header))
     loop = [repr(r) for r in results["loop of fit"]]
     identical = all([repr(r) for r in results[name]] == loop for name in list(contenders)[1:3])
