@@ -48,8 +48,10 @@ const char* const FIT_MANY_DOC =
 
 namespace {
 
-// How often the calling thread looks at signals and progress.
+// How often the calling thread looks at signals and progress while the
+// batch runs, and while it reads the spectra.
 constexpr std::chrono::milliseconds WATCH_SLICE{20};
+constexpr std::size_t SIGNAL_CHECK_INTERVAL = 1024;
 
 struct BatchArguments {
     PyObject* spectra = nullptr;
@@ -269,6 +271,7 @@ bool prepare(PyObject* items, PyObject* labels, bool collect, const FitOptions& 
     const std::size_t n = static_cast<std::size_t>(PyList_GET_SIZE(items));
     out.input_errors.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
+        if (i % SIGNAL_CHECK_INTERVAL == SIGNAL_CHECK_INTERVAL - 1 && PyErr_CheckSignals() != 0) return false;
         Spectrum measured;
         if (!item_spectrum(PyList_GET_ITEM(items, static_cast<Py_ssize_t>(i)), measured)) {
             if (!is_collectable()) return false;
