@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/worker_pool.hpp"
+#include "fit/start_point.hpp"
 
 namespace vorlane {
 namespace {
@@ -48,7 +49,7 @@ bool fresh_is_clearly_better(const BatchOutcome& warm, const BatchOutcome& fresh
 }  // namespace
 
 FitBatch::FitBatch(BatchPlan plan, std::vector<FitOptions> items)
-    : plan_(std::move(plan)), items_(std::move(items)), outcomes_(items_.size()) {}
+    : plan_(std::move(plan)), items_(std::move(items)), outcomes_(items_.size()), placeholders_(items_.size()) {}
 
 FitBatch::~FitBatch() {
     cancel();
@@ -96,7 +97,7 @@ void FitBatch::run_side_by_side() {
             while (!cancelled_.load()) {
                 const std::size_t i = next_.fetch_add(1);
                 if (i >= items_.size()) break;
-                record(i, contained([&] { return fresh_fit(items_[i]); }));
+                record(i, contained([&] { return fresh_fit(i); }));
             }
         }
     });
@@ -107,8 +108,7 @@ void FitBatch::run_in_order() {
     std::deque<double> recent_costs;  // per point, of the last WARM_HISTORY fits
     for (std::size_t i = 0; i < items_.size() && !cancelled_.load(); ++i) {
         BatchOutcome outcome = contained([&] {
-            return previous ? warm_fit(items_[i], *outcomes_[*previous].value(), median(recent_costs))
-                            : fresh_fit(items_[i]);
+            return previous ? warm_fit(i, *outcomes_[*previous].value(), median(recent_costs)) : fresh_fit(i);
         });
         if (outcome) {
             previous = i;
@@ -119,25 +119,31 @@ void FitBatch::run_in_order() {
     }
 }
 
-BatchOutcome FitBatch::fit_from(FitOptions& item, std::expected<SeriesList, std::string> start) {
-    if (!start) return std::unexpected(BatchError{BatchError::Kind::Fit, std::move(start.error())});
-    item.nodes = std::move(*start);
+BatchOutcome FitBatch::fit_from(FitOptions& item, SeriesList start) {
+    item.nodes = std::move(start);
     FitResultOr result = run_fit(item);
     if (!result) return std::unexpected(BatchError{BatchError::Kind::Fit, result.error().message()});
     return std::move(*result);
 }
 
-BatchOutcome FitBatch::fresh_fit(FitOptions& item) {
-    return fit_from(item, plan_.fresh_start(plan_.circuit, item.frequencies, item.impedances));
+BatchOutcome FitBatch::fresh_fit(std::size_t index) {
+    FitOptions& item = items_[index];
+    auto start = plan_.fresh_start(plan_.circuit, item.frequencies, item.impedances);
+    if (!start) return std::unexpected(BatchError{BatchError::Kind::Fit, std::move(start.error())});
+    placeholders_[index] = std::move(start->placeholders);
+    return fit_from(item, std::move(start->nodes));
 }
 
-BatchOutcome FitBatch::warm_fit(FitOptions& item, const FitOutcome& previous, double usual_cost_per_point) {
-    BatchOutcome warm = fit_from(item, previous.circuit);
+BatchOutcome FitBatch::warm_fit(std::size_t index, const FitOutcome& previous, double usual_cost_per_point) {
+    FitOptions& item = items_[index];
+    BatchOutcome warm = fit_from(item, move_start_inside(previous.circuit, StartOrigin::User).nodes);
     const bool check = !warm || !warm->success ||
                        !(cost_per_point(*warm, item.frequencies.size()) <= WARM_CHECK_FACTOR * usual_cost_per_point);
     if (!check) return warm;
-    BatchOutcome fresh = fresh_fit(item);
-    return fresh_is_clearly_better(warm, fresh) ? std::move(fresh) : std::move(warm);
+    BatchOutcome fresh = fresh_fit(index);
+    if (fresh_is_clearly_better(warm, fresh)) return fresh;
+    placeholders_[index].clear();
+    return warm;
 }
 
 void FitBatch::record(std::size_t index, BatchOutcome outcome) {

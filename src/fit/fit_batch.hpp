@@ -30,10 +30,17 @@ struct BatchError {
 
 using BatchOutcome = std::expected<FitOutcome, BatchError>;
 
+// Where one spectrum's fit starts, and the parameters a guess left at their
+// placeholder values (the network gave no finite value for them).
+struct Start {
+    SeriesList nodes;
+    std::vector<std::size_t> placeholders;
+};
+
 // The start a lone fit of one spectrum would use (the circuit's own values
 // or a guess), or the message of why there is none. Called from several
 // threads at once.
-using StartRule = std::function<std::expected<SeriesList, std::string>(
+using StartRule = std::function<std::expected<Start, std::string>(
     const SeriesList& circuit, std::span<const double> frequencies, std::span<const Complex> impedances)>;
 
 struct BatchPlan {
@@ -49,7 +56,9 @@ struct BatchPlan {
 };
 
 // The warm-start rule. Spectrum k starts from the values fitted to the
-// last spectrum before it that has a fit. That warm fit is checked against a
+// last spectrum before it that has a fit, moved inside their bounds as fit
+// moves a circuit's own values: the warm fit is the fit of the previous
+// result's circuit with guess_init=False. That warm fit is checked against a
 // fit from the fresh start when it did not succeed, or when its cost per
 // point exceeds WARM_CHECK_FACTOR times the median cost per point of the
 // last WARM_HISTORY fits (a median, so that one spectrum the circuit cannot
@@ -85,19 +94,23 @@ public:
     // Per spectrum in input order: its outcome, or nothing when it never ran.
     // Only after wait_for has returned true or wait has returned.
     std::vector<std::optional<BatchOutcome>>& outcomes() { return outcomes_; }
+    const SeriesList& circuit() const { return plan_.circuit; }
+    // Per spectrum: the parameters its fresh start left at placeholders.
+    const std::vector<std::vector<std::size_t>>& placeholders() const { return placeholders_; }
 
 private:
     void run();
     void run_side_by_side();
     void run_in_order();
-    BatchOutcome fit_from(FitOptions& item, std::expected<SeriesList, std::string> start);
-    BatchOutcome fresh_fit(FitOptions& item);
-    BatchOutcome warm_fit(FitOptions& item, const FitOutcome& previous, double usual_cost_per_point);
+    BatchOutcome fit_from(FitOptions& item, SeriesList start);
+    BatchOutcome fresh_fit(std::size_t index);
+    BatchOutcome warm_fit(std::size_t index, const FitOutcome& previous, double usual_cost_per_point);
     void record(std::size_t index, BatchOutcome outcome);
 
     BatchPlan plan_;
     std::vector<FitOptions> items_;
     std::vector<std::optional<BatchOutcome>> outcomes_;
+    std::vector<std::vector<std::size_t>> placeholders_;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::size_t> finished_{0};
     std::atomic<bool> cancelled_{false};

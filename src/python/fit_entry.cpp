@@ -54,11 +54,13 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         Spectrum measured;
         if (!spectrum(frequencies, impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
-        StartKind start = StartKind::CircuitValues;
-        if (!choose_start(self, arguments, start)) return nullptr;
-        auto nodes = start_tree(nodes_of(self), start, arguments.weights, measured.frequencies, measured.impedances);
-        if (!nodes) return raise_value_error(nodes.error());
-        options.nodes = std::move(*nodes);
+        StartKind kind = StartKind::CircuitValues;
+        if (!choose_start(self, arguments, kind)) return nullptr;
+        auto start = start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+        if (!start) return raise_value_error(start.error());
+        if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
+        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes)) return nullptr;
+        options.nodes = std::move(start->nodes);
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });

@@ -290,6 +290,18 @@ bool prepare(PyObject* items, PyObject* labels, bool collect, const FitOptions& 
     return true;
 }
 
+// The warnings a lone fit of each spectrum would have given about guesses
+// left at placeholder values, in input order once the batch has ended.
+bool warn_placeholders_of(const FitBatch& batch, const PreparedBatch& prepared, PyObject* labels) {
+    for (std::size_t k = 0; k < batch.placeholders().size(); ++k) {
+        const auto& placeholders = batch.placeholders()[k];
+        if (placeholders.empty()) continue;
+        const std::string prefix = spectrum_name(prepared.spectrum_of_item[k], labels) + ": ";
+        if (!warn_placeholders(batch.circuit(), placeholders, prefix)) return false;
+    }
+    return true;
+}
+
 PyObject* results_list(PreparedBatch& prepared, FitBatch& batch, PyObject* labels, bool collect) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(prepared.input_errors.size())));
     if (!list) return nullptr;
@@ -337,13 +349,17 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!spectra_list(arguments, items, labels)) return nullptr;
         PreparedBatch prepared;
         if (!prepare(items.get(), labels.get(), arguments.collect_errors, options, prepared)) return nullptr;
-        StartKind start = StartKind::CircuitValues;
-        if (!choose_start(self, fit_args, start)) return nullptr;
+        StartKind kind = StartKind::CircuitValues;
+        if (!choose_start(self, fit_args, kind)) return nullptr;
+        // The circuit's own values are the same start for every spectrum:
+        // moved inside their bounds, with the warning, once.
+        SeriesList circuit = nodes_of(self);
+        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(circuit)) return nullptr;
 
-        BatchPlan plan{nodes_of(self),
-                       [start, weights = fit_args.weights](const SeriesList& circuit, std::span<const double> f,
-                                                           std::span<const Complex> z) {
-                           return start_tree(circuit, start, weights, f, z);
+        BatchPlan plan{std::move(circuit),
+                       [kind, weights = fit_args.weights](const SeriesList& nodes, std::span<const double> f,
+                                                          std::span<const Complex> z) {
+                           return start_tree(nodes, kind, weights, f, z);
                        },
                        arguments.warm_start, !arguments.collect_errors, arguments.workers};
         const std::size_t count = prepared.items.size();
@@ -352,6 +368,7 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (arguments.progress && !progress.open(count)) return nullptr;
         batch.start();
         if (!watch(batch, progress)) return nullptr;
+        if (!warn_placeholders_of(batch, prepared, labels.get())) return nullptr;
         return results_list(prepared, batch, labels.get(), arguments.collect_errors);
     });
 }

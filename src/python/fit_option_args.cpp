@@ -2,9 +2,11 @@
 // the starting point.
 #include "python/fit_option_args.hpp"
 
+#include "fit/start_point.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
+#include "python/guess_entry.hpp"
 
 namespace vorlane::py {
 
@@ -58,12 +60,33 @@ bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out) {
     return true;
 }
 
-std::expected<SeriesList, std::string> start_tree(const SeriesList& circuit, StartKind kind,
-                                                  const std::optional<std::string>& weights,
-                                                  std::span<const double> frequencies,
-                                                  std::span<const Complex> impedances) {
-    if (kind == StartKind::CircuitValues) return circuit;
-    return guessed_start(circuit, frequencies, impedances, weights ? &*weights : nullptr);
+std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKind kind,
+                                             const std::optional<std::string>& weights,
+                                             std::span<const double> frequencies, std::span<const Complex> impedances) {
+    if (kind == StartKind::CircuitValues) return Start{circuit, {}};
+    auto guessed = guessed_start(circuit, frequencies, impedances, weights ? &*weights : nullptr);
+    if (!guessed) return std::unexpected(std::move(guessed.error()));
+    return Start{move_start_inside(guessed->nodes, StartOrigin::Guess).nodes, std::move(guessed->replaced)};
+}
+
+bool user_start_inside_bounds(SeriesList& nodes) {
+    MovedStart start = move_start_inside(nodes, StartOrigin::User);
+    if (start.moved.empty()) return true;
+    if (!warn_about_params(nodes, start.moved,
+                           "starting values that are not finite or not inside their bounds were moved inside "
+                           "(to the placeholder value when not finite or at or below an open lower bound, else to "
+                           "the nearest end of the range): ")) {
+        return false;
+    }
+    nodes = std::move(start.nodes);
+    return true;
+}
+
+bool warn_placeholders(const SeriesList& nodes, const std::vector<std::size_t>& placeholders,
+                       const std::string& prefix) {
+    const std::string text =
+        prefix + "the network gave no finite starting value, so these start at their placeholder values: ";
+    return warn_about_params(nodes, placeholders, text.c_str());
 }
 
 }  // namespace vorlane::py

@@ -10,7 +10,9 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "fit/fit_batch.hpp"
 #include "fit/fit_dispatch.hpp"
 #include "python/py_ref.hpp"
 
@@ -48,10 +50,21 @@ bool convert_fit_options(std::span<PyObject* const, FIT_OPTION_COUNT> given, Fit
 enum class StartKind { CircuitValues, Guess };
 bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out);
 
-// The start tree of one spectrum: the circuit's own or a guess.
-std::expected<SeriesList, std::string> start_tree(const SeriesList& circuit, StartKind kind,
-                                                  const std::optional<std::string>& weights,
-                                                  std::span<const double> frequencies,
-                                                  std::span<const Complex> impedances);
+// The start of one spectrum's fit: the circuit as it is, or a guess moved
+// inside its bounds (silently: a guess is only a starting point). Touches no
+// Python object, so batches call it from their worker threads.
+std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKind kind,
+                                             const std::optional<std::string>& weights,
+                                             std::span<const double> frequencies, std::span<const Complex> impedances);
+
+// The user's own starting values moved inside their bounds, as the solver
+// needs them, with a UserWarning naming those moved; false when the warning
+// was raised as an error.
+bool user_start_inside_bounds(SeriesList& nodes);
+
+// The UserWarning for the parameters a guess left at their placeholders,
+// after `prefix` ("" or "spectrum 3: "); false when raised as an error.
+bool warn_placeholders(const SeriesList& nodes, const std::vector<std::size_t>& placeholders,
+                       const std::string& prefix);
 
 }  // namespace vorlane::py

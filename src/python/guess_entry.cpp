@@ -5,11 +5,14 @@
 
 #include <optional>
 
+#include "circuit/layout.hpp"
+#include "core/quoting.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
+#include "python/fit_option_args.hpp"
 
 namespace vorlane::py {
 
@@ -34,6 +37,15 @@ const char* const ML_CIRCUITS_DOC =
     "Names accepted by the constructor that have trained initial-parameter\n"
     "models, and so get a guessed starting point from `fit()` by default.";
 
+bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& indices, const char* text) {
+    if (indices.empty()) return true;
+    const std::vector<std::string> all = param_names(nodes);
+    std::vector<std::string> named;
+    for (const std::size_t i : indices) named.push_back(all[i]);
+    const std::string message = text + quoted_list(named);
+    return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
+}
+
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
     auto guessed = guess_params(nodes, measured.frequencies, measured.impedances, weights_path);
@@ -41,7 +53,8 @@ bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
     }
-    out = std::move(*guessed);
+    if (!warn_placeholders(nodes, guessed->replaced, "")) return false;
+    out = std::move(guessed->values);
     return true;
 }
 

@@ -33,7 +33,7 @@ FitOptions spectrum_item(const SeriesList& nodes, const Vec& truth, std::size_t 
 
 StartRule circuit_values() {
     return [](const SeriesList& circuit, std::span<const double>, std::span<const Complex>) {
-        return std::expected<SeriesList, std::string>(circuit);
+        return std::expected<Start, std::string>(Start{circuit, {}});
     };
 }
 
@@ -102,7 +102,7 @@ TEST_F(BatchFixture, ErrorsAreCollectedInPlaceOrStopTheBatch) {
 TEST_F(BatchFixture, StartRuleErrorsAndExceptionsBecomeTheSpectrumsError) {
     StartRule failing = [](const SeriesList&, std::span<const double> f, std::span<const Complex>) {
         if (f.size() == 5) throw std::runtime_error("broken invariant");
-        return std::expected<SeriesList, std::string>(std::unexpected("no start"));
+        return std::expected<Start, std::string>(std::unexpected("no start"));
     };
     std::vector<FitOptions> items = study(2);
     items[1] = spectrum_item(shape, {1.0, 2.0, 3.0}, 5);
@@ -118,7 +118,7 @@ TEST_F(BatchFixture, CancelStartsNoFurtherFit) {
     StartRule slow = [&](const SeriesList& c, std::span<const double>, std::span<const Complex>) {
         ++started;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return std::expected<SeriesList, std::string>(c);
+        return std::expected<Start, std::string>(Start{c, {}});
     };
     FitBatch batch(BatchPlan{circuit, slow, false, false, 1}, study(200));
     batch.start();

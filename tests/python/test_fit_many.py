@@ -289,20 +289,20 @@ def test_ctrl_c_stops_the_batch_promptly():
         child.kill()
 
 
-def test_one_spectrum_the_circuit_cannot_fit_does_not_disarm_the_check():
-    # Real spectra one after another. This circuit cannot fit the gamry cell,
-    # and the li-ion cell after it fits poorly too; measured against the
-    # li-ion fit alone the autolab cell's warm fit would pass, measured
-    # against the median of the last five fits it is checked and replaced.
+def test_a_warm_start_after_a_spectrum_the_circuit_cannot_fit_is_replaced():
+    # Real spectra one after another: this circuit cannot fit the gamry cell,
+    # and the autolab cell, warm-started from the li-ion cell's fit after it,
+    # fits clearly worse than from a fresh guess.
     order = ["dummy_cell_a_1.csv", "dummy_cell_b_1.csv", "dummy_cell_c_1.csv", "gamry_cell.csv",
              "li_ion_cell.csv", "autolab_cell.csv"]
     pairs = [(s.frequencies, s.impedances) for s in map(read_spectrum, order)]
     c = vorlane.Circuit("R0-(R1,CPE1)")
     results = c.fit_many(pairs, warm_start=True)
-    warm_only = results[-2].circuit.fit(*pairs[-1], guess_init=False)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # the fit at a bound that the warm start moves inside
+        warm_only = results[-2].circuit.fit(*pairs[-1], guess_init=False)
     fresh = c.fit(*pairs[-1])
     per_point = [r.cost / len(f) for r, (f, _) in zip(results, pairs)]
-    warm_per_point = warm_only.cost / len(pairs[-1][0])
-    assert 2 * np.median(per_point[:5]) < warm_per_point <= 2 * per_point[4]
+    assert warm_only.cost / len(pairs[-1][0]) > 2 * np.median(per_point[:5])
     assert warm_only.cost > 1.25 * fresh.cost, "the case no longer tests the rule"
     assert bits(results[-1]) == bits(fresh)
