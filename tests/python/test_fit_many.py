@@ -179,6 +179,17 @@ def test_a_circuit_without_model_warns_once_per_batch():
             c.fit_many(PAIRS[:3])
 
 
+def test_the_circuits_own_values_outside_their_bounds_move_with_one_warning():
+    c = vorlane.Circuit("R0-(R1,CPE1)").with_values([10, 50, 1e-4, 1.5])
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        results = c.fit_many(PAIRS[:3])
+        alone = [c.fit(f, z) for f, z in PAIRS[:3]]
+    messages = [str(w.message) for w in caught]
+    assert len(messages) == 4 and len(set(messages)) == 1 and '["CPE1.alpha"]' in messages[0]
+    assert [bits(r) for r in results] == [bits(r) for r in alone]
+
+
 def test_warm_start_begins_fresh_then_follows_the_previous_fit():
     c = vorlane.Circuit("R0-(R1,C1)")
     same_cell = [PAIRS[1], PAIRS[2]]  # two sweeps of one cell
