@@ -28,7 +28,8 @@ APT_INSTALL = sh -c 'command -v apt-get >/dev/null && $(APT_GET) update -qq && \
 BUILD_DIR = build/dev
 CPP_TESTS ?= OFF
 BUILD_TOOLS = scikit-build-core cmake ninja
-TEST_DEPS = numpy scipy scipy-stubs pytest hypothesis pandas matplotlib mypy 'pyright[nodejs]'
+TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
+  matplotlib mypy "pyright[nodejs]"
 
 .PHONY: install quickstart test test-cpp test-python bench system-packages
 
@@ -71,3 +72,4 @@ bench: install
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
+	$(PYTHON) bench/batch.py

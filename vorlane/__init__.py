@@ -64,6 +64,10 @@ def read_spectrum(path, format=None):
     return read(path, format)
 
 
+from vorlane._results_table import results_table  # noqa: E402,F401
+from vorlane._spectrum_groups import group_keys  # noqa: E402,F401
+
+
 def __getattr__(name):
     # Submodules load on first use: `vorlane.plot` works after `import vorlane`.
     if name == "plot":

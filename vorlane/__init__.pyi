@@ -1,8 +1,10 @@
 """Equivalent-circuit analysis of electrochemical impedance spectra."""
 
 import os
+from typing import Any, Iterable, Literal, Mapping, Sequence, overload
 
 import pandas
+import polars
 
 from vorlane import plot as plot
 from vorlane._core import C as C
@@ -48,3 +50,34 @@ def read_spectrum(path: str | os.PathLike[str], format: str | None = None) -> pa
 
     A file that cannot be read as a spectrum raises ValueError naming the
     file, the line and what was expected there."""
+
+@overload
+def results_table(
+    results: Iterable[FitResult | BaseException],
+    *,
+    keys: Mapping[str, Sequence[Any]] | None = None,
+    params: Sequence[str] | None = None,
+    backend: Literal["pandas"] = "pandas",
+) -> pandas.DataFrame:
+    """One row per spectrum of `results` (a list of `FitResult`, such as
+    `Circuit.fit_many` returns, collected exceptions included) as a pandas or
+    polars dataframe (`backend`).
+
+    Columns: the key columns of `keys` first ({column: values}, one value per
+    result, e.g. from `group_keys()`), then each parameter and its standard
+    error ("R0.r", "R0.r_stderr"), "cost", "chi_square", "success",
+    "iterations", "impedance_evals" and "error" (the collected exception as
+    "Type: message"). `params` fixes the parameter columns, so that tables of
+    different batches line up."""
+
+@overload
+def results_table(
+    results: Iterable[FitResult | BaseException],
+    *,
+    keys: Mapping[str, Sequence[Any]] | None = None,
+    params: Sequence[str] | None = None,
+    backend: Literal["polars"],
+) -> polars.DataFrame: ...
+def group_keys(frame: Any, by: str | Sequence[str]) -> dict[str, list[Any]]:
+    """The key of each spectrum that `Circuit.fit_many(frame, by=by)` fits, in
+    the same order, as {column: [values]}; hand it to `results_table(keys=...)`."""

@@ -35,6 +35,10 @@ class Circuit:
     """
 
     def __new__(cls, s: str) -> Self: ...
+    def __copy__(self) -> Self:
+        """The object itself: it is immutable."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """The object itself: it is immutable."""
     @property
     def circuit_string(self) -> str:
         """This circuit in the circuit-string grammar, each element under its
@@ -146,6 +150,38 @@ class Circuit:
         bundled model. Raises ValueError if no model has been trained for this
         topology, if `weights` was trained for another one, or for fewer than
         two points."""
+    def fit_many(
+        self,
+        spectra: Sequence[tuple[_Floats, _Complexes] | _Frame] | _Frame,
+        *,
+        warm_start: bool = False,
+        progress: bool = False,
+        errors: str = "raise",
+        by: str | Sequence[str] | None = None,
+        workers: int | None = None,
+        **options: Any,
+    ) -> list[FitResult | BaseException]:
+        """Fit this circuit to many spectra; the results come back in input order.
+
+        `spectra` is a sequence of spectra in any form `fit()` takes:
+        (frequencies, impedances) pairs, dataframes or dicts. One long pandas or
+        polars dataframe may hold them all when `by` names the column(s) that
+        tell them apart; its spectra come in order of first appearance, as
+        `vorlane.group_keys()` lists them.
+
+        `options` are the keyword options of `fit()`. With `warm_start=False`
+        the fits run side by side on `workers` threads (None: every core) and
+        each result is bit-identical to `fit()` called alone with the same
+        options. `warm_start=True` fits in input order, each spectrum starting
+        from the values fitted to the one before (a fresh fit replaces a warm
+        one that is clearly worse).
+
+        `errors="raise"` raises the error of the first spectrum that fails,
+        with its index in the message and the original error as its cause;
+        `errors="collect"` puts the exception in that spectrum's place and
+        carries on. `progress=True` shows a progress bar on stderr (tqdm when
+        installed). Ctrl-C stops the batch once the fits under way have
+        ended."""
     @staticmethod
     def ml_circuits() -> list[str]:
         """Model names accepted by the constructor that have a bundled
@@ -155,7 +191,13 @@ class Circuit:
 
 @final
 class FitResult:
-    """The outcome of `Circuit.fit`; immutable."""
+    """The outcome of `Circuit.fit`; immutable. Pickles, so batches of results
+    travel to other processes."""
+
+    def __copy__(self) -> Self:
+        """The object itself: it is immutable."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """The object itself: it is immutable."""
 
     @property
     def circuit(self) -> Circuit:
@@ -191,6 +233,11 @@ class Element:
 
     These are Python subclasses taking its fields as arguments.
     They are combined with `Series()` and `Parallel()`."""
+
+    def __copy__(self) -> Self:
+        """The object itself: it is immutable."""
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self:
+        """The object itself: it is immutable."""
 
     @final
     class R(Element):

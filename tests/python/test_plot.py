@@ -200,3 +200,12 @@ def test_kramers_kronig_view_refuses_another_spectrum(dummy_cell_a):
     points = len(dummy_cell_a.frequencies)
     with pytest.raises(ValueError, match=f"has {points} points but the spectrum has {points - 1}"):
         plot.kramers_kronig(result, shorter)
+
+
+def test_parameters_view_of_a_fit_many_series_with_a_collected_error(dummy_cell_a):
+    broken = {"Frequency / Hz": [1.0], "Real Impedance / ohm": [1.0], "Imaginary Impedance / ohm": [0.0]}
+    results = vorlane.Circuit("R0-(R1,C1)").fit_many([dummy_cell_a.columns, broken], errors="collect")
+    assert isinstance(results[1], Exception)
+    axes = plot.parameters(results, names=["R1.r"])
+    values = axes[0].get_lines()[0].get_ydata()
+    assert values[0] == results[0].params["R1.r"] and np.isnan(values[1])
