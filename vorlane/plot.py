@@ -1,4 +1,4 @@
-"""Nyquist, Bode and fit plots of impedance spectra.
+"""Nyquist, Bode, fit, Kramers–Kronig and parameter-series plots of impedance spectra.
 
 Needs matplotlib (`pip install "vorlane[plot]"`), imported when a plot is
 made. Every function takes a spectrum in any form `Circuit.fit` takes (two
