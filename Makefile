@@ -29,7 +29,7 @@ BUILD_DIR = build/dev
 CPP_TESTS ?= OFF
 BUILD_TOOLS = scikit-build-core cmake ninja
 TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
-  matplotlib mypy "pyright[nodejs]"
+  matplotlib mypy "pyright[nodejs]" torch==2.13.0
 
 .PHONY: install quickstart test test-cpp test-python bench system-packages
 
