@@ -6,8 +6,9 @@
 
 #include "circuit/layout.hpp"
 #include "fit/fit_dispatch.hpp"
+#include "fit/data_scaled_start.hpp"
 #include "fit/start_point.hpp"
-#include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/exception_guard.hpp"
@@ -86,21 +87,26 @@ bool convert_arguments(PyObject* args, PyObject* kwargs, FitArguments& out, FitO
 }
 
 // The starting tree: the circuit's own values, or a guess; warns when an
-// unset guess_init finds no bundled model.
-bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out) {
+// unset guess_init finds no bundled network for the circuit or any part of
+// it, and then starts from values scaled from the spectrum.
+bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, FitOptions& options) {
+    SeriesList& out = options.nodes;
     const SeriesList& nodes = nodes_of(self);
     const bool explicit_values = reinterpret_cast<CircuitObject*>(self)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
-    if (guess && !args.weights && !args.guess_init && !find_for_topology(nodes)) {
+    if (guess && !args.weights && !args.guess_init && !network_contributes(nodes)) {
         const std::string message = NO_MODEL_WARNING + quoted_model_names();
         if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) return false;
-        out = nodes;
+        out = rebuild_with_values(nodes,
+                                  data_scaled_values(nodes, spectrum_scales(measured.frequencies, measured.impedances)));
+        options.zero_configuration = true;
         return true;
     }
     if (!guess) {
         out = nodes;
         return true;
     }
+    options.zero_configuration = !args.weights;
     std::vector<double> values;
     if (!guess_values(nodes, measured, args.weights ? &*args.weights : nullptr, values)) return false;
     if (values.size() != param_count(nodes)) {
@@ -136,7 +142,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         Spectrum measured;
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
-        if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
+        if (!starting_tree(self, arguments, measured, options)) return nullptr;
         if (!start_inside_bounds(options.nodes)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
