@@ -12,6 +12,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "fit/range_safe_run.hpp"
 #include "fit/start_point.hpp"
 
 namespace vorlane {
@@ -159,9 +160,22 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
     }
     // Holding a parameter at its bound can cost more than a run that stayed
     // inside the bounds, and no run may end above the start it was given.
-    if (best_inside && !(result.cost <= best_inside->cost)) result = std::move(*best_inside);
-    if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) && !(result.cost <= candidate_costs[0])) {
-        result = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+    // Either way the ordinary runs found nothing better inside the ranges, so
+    // one more run that cannot leave them starts from the better point.
+    std::optional<Best> inside;
+    if (best_inside && !(result.cost <= best_inside->cost)) inside = std::move(*best_inside);
+    if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) &&
+        !((inside ? inside->cost : result.cost) <= candidate_costs[0])) {
+        inside = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+    }
+    if (inside) {
+        result = std::move(*inside);
+        std::expected<SingleStartResult, std::string> safe =
+            range_safe_single_start(nodes, omega, measured, weights, bounds, result.params, options, counter);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, safe.error()});
+        iterations += safe->evaluations;
+        const double safe_cost = fit.cost(safe->params);
+        if (safe_cost < result.cost) result = Best{std::move(safe->params), safe_cost, safe->success};
     }
     return build_outcome(nodes, result.params, result.success, iterations, omega, measured, weights, counter);
 }
