@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
@@ -29,9 +30,13 @@ constexpr double MAX_FACTOR = 1.5;
 // tell: the stage then always tries NOISY_FITS more starts.
 constexpr double NOISY = 0.015;
 constexpr std::size_t NOISY_FITS = 5;
+// A fit above the expected optimum but within the check's spread may still
+// sit in a neighbouring minimum: MILD_FITS more starts then.
+constexpr std::size_t MILD_FITS = 2;
 constexpr std::uint64_t STAGE_SEED = 0x5eed;
 constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
-constexpr double JUMP_DECADES = 1.0;       // half-width of a jump in log10 units
+constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
+constexpr double REPAIR_DECADES = 3.0;
 constexpr double EXPONENT_LOW = 0.3;       // range-bounded values drawn in [lower + this * range, upper]
 
 class Stage {
@@ -46,6 +51,19 @@ public:
     }
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
+
+    // One least-squares run from `start`: its end and the cost there.
+    std::expected<std::pair<std::vector<double>, double>, FitError> run_from(std::span<const double> start) const {
+        const std::vector<bool> none_fixed(bounds_.size(), false);
+        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
+                                                    to_solver_space(start, bounds_), none_fixed, options_, counter_);
+        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
+        runs_evaluations_ += run->evaluations;
+        const double cost = cost_of(residuals(nodes_, run->params, omega_, measured_, weights_, counter_));
+        return std::pair{std::move(run->params), cost};
+    }
+
+    std::uint64_t run_iterations() const { return runs_evaluations_; }
 
     FitResultOr fit_from(std::span<const double> params) const {
         return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
@@ -62,11 +80,15 @@ public:
         return starts;
     }
 
-    // A random jump from `from`: every log-scaled value moved by up to
-    // JUMP_DECADES, every range-bounded one drawn anew.
+    // A random jump from `from`: each value, with probability one half, a
+    // log-scaled one moved by up to JUMP_DECADES and a range-bounded one
+    // drawn anew; the last value moves when no other did.
     std::vector<double> jump(std::span<const double> from, ChaChaRng& rng) const {
         std::vector<double> y = to_solver_space(from, bounds_);
+        bool moved = false;
         for (std::size_t i = 0; i < y.size(); ++i) {
+            if (rng.unit() < 0.5 && (moved || i + 1 < y.size())) continue;
+            moved = true;
             const auto [lower, upper] = bounds_[i];
             if (unbounded_above(bounds_[i])) {
                 y[i] += JUMP_DECADES * (2.0 * rng.unit() - 1.0);
@@ -78,6 +100,24 @@ public:
     }
 
     std::size_t points() const { return omega_.size(); }
+
+    // A fit that lost an element (a capacitance grown without limit, a
+    // resistance gone to nothing) sits in a degenerate minimum: `fitted`
+    // with every log-scaled value more than REPAIR_DECADES away from the
+    // data-scaled `scaled` put back there. Nothing when no value is that far.
+    std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
+        std::vector<double> out(fitted.begin(), fitted.end());
+        bool changed = false;
+        for (std::size_t i = 0; i < out.size() && i < scaled.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) continue;
+            const double decades = std::fabs(std::log10(out[i] / scaled[i]));
+            if (decades <= REPAIR_DECADES) continue;
+            out[i] = scaled[i];
+            changed = true;
+        }
+        if (!changed) return std::nullopt;
+        return out;
+    }
 
     // The noise per residual component as a share of the root mean square
     // of the weighted data, from the expected optimum cost `floor`.
@@ -107,6 +147,7 @@ private:
     std::vector<double> omega_;
     std::vector<double> weights_;
     mutable EvalCounter counter_;
+    mutable std::uint64_t runs_evaluations_ = 0;
 };
 
 double poor_fit_factor(std::size_t points, std::size_t parameters) {
@@ -127,22 +168,36 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const double limit = poor_fit_factor(stage.points(), param_count(nodes)) * floor;
     auto poor = [&](double cost) { return std::isfinite(floor) && !(cost <= limit); };
     const bool noisy = stage.relative_noise(floor) > NOISY;
-    if (!poor(first->cost) && !noisy) return first;
+    const bool mild = first->cost > floor;
+    const std::vector<std::vector<double>> scaled = stage.scaled_starts();
+    const bool degenerate = stage.repaired(first->params, scaled.front()).has_value();
+    if (!poor(first->cost) && !noisy && !mild && !degenerate) return first;
 
     FitOutcome best = std::move(*first);
     std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
     std::size_t fits = 0;
-    auto wanted = [&] { return poor(best.cost) || (noisy && fits < NOISY_FITS); };
+    auto wanted = [&] {
+        return poor(best.cost) || ((noisy || degenerate) && fits < NOISY_FITS) || (mild && fits < MILD_FITS);
+    };
+    // A start is followed by one least-squares run; only a run that ends
+    // below the best is finished as a complete fit.
     auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
-        FitResultOr next = stage.fit_from(start);
-        if (!next) return next.error();
+        auto run = stage.run_from(start);
+        if (!run) return run.error();
         ++fits;
+        if (!(run->second < best.cost)) return std::nullopt;
+        FitResultOr next = stage.fit_from(run->first);
+        if (!next) return next.error();
         iterations += next->iterations;
         evaluations += next->impedance_evals;
         if (next->cost < best.cost) best = std::move(*next);
         return std::nullopt;
     };
-    for (const std::vector<double>& start : stage.scaled_starts()) {
+    for (const std::vector<double>& start : scaled) {
+        if (!wanted()) break;
+        if (auto repaired = stage.repaired(best.params, start)) {
+            if (auto error = offer(*repaired)) return std::unexpected(*error);
+        }
         if (!wanted()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
     }
@@ -150,7 +205,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
         if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
     }
-    best.iterations = iterations;
+    best.iterations = iterations + stage.run_iterations();
     best.impedance_evals = evaluations + stage.evaluations();
     return best;
 }

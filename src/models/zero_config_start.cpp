@@ -2,6 +2,7 @@
 #include "models/zero_config_start.hpp"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "circuit/impedance.hpp"
@@ -70,6 +71,42 @@ std::expected<Guess, std::string> partial_start(const SeriesList& user, const Pa
     return guess;
 }
 
+// Half the sum of squared relative misfits of `values` over the usable points.
+double relative_cost(const SeriesList& user, std::span<const double> values, std::span<const double> frequencies,
+                     std::span<const Complex> impedances) {
+    const SeriesList tree = rebuild_with_values(user, values);
+    double sum = 0.0;
+    for (std::size_t i = 0; i < frequencies.size() && i < impedances.size(); ++i) {
+        const Complex z = impedances[i];
+        const double modulus = std::hypot(z.re, z.im);
+        if (!(frequencies[i] > 0.0) || !std::isfinite(frequencies[i]) || !std::isfinite(modulus) ||
+            !(modulus > 0.0)) {
+            continue;
+        }
+        const Complex m = impedance(tree, frequencies[i] * TWO_PI);
+        const double re = (m.re - z.re) / modulus, im = (m.im - z.im) / modulus;
+        sum += re * re + im * im;
+    }
+    return std::isfinite(sum) ? 0.5 * sum : std::numeric_limits<double>::infinity();
+}
+
+// The partial network start, or a data-scaled start of the whole circuit
+// when one lies closer to the data.
+Guess closest_start(const SeriesList& user, Guess partial, std::span<const double> frequencies,
+                    std::span<const Complex> impedances) {
+    double best = relative_cost(user, partial.values, frequencies, impedances);
+    const SpectrumScales scales = spectrum_scales(frequencies, impedances);
+    for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT; ++p) {
+        std::vector<double> values = data_scaled_values(user, scales, static_cast<ArcPlacement>(p));
+        const double cost = relative_cost(user, values, frequencies, impedances);
+        if (cost < best) {
+            best = cost;
+            partial = Guess{std::move(values), {}};
+        }
+    }
+    return partial;
+}
+
 }  // namespace
 
 bool network_contributes(const SeriesList& user) {
@@ -81,7 +118,9 @@ std::expected<Guess, std::string> network_start(const SeriesList& user, std::spa
     if (find_for_topology(user)) return guess_params(user, frequencies, impedances, nullptr);
     const std::optional<PartialMatch> match = find_partial_match(user);
     if (!match) return guess_params(user, frequencies, impedances, nullptr);
-    return partial_start(user, *match, frequencies, impedances);
+    auto partial = partial_start(user, *match, frequencies, impedances);
+    if (!partial) return partial;
+    return closest_start(user, std::move(*partial), frequencies, impedances);
 }
 
 }  // namespace vorlane
