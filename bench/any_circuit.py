@@ -112,7 +112,8 @@ class Draw:
                 elif n.endswith(".z0"):
                     v[n] = r_last * 10.0 ** rng.uniform(-1.0, 1.3)
                 elif n.endswith(".tau"):
-                    v[n] = 1.0 / (2 * math.pi * 10.0 ** rng.uniform(lo - 0.7, math.log10(w_last / (2 * math.pi))))
+                    top = max(math.log10(w_last / (2 * math.pi)), lo - 0.7)
+                    v[n] = 1.0 / (2 * math.pi * 10.0 ** rng.uniform(lo - 0.7, top))
             if "L0.l" in names:
                 v["L0.l"] = v["R0.r"] * 10.0 ** rng.uniform(-1.3, 0.7) / (2 * math.pi * 10.0 ** hi)
                 if omegas[0] * v["L0.l"] > 0.5 * v[f"R{arcs[0]}.r"]:
