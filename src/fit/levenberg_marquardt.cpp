@@ -55,6 +55,21 @@ struct FitContext {
     double cost(std::span<const double> params) const {
         return cost_of(residuals(nodes, params, omega, measured, weights, counter));
     }
+    // A run that cannot leave the finite ranges, with its cost; nothing (and
+    // the solver's text in `error`) when the solver fails.
+    std::optional<Best> range_safe(std::span<const double> start, std::uint64_t& iterations) {
+        std::expected<SingleStartResult, std::string> run =
+            range_safe_single_start(nodes, omega, measured, weights, bounds, start, options, counter);
+        if (!run) {
+            error = run.error();
+            return std::nullopt;
+        }
+        iterations += run->evaluations;
+        const double c = cost(run->params);
+        return Best{std::move(run->params), c, run->success};
+    }
+
+    std::string error;
 };
 
 }  // namespace
@@ -101,7 +116,7 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
     EvalCounter counter;
     const Bounds bounds = param_bounds(nodes);
     const std::vector<double> x0 = param_values(nodes);
-    const FitContext fit{nodes, omega, measured, weights, bounds, options, counter};
+    FitContext fit{nodes, omega, measured, weights, bounds, options, counter, {}};
 
     const std::vector<std::vector<double>> candidates = candidate_starting_points(x0, bounds);
     std::vector<double> candidate_costs(candidates.size());
@@ -151,12 +166,17 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
         // The refit starts from the clamped point and accepts only steps that
         // lower the cost, so a successful refit is never worse than that
         // point; the clamped point itself is the fallback.
+        std::optional<Best> safe = fit.range_safe(clamped, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         if (refit->success && std::isfinite(refit_cost)) {
             result = Best{std::move(refit->params), refit_cost, true};
         } else {
             const double clamped_cost = fit.cost(clamped);
             result = Best{std::move(clamped), clamped_cost, result.success};
         }
+        // Holding at the end is one way back into the range; a run that lets
+        // those parameters move inside it may find a lower cost.
+        if (safe->cost < result.cost) result = std::move(*safe);
     }
     // Holding a parameter at its bound can cost more than a run that stayed
     // inside the bounds, and no run may end above the start it was given.
@@ -170,12 +190,9 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
     }
     if (inside) {
         result = std::move(*inside);
-        std::expected<SingleStartResult, std::string> safe =
-            range_safe_single_start(nodes, omega, measured, weights, bounds, result.params, options, counter);
-        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, safe.error()});
-        iterations += safe->evaluations;
-        const double safe_cost = fit.cost(safe->params);
-        if (safe_cost < result.cost) result = Best{std::move(safe->params), safe_cost, safe->success};
+        std::optional<Best> safe = fit.range_safe(result.params, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
+        if (safe->cost < result.cost) result = std::move(*safe);
     }
     return build_outcome(nodes, result.params, result.success, iterations, omega, measured, weights, counter);
 }

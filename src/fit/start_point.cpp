@@ -31,7 +31,7 @@ bool same_point(std::span<const double> a, std::span<const double> b) {
     return true;
 }
 
-MovedStart move_start_inside(const SeriesList& nodes) {
+MovedStart move_start_inside(const SeriesList& nodes, StartOrigin origin) {
     std::vector<double> values = param_values(nodes);
     const Bounds bounds = param_bounds(nodes);
     const std::vector<double> placeholders = placeholder_values(nodes);
@@ -39,8 +39,10 @@ MovedStart move_start_inside(const SeriesList& nodes) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         const auto [lower, upper] = bounds[i];
         double start = values[i];
-        if (!std::isfinite(start) || (unbounded_above(bounds[i]) && start <= lower)) {
+        if (!std::isfinite(start)) {
             start = placeholders[i];
+        } else if (unbounded_above(bounds[i]) && start <= lower) {
+            start = origin == StartOrigin::Guess && lower > 0.0 ? lower + lower : placeholders[i];
         } else if (start < lower) {
             start = lower;
         } else if (start > upper) {

@@ -22,10 +22,14 @@ struct MovedStart {
     std::vector<std::size_t> moved;    // indices of the parameters that moved
 };
 
-// A start the solver can work from. A value that is not finite, or an
-// open-ended parameter at or below its lower bound (which the solver's
-// logarithmic coordinate would pin there), starts at its placeholder; a
-// value beyond an end of a finite range starts at that end.
-MovedStart move_start_inside(const SeriesList& nodes);
+enum class StartOrigin { User, Guess };
+
+// A start the solver can work from. A value that is not finite starts at
+// its placeholder; a value beyond an end of a finite range starts at that
+// end. An open-ended parameter at or below its lower bound (which the
+// solver's logarithmic coordinate would pin there) starts at its placeholder
+// when the user gave it, and just above the bound (twice it) when a network
+// guessed it: a guess that small says the element is negligible.
+MovedStart move_start_inside(const SeriesList& nodes, StartOrigin origin);
 
 }  // namespace vorlane

@@ -125,7 +125,7 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& mea
 // there (the rule is in move_start_inside). The user's own values are named
 // in a warning; a guess is only a starting point and moves silently.
 bool start_inside_bounds(SeriesList& nodes, bool guessed) {
-    MovedStart start = move_start_inside(nodes);
+    MovedStart start = move_start_inside(nodes, guessed ? StartOrigin::Guess : StartOrigin::User);
     if (start.moved.empty()) return true;
     if (!guessed &&
         !warn_about_params(nodes, start.moved,

@@ -101,7 +101,7 @@ def test_non_finite_network_outputs_start_at_placeholders(tmp_path):
     assert math.isfinite(result.cost)
 
 
-def test_a_guess_below_a_lower_bound_moves_inside_silently(tmp_path):
+def test_a_guess_below_a_lower_bound_moves_just_inside_silently(tmp_path):
     from test_guess_reference import random_network
     from training.eisnn_format import BINARY32
 
@@ -109,11 +109,14 @@ def test_a_guess_below_a_lower_bound_moves_inside_silently(tmp_path):
     # C1's log-scaled output mean is 1e-40 F, far below its lower bound.
     path.write_bytes(random_network("rc", 8, 32, BINARY32, seed=3, target_mean=np.array([1.0, 2.0, -40.0])))
     circuit = vorlane.Circuit("R0-(R1,C1)")
-    assert circuit.guess(FREQS, Z_RC, weights=str(path))[2] < 1e-12
+    guess = circuit.guess(FREQS, Z_RC, weights=str(path))
+    assert guess[2] < 1e-12
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         result = circuit.fit(FREQS, Z_RC, weights=str(path))
-    assert result.chi_square < 1e-12
+    start = [guess[0], guess[1], 2e-12]  # twice the lower bound
+    assert result.cost <= cost_at(circuit, start, FREQS, Z_RC)
+    assert result.params["C1.c"] >= 1e-12
 
 
 @pytest.mark.parametrize("c_start", [1e290, 1e300, 1e305])
