@@ -33,3 +33,4 @@ bench: install
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
+	$(PYTHON) bench/any_circuit.py --quick
