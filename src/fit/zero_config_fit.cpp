@@ -29,7 +29,7 @@ constexpr double MAX_FACTOR = 1.5;
 // weighted data) neighbouring minima differ by less than the check can
 // tell: the stage then always tries NOISY_FITS more starts.
 constexpr double NOISY = 0.015;
-constexpr std::size_t NOISY_FITS = 5;
+constexpr std::size_t NOISY_FITS = 8;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
 constexpr std::size_t MILD_FITS = 2;
