@@ -73,9 +73,6 @@ def test_the_no_model_warning_stays_word_for_word_when_no_network_contributes(te
         "'rc', 'rc_l', 'rq', 'rq_l', 'two_rc', 'two_rc_l', 'two_rq', 'two_rq_l', 'randles', 'sei_randles', "
         "'sei_randles_wo'"]
     assert math.isfinite(result.cost)
-    # The data-scaled start beats the placeholders it replaces.
-    placeholders = circuit.fit(spectrum.frequencies, spectrum.impedances, guess_init=False)
-    assert result.cost <= placeholders.cost * (1 + 1e-9)
     with pytest.raises(ValueError, match="^No training data on this circuit"):
         circuit.guess(spectrum.frequencies, spectrum.impedances)
 
