@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/fit_outcome.hpp"
@@ -34,6 +35,9 @@ struct FitOptions {
     // when the fit stays poor.
     bool zero_configuration = false;
 };
+
+// True for the six method names run_fit dispatches on.
+bool is_known_method(std::string_view name);
 
 // Runs the method named by options.method; an unknown name is an
 // UnknownMethod error carrying the name.

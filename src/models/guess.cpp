@@ -2,6 +2,7 @@
 // spectrum and hand its values back in the user's parameter order.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include "circuit/layout.hpp"
@@ -9,6 +10,7 @@
 #include "core/quoting.hpp"
 #include "models/external_cache.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 
 namespace vorlane {
 namespace {
@@ -149,6 +151,16 @@ std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span
     Guess guess{chosen->expanded ? collapse_expanded(user, values) : std::move(values), {}};
     guess.replaced = replace_non_finite(user, guess.values);
     return guess;
+}
+
+std::expected<GuessedStart, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
+                                                     std::span<const Complex> impedances,
+                                                     const std::string* weights_path) {
+    auto guess = weights_path ? guess_params(user, frequencies, impedances, weights_path)
+                              : network_start(user, frequencies, impedances);
+    if (!guess) return std::unexpected(std::move(guess.error()));
+    if (guess->values.size() != param_count(user)) throw std::logic_error("the guess has the wrong number of values");
+    return GuessedStart{rebuild_with_values(user, guess->values), std::move(guess->replaced)};
 }
 
 }  // namespace vorlane
