@@ -74,6 +74,7 @@ std::optional<Candidate> match_part(std::size_t model_index, const SeriesList& m
 }  // namespace
 
 std::optional<PartialMatch> find_partial_match(const SeriesList& user) {
+    if (find_for_topology(user)) return std::nullopt;
     bool changed = false;
     const SeriesList expanded = expand_series(user, changed);
     std::optional<Candidate> best;

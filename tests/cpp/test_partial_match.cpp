@@ -66,7 +66,7 @@ TEST(PartialMatch, AbbreviationsAreExpandedOnlyWhenNeeded) {
     ASSERT_TRUE(match.has_value());
     EXPECT_TRUE(match->expanded);
     EXPECT_EQ(model_entries()[match->model_index].name, "rq");
-    EXPECT_EQ(param_names(match->tree), (std::vector<std::string>{"R0.r", "R.r", "Cpe.q", "Cpe.alpha", "R.r", "C.c",
+    EXPECT_EQ(param_names(match->tree), (std::vector<std::string>{"R0.r", "R0.r", "Cpe0.q", "Cpe0.alpha", "R1.r", "C0.c",
                                                                   "W3.aw"}));
 }
 
