@@ -56,7 +56,11 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, arguments, kind)) return nullptr;
-        auto start = start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+        // The guess, if any, runs without the interpreter lock; its warnings
+        // are issued below, with it held again.
+        auto start = without_gil([&] {
+            return start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+        });
         if (!start) return raise_value_error(start.error());
         if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
         if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes)) return nullptr;
