@@ -73,3 +73,4 @@ bench: install
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
 	$(PYTHON) bench/batch.py
+	$(PYTHON) bench/any_circuit.py --quick

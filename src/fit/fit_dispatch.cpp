@@ -11,6 +11,7 @@
 #include "fit/global_methods.hpp"
 #include "fit/levenberg_marquardt.hpp"
 #include "fit/start_point.hpp"
+#include "fit/zero_config_fit.hpp"
 
 namespace vorlane {
 
@@ -21,6 +22,7 @@ constexpr double FIXED_GTOL = 1e-8;
 
 FitResultOr run_levenberg_marquardt(const FitOptions& o) {
     const LmOptions lm{o.ftol, o.xtol, FIXED_GTOL, o.max_iterations};
+    if (o.zero_configuration) return zero_config_fit(o.nodes, o.frequencies, o.impedances, o.modulus, lm);
     return levenberg_marquardt_fit(o.nodes, o.frequencies, o.impedances, o.modulus, lm);
 }
 

@@ -30,6 +30,10 @@ struct FitOptions {
     std::uint32_t basin_hopping_hops = 20;
     double basin_hopping_step_size = 1.0;
     double basin_hopping_temperature = 1.0;
+    // The start was found without the caller's help (a network or the
+    // spectrum): the default method checks its fit and searches further
+    // when the fit stays poor.
+    bool zero_configuration = false;
 };
 
 // True for the six method names run_fit dispatches on.

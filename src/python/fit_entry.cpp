@@ -65,6 +65,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
         if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes)) return nullptr;
         options.nodes = std::move(start->nodes);
+        options.zero_configuration = zero_configuration(kind, arguments);
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });

@@ -2,8 +2,11 @@
 // the starting point.
 #include "python/fit_option_args.hpp"
 
+#include "circuit/layout.hpp"
+#include "fit/data_scaled_start.hpp"
 #include "fit/start_point.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/guess_entry.hpp"
@@ -52,10 +55,10 @@ bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out) {
     const bool explicit_values = reinterpret_cast<CircuitObject*>(circuit)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
     out = guess ? StartKind::Guess : StartKind::CircuitValues;
-    if (guess && !args.weights && !args.guess_init && !find_for_topology(nodes)) {
+    if (guess && !args.weights && !args.guess_init && !network_contributes(nodes)) {
         const std::string message = NO_MODEL_WARNING + quoted_model_names();
         if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) return false;
-        out = StartKind::CircuitValues;
+        out = StartKind::DataScaled;
     }
     return true;
 }
@@ -64,6 +67,10 @@ std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKin
                                              const std::optional<std::string>& weights,
                                              std::span<const double> frequencies, std::span<const Complex> impedances) {
     if (kind == StartKind::CircuitValues) return Start{circuit, {}};
+    if (kind == StartKind::DataScaled) {
+        return Start{rebuild_with_values(circuit, data_scaled_values(circuit, spectrum_scales(frequencies, impedances))),
+                     {}};
+    }
     auto guessed = guessed_start(circuit, frequencies, impedances, weights ? &*weights : nullptr);
     if (!guessed) return std::unexpected(std::move(guessed.error()));
     return Start{move_start_inside(guessed->nodes, StartOrigin::Guess).nodes, std::move(guessed->replaced)};

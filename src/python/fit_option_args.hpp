@@ -46,9 +46,17 @@ bool convert_fit_options(std::span<PyObject* const, FIT_OPTION_COUNT> given, Fit
                          FitOptions& options);
 
 // Where fits of this circuit start, decided once per call. An unset
-// guess_init that finds no bundled model warns and keeps the circuit's values.
-enum class StartKind { CircuitValues, Guess };
+// guess_init that finds no bundled network for the circuit or any part of it
+// warns and starts from values scaled from each spectrum.
+enum class StartKind { CircuitValues, Guess, DataScaled };
 bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out);
+
+// A start found without the caller's help (a bundled network or the
+// spectrum): the default method then checks its fit and searches further
+// when the fit stays poor.
+inline bool zero_configuration(StartKind kind, const FitArguments& args) {
+    return kind == StartKind::DataScaled || (kind == StartKind::Guess && !args.weights);
+}
 
 // The start of one spectrum's fit: the circuit as it is, or a guess moved
 // inside its bounds (silently: a guess is only a starting point). Touches no

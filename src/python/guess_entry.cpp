@@ -10,6 +10,7 @@
 #include "circuit/layout.hpp"
 #include "core/quoting.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
@@ -51,8 +52,10 @@ bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& 
 
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    auto guessed = without_gil(
-        [&] { return guess_params(nodes, measured.frequencies, measured.impedances, weights_path); });
+    auto guessed = without_gil([&] {
+        return weights_path ? guess_params(nodes, measured.frequencies, measured.impedances, weights_path)
+                            : network_start(nodes, measured.frequencies, measured.impedances);
+    });
     if (!guessed) {
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
