@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "circuit/constraints.hpp"
 #include "fit/fit_outcome.hpp"
 
 namespace vorlane {
@@ -16,6 +17,7 @@ struct FitOptions {
     double ftol = 1e-8;
     double xtol = 1e-8;
     SeriesList nodes;                   // holds the starting values
+    Constraints constraints;            // fixed parameters, own bounds, arc order
     std::vector<double> frequencies;    // hertz
     std::vector<Complex> impedances;
     bool modulus = true;
@@ -31,7 +33,9 @@ struct FitOptions {
     double basin_hopping_temperature = 1.0;
 };
 
-// Runs the method named by options.method; an unknown name is an
+// Runs the method named by options.method on the free parameters of the
+// constrained circuit; interchangeable arcs come out ordered by time
+// constant when the constraints ask for it. An unknown name is an
 // UnknownMethod error carrying the name.
 FitResultOr run_fit(const FitOptions& options);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "circuit/tree.hpp"
+#include "fit/fit_model.hpp"
 #include "fit/residuals.hpp"
 
 namespace vorlane {
@@ -18,14 +19,23 @@ bool within_bounds(std::span<const double> values, const Bounds& bounds);
 bool same_point(std::span<const double> a, std::span<const double> b);
 
 struct MovedStart {
-    SeriesList nodes;                  // the tree with the moved values
-    std::vector<std::size_t> moved;    // indices of the parameters that moved
+    FitModel model;                    // the model starting from the moved values
+    std::vector<std::size_t> moved;    // parameter indices (in the whole tree) that moved
 };
 
 // A start the solver can work from. A value that is not finite, or an
 // open-ended parameter at or below its lower bound (which the solver's
-// logarithmic coordinate would pin there), starts at its placeholder; a
-// value beyond an end of a finite range starts at that end.
-MovedStart move_start_inside(const SeriesList& nodes);
+// logarithmic coordinate would pin there), starts at its placeholder (or
+// inside an own range that leaves the placeholder out); a
+// value beyond an end of a finite range starts at that end. Only free
+// parameters move, within their effective bounds.
+MovedStart move_start_inside(const FitModel& model);
+
+// A guess made a start for a constrained circuit: fixed parameters keep the
+// tree's values, free ones outside their bounds move inside by the rule of
+// move_start_inside (the user did not choose them, so nothing is warned),
+// and interchangeable arcs are ordered when the constraints ask for it.
+std::vector<double> constrained_guess(const SeriesList& nodes, const Constraints& constraints,
+                                      std::vector<double> guessed);
 
 }  // namespace vorlane

@@ -107,14 +107,14 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& mea
         PyErr_SetString(PyExc_RuntimeError, "internal error: the guess has the wrong number of values");
         return false;
     }
-    out = rebuild_with_values(nodes, values);
+    out = rebuild_with_values(nodes, constrained_guess(nodes, constraints_of(self), std::move(values)));
     return true;
 }
 
 // The solver can move only values inside their bounds; the others are moved
 // there (the rule is in move_start_inside) with a warning naming them.
-bool start_inside_bounds(SeriesList& nodes) {
-    MovedStart start = move_start_inside(nodes);
+bool start_inside_bounds(SeriesList& nodes, const Constraints& constraints) {
+    MovedStart start = move_start_inside(FitModel(nodes, constraints));
     if (start.moved.empty()) return true;
     if (!warn_about_params(nodes, start.moved,
                            "starting values that are not finite or not inside their bounds were moved inside "
@@ -122,7 +122,7 @@ bool start_inside_bounds(SeriesList& nodes) {
                            "the nearest end of the range): ")) {
         return false;
     }
-    nodes = std::move(start.nodes);
+    nodes = start.model.tree();
     return true;
 }
 
@@ -137,7 +137,8 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
         if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
-        if (!start_inside_bounds(options.nodes)) return nullptr;
+        options.constraints = constraints_of(self);
+        if (!start_inside_bounds(options.nodes, options.constraints)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });
@@ -145,7 +146,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, result.error().message().c_str());
             return nullptr;
         }
-        return make_fit_result(std::move(*result));
+        return make_fit_result(std::move(*result), options.constraints);
     });
 }
 

@@ -39,8 +39,10 @@ NamedValues pair_up(const std::vector<std::string>& names, const std::vector<dou
 
 struct FitResultData {
     SeriesList circuit;
+    Constraints constraints;  // of the fitted circuit
     NamedValues params;
     std::optional<NamedValues> stderr_;
+    std::vector<std::string> fixed;  // names whose standard error is None
     bool success;
     std::uint64_t iterations;
     std::uint64_t impedance_evals;
@@ -57,12 +59,15 @@ PyTypeObject* fit_result_type = nullptr;
 
 const FitResultData& data_of(PyObject* self) { return *reinterpret_cast<FitResultObject*>(self)->data; }
 
-PyObject* dict_of(const NamedValues& values) {
+// A dict of the values; the names in `none` map to None.
+PyObject* dict_of(const NamedValues& values, const std::vector<std::string>& none = {}) {
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
     for (const auto& [name, value] : values) {
         Ref key(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
-        Ref number(PyFloat_FromDouble(value));
+        const bool is_none = std::find(none.begin(), none.end(), name) != none.end();
+        if (is_none) Py_INCREF(Py_None);
+        Ref number(is_none ? Py_None : PyFloat_FromDouble(value));
         if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) != 0) return nullptr;
     }
     return dict.release();
@@ -94,12 +99,12 @@ PyObject* repr(PyObject* self) {
 }
 
 PyObject* get_circuit(PyObject* self, void*) {
-    return guarded([&] { return make_circuit(data_of(self).circuit, true); });
+    return guarded([&] { return make_circuit(data_of(self).circuit, true, data_of(self).constraints); });
 }
 PyObject* get_params(PyObject* self, void*) { return dict_of(data_of(self).params); }
 PyObject* get_stderr(PyObject* self, void*) {
     const auto& errors = data_of(self).stderr_;
-    if (errors) return dict_of(*errors);
+    if (errors) return dict_of(*errors, data_of(self).fixed);
     Py_RETURN_NONE;
 }
 PyObject* get_success(PyObject* self, void*) { return PyBool_FromLong(data_of(self).success); }
@@ -154,15 +159,30 @@ int add_fit_result_type(PyObject* module) {
     return 0;
 }
 
-PyObject* make_fit_result(FitOutcome outcome) {
+namespace {
+
+// Names of the fixed parameters of an outcome.
+std::vector<std::string> fixed_names(const FitOutcome& outcome) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < outcome.fixed.size() && i < outcome.names.size(); ++i) {
+        if (outcome.fixed[i]) names.push_back(outcome.names[i]);
+    }
+    return names;
+}
+
+}  // namespace
+
+PyObject* make_fit_result(FitOutcome outcome, const Constraints& constraints) {
     if (fit_result_type == nullptr) {
         PyErr_SetString(PyExc_RuntimeError, "FitResult type is not registered");
         return nullptr;
     }
     auto data = std::make_unique<FitResultData>(FitResultData{
         std::move(outcome.circuit),
+        constraints,
         pair_up(outcome.names, outcome.params),
         outcome.stderr_ ? std::optional(pair_up(outcome.names, *outcome.stderr_)) : std::nullopt,
+        fixed_names(outcome),
         outcome.success,
         outcome.iterations,
         outcome.impedance_evals,
