@@ -12,9 +12,18 @@ namespace vorlane {
 
 namespace {
 
+}  // namespace
+
 std::string range_text(Bound b) {
-    return "(" + format_table_number(b.first) + ", " + format_table_number(b.second) + ")";
+    std::string text = "(";
+    text += format_table_number(b.first);
+    text += ", ";
+    text += format_table_number(b.second);
+    text += ')';
+    return text;
 }
+
+namespace {
 
 // Why `value` cannot be held by the parameter named `name` within `bounds`.
 std::optional<std::string> unholdable(const std::string& name, double value, Bound bounds) {

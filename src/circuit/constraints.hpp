@@ -30,6 +30,9 @@ struct Constraints {
     std::optional<Bound> own_bound(std::size_t i) const { return i < bounds.size() ? bounds[i] : std::nullopt; }
 };
 
+// "(lo, hi)" in the numbers of the circuit table.
+std::string range_text(Bound b);
+
 // The default bounds with the own bounds put in their place.
 std::vector<Bound> effective_bounds(const SeriesList& nodes, const Constraints& constraints);
 

@@ -113,9 +113,7 @@ std::string padded(std::string text, std::size_t width) {
 // the default "bounds (lo, hi)".
 std::string freedom_text(const Constraints& constraints, const std::vector<Bound>& bounds, std::size_t i) {
     if (constraints.is_fixed(i)) return "fixed";
-    const std::string range = "(" + format_table_number(bounds[i].first) + ", " +
-                              format_table_number(bounds[i].second) + ")";
-    return (constraints.own_bound(i) ? "own bounds " : "bounds ") + range;
+    return (constraints.own_bound(i) ? "own bounds " : "bounds ") + range_text(bounds[i]);
 }
 
 PyObject* circuit_repr(PyObject* self) {

@@ -279,7 +279,7 @@ def test_ordered_arcs_are_ordered_in_every_spectrum_of_a_series():
     random in the start: without ordering the labels follow the start, with
     it R1 is the fast arc in every one."""
     rng = np.random.default_rng(17)
-    f = np.logspace(-2, 5, 50)
+    f = np.logspace(-2, 5, 36)
     circuit = vorlane.Circuit(TWO_ARCS)
     ordered_count = {False: 0, True: 0}
     for _ in range(200):
