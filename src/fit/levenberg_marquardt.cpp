@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "circuit/impedance.hpp"
+#include "fit/range_safe_run.hpp"
 #include "fit/start_point.hpp"
 
 namespace vorlane {
@@ -53,6 +54,21 @@ struct FitContext {
     double cost(std::span<const double> params) const {
         return cost_of(residuals(model, params, omega, measured, weights, counter));
     }
+    // A run that cannot leave the finite ranges, with its cost; nothing (and
+    // the solver's text in `error`) when the solver fails.
+    std::optional<Best> range_safe(std::span<const double> start, std::uint64_t& iterations) {
+        std::expected<SingleStartResult, std::string> run =
+            range_safe_single_start(model, omega, measured, weights, bounds, start, options, counter);
+        if (!run) {
+            error = run.error();
+            return std::nullopt;
+        }
+        iterations += run->evaluations;
+        const double c = cost(run->params);
+        return Best{std::move(run->params), c, run->success};
+    }
+
+    std::string error;
 };
 
 }  // namespace
@@ -99,7 +115,7 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
     EvalCounter counter;
     const Bounds& bounds = model.bounds();
     const std::vector<double>& x0 = model.start();
-    const FitContext fit{model, omega, measured, weights, bounds, options, counter};
+    FitContext fit{model, omega, measured, weights, bounds, options, counter, {}};
 
     const std::vector<std::vector<double>> candidates = candidate_starting_points(x0, bounds);
     std::vector<double> candidate_costs(candidates.size());
@@ -149,18 +165,33 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
         // The refit starts from the clamped point and accepts only steps that
         // lower the cost, so a successful refit is never worse than that
         // point; the clamped point itself is the fallback.
+        std::optional<Best> safe = fit.range_safe(clamped, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         if (refit->success && std::isfinite(refit_cost)) {
             result = Best{std::move(refit->params), refit_cost, true};
         } else {
             const double clamped_cost = fit.cost(clamped);
             result = Best{std::move(clamped), clamped_cost, result.success};
         }
+        // Holding at the end is one way back into the range; a run that lets
+        // those parameters move inside it may find a lower cost.
+        if (safe->cost < result.cost) result = std::move(*safe);
     }
     // Holding a parameter at its bound can cost more than a run that stayed
     // inside the bounds, and no run may end above the start it was given.
-    if (best_inside && !(result.cost <= best_inside->cost)) result = std::move(*best_inside);
-    if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) && !(result.cost <= candidate_costs[0])) {
-        result = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+    // Either way the ordinary runs found nothing better inside the ranges, so
+    // one more run that cannot leave them starts from the better point.
+    std::optional<Best> inside;
+    if (best_inside && !(result.cost <= best_inside->cost)) inside = std::move(*best_inside);
+    if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) &&
+        !((inside ? inside->cost : result.cost) <= candidate_costs[0])) {
+        inside = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+    }
+    if (inside) {
+        result = std::move(*inside);
+        std::optional<Best> safe = fit.range_safe(result.params, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
+        if (safe->cost < result.cost) result = std::move(*safe);
     }
     return build_outcome(model, result.params, result.success, iterations, omega, measured, weights, counter);
 }

@@ -43,7 +43,7 @@ bool same_point(std::span<const double> a, std::span<const double> b) {
     return true;
 }
 
-MovedStart move_start_inside(const FitModel& model) {
+MovedStart move_start_inside(const FitModel& model, StartOrigin origin) {
     std::vector<double> values = model.start();
     const Bounds& bounds = model.bounds();
     const std::vector<double> placeholders = model.placeholders();
@@ -51,8 +51,11 @@ MovedStart move_start_inside(const FitModel& model) {
     for (std::size_t i = 0; i < values.size(); ++i) {
         const auto [lower, upper] = bounds[i];
         double start = values[i];
-        if (!std::isfinite(start) || (unbounded_above(bounds[i]) && start <= lower)) {
+        if (!std::isfinite(start)) {
             start = placeholder_inside(placeholders[i], bounds[i]);
+        } else if (unbounded_above(bounds[i]) && start <= lower) {
+            start = origin == StartOrigin::Guess && lower > 0.0 ? lower + lower
+                                                                 : placeholder_inside(placeholders[i], bounds[i]);
         } else if (start < lower) {
             start = lower;
         } else if (start > upper) {
@@ -75,7 +78,7 @@ std::vector<double> constrained_guess(const SeriesList& nodes, const Constraints
         if (constraints.is_fixed(i)) guessed[i] = own[i];
     }
     const FitModel model(rebuild_with_values(nodes, guessed), constraints);
-    std::vector<double> start = model.full(move_start_inside(model).model.start());
+    std::vector<double> start = model.full(move_start_inside(model, StartOrigin::Guess).model.start());
     if (!constraints.ordered_arcs) return start;
     return permuted(start, arc_order(nodes, start, constraints));
 }

@@ -23,18 +23,22 @@ struct MovedStart {
     std::vector<std::size_t> moved;    // parameter indices (in the whole tree) that moved
 };
 
-// A start the solver can work from. A value that is not finite, or an
-// open-ended parameter at or below its lower bound (which the solver's
-// logarithmic coordinate would pin there), starts at its placeholder (or
-// inside an own range that leaves the placeholder out); a
-// value beyond an end of a finite range starts at that end. Only free
-// parameters move, within their effective bounds.
-MovedStart move_start_inside(const FitModel& model);
+enum class StartOrigin { User, Guess };
+
+// A start the solver can work from. A value that is not finite starts at
+// its placeholder; a value beyond an end of a finite range starts at that
+// end. An open-ended parameter at or below its lower bound (which the
+// solver's logarithmic coordinate would pin there) starts at its placeholder
+// when the user gave it, and just above the bound (twice it) when a network
+// guessed it: a guess that small says the element is negligible. An own
+// range that leaves the placeholder out takes a point inside it instead.
+// Only free parameters move, within their effective bounds.
+MovedStart move_start_inside(const FitModel& model, StartOrigin origin);
 
 // A guess made a start for a constrained circuit: fixed parameters keep the
 // tree's values, free ones outside their bounds move inside by the rule of
-// move_start_inside (the user did not choose them, so nothing is warned),
-// and interchangeable arcs are ordered when the constraints ask for it.
+// move_start_inside for a guess, and interchangeable arcs are ordered when
+// the constraints ask for it.
 std::vector<double> constrained_guess(const SeriesList& nodes, const Constraints& constraints,
                                       std::vector<double> guessed);
 

@@ -85,12 +85,14 @@ bool convert_arguments(PyObject* args, PyObject* kwargs, FitArguments& out, FitO
            ok(17, [&](PyObject* o, const char* n) { return optional_u64_arg(o, n, options.seed); });
 }
 
-// The starting tree: the circuit's own values, or a guess; warns when an
-// unset guess_init finds no bundled model.
-bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out) {
+// The starting tree: the circuit's own values, or a guess (`guessed`);
+// warns when an unset guess_init finds no bundled model.
+bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out,
+                   bool& guessed) {
     const SeriesList& nodes = nodes_of(self);
     const bool explicit_values = reinterpret_cast<CircuitObject*>(self)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
+    guessed = false;
     if (guess && !args.weights && !args.guess_init && !find_for_topology(nodes)) {
         const std::string message = NO_MODEL_WARNING + quoted_model_names();
         if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) return false;
@@ -108,15 +110,19 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& mea
         return false;
     }
     out = rebuild_with_values(nodes, constrained_guess(nodes, constraints_of(self), std::move(values)));
+    guessed = true;
     return true;
 }
 
 // The solver can move only values inside their bounds; the others are moved
-// there (the rule is in move_start_inside) with a warning naming them.
-bool start_inside_bounds(SeriesList& nodes, const Constraints& constraints) {
-    MovedStart start = move_start_inside(FitModel(nodes, constraints));
+// there (the rule is in move_start_inside). The user's own values are named
+// in a warning; a guess is only a starting point and moves silently.
+bool start_inside_bounds(SeriesList& nodes, const Constraints& constraints, bool guessed) {
+    MovedStart start =
+        move_start_inside(FitModel(nodes, constraints), guessed ? StartOrigin::Guess : StartOrigin::User);
     if (start.moved.empty()) return true;
-    if (!warn_about_params(nodes, start.moved,
+    if (!guessed &&
+        !warn_about_params(nodes, start.moved,
                            "starting values that are not finite or not inside their bounds were moved inside "
                            "(to the placeholder value when not finite or at or below an open lower bound, else to "
                            "the nearest end of the range): ")) {
@@ -136,9 +142,10 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         Spectrum measured;
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
-        if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
+        bool guessed = false;
+        if (!starting_tree(self, arguments, measured, options.nodes, guessed)) return nullptr;
         options.constraints = constraints_of(self);
-        if (!start_inside_bounds(options.nodes, options.constraints)) return nullptr;
+        if (!start_inside_bounds(options.nodes, options.constraints, guessed)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         FitResultOr result = without_gil([&] { return run_fit(options); });
