@@ -191,19 +191,21 @@ def test_fixed_parameters_have_no_standard_error_and_the_free_ones_are_sound(dum
 
 
 @pytest.mark.parametrize("method", METHODS)
-def test_an_own_bound_active_at_the_optimum_is_met_and_never_left(li_ion, li_ion_fit, method):
+def test_own_bounds_are_never_left(li_ion, li_ion_fit, method):
     r1 = li_ion_fit.params["R1.r"]
-    c = li_ion_fit.circuit.with_bounds({"R1.r": (r1 / 10, r1 / 2), "CPE2.alpha": (0.3, 0.7)})
-    res = fit(c, li_ion, method)
-    bounds = dict(zip(c.param_names(), c.param_bounds()))
-    bounds.update({"R1.r": (r1 / 10, r1 / 2), "CPE2.alpha": (0.3, 0.7)})
+    own = {"R1.r": (r1 / 10, r1 / 2), "CPE2.alpha": (0.3, 0.7), "CPE1.q": (1e-3, 1.0)}
+    res = fit(li_ion_fit.circuit.with_bounds(own), li_ion, method)
+    bounds = dict(zip(li_ion_fit.circuit.param_names(), li_ion_fit.circuit.param_bounds()), **own)
     assert all(bounds[n][0] <= v <= bounds[n][1] for n, v in res.params.items())
     assert res.cost > li_ion_fit.cost
-    if method == "differential_evolution":
-        return  # seeded from the operating system, it may end in a local minimum inside the range
-    # The free optimum lies above the range, so the fit ends at one of its ends
-    # (a global method may find the lower end the better one).
-    assert min(abs(res.params["R1.r"] / (r1 / 2) - 1), abs(res.params["R1.r"] / (r1 / 10) - 1)) < 1e-6
+
+
+@pytest.mark.parametrize("method", METHODS)
+def test_an_own_bound_active_at_the_optimum_is_met(dummy_cell_a, method):
+    """R1 fits at about 46.7 ohm; held below 30 ohm, every method ends on 30."""
+    res = fit(vorlane.Circuit("R0-(R1,C1)").with_bounds({"R1.r": (10, 30)}), dummy_cell_a, method)
+    assert res.params["R1.r"] == pytest.approx(30, rel=1e-9)
+    assert res.success
 
 
 @pytest.mark.parametrize("method", METHODS)
@@ -222,7 +224,8 @@ def test_neutral_constraints_change_no_bit_of_any_fit(li_ion, li_ion_fit, method
     neutral = plain.with_bounds(defaults).with_fixed([])
     a, b = fit(plain, li_ion, method), fit(neutral, li_ion, method)
     assert [x.hex() for x in a.circuit.param_values()] == [x.hex() for x in b.circuit.param_values()]
-    assert (a.cost, a.iterations, a.impedance_evals, a.stderr) == (b.cost, b.iterations, b.impedance_evals, b.stderr)
+    assert (a.cost, a.iterations, a.impedance_evals) == (b.cost, b.iterations, b.impedance_evals)
+    assert repr(a.stderr) == repr(b.stderr)  # NaN included
 
 
 # --- the guess ----------------------------------------------------------------------------------------
@@ -271,7 +274,7 @@ def test_two_arcs_swap_without_ordering_and_not_with_it(li_ion, li_ion_fit):
         values = ordered.circuit.param_values()
         assert [ordered.params[n] for n in ordered.circuit.param_names()] == values
         if free.stderr and ordered.stderr:
-            assert ordered.stderr["R1.r"] == free.stderr["R2.r"]
+            assert repr(ordered.stderr["R1.r"]) == repr(free.stderr["R2.r"])  # NaN included
 
 
 def test_ordered_arcs_are_ordered_in_every_spectrum_of_a_series():
