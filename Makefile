@@ -3,7 +3,7 @@
 PYTHON ?= python3
 PIP = $(PYTHON) -m pip
 BUILD_TOOLS = scikit-build-core cmake ninja
-TEST_DEPS = numpy scipy pytest hypothesis pandas
+TEST_DEPS = numpy scipy pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]"
 
 .PHONY: install quickstart test test-cpp test-python bench
 
@@ -33,3 +33,4 @@ bench: install
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
+	$(PYTHON) bench/batch.py

@@ -1,6 +1,7 @@
 // The dispatch from a method name to its fitting method.
 #include "fit/fit_dispatch.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -88,6 +89,10 @@ void order_arcs(FitOutcome& outcome, const Constraints& constraints) {
 }
 
 }  // namespace
+
+bool is_known_method(std::string_view name) {
+    return std::ranges::any_of(METHODS, [&](const MethodRow& method) { return method.name == name; });
+}
 
 FitResultOr run_fit(const FitOptions& options) {
     for (const MethodRow& method : METHODS) {

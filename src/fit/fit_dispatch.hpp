@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "circuit/constraints.hpp"
@@ -32,6 +33,9 @@ struct FitOptions {
     double basin_hopping_step_size = 1.0;
     double basin_hopping_temperature = 1.0;
 };
+
+// True for the six method names run_fit dispatches on.
+bool is_known_method(std::string_view name);
 
 // Runs the method named by options.method on the free parameters of the
 // constrained circuit; interchangeable arcs come out ordered by time

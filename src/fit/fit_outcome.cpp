@@ -92,13 +92,10 @@ FitOutcome build_outcome(const FitModel& model, std::span<const double> params, 
     outcome.circuit = rebuild_with_values(model.tree(), outcome.params);
     outcome.names = param_names(model.tree());
     outcome.stderr_ = standard_errors(columns, r.size(), chi_square);
-    if (!model.all_free()) {
-        outcome.fixed = model.constraints().fixed;
-        if (outcome.stderr_) {
-            std::vector<double> all(outcome.params.size(), std::nan(""));
-            for (std::size_t k = 0; k < model.size(); ++k) all[model.free_indices()[k]] = (*outcome.stderr_)[k];
-            outcome.stderr_ = std::move(all);
-        }
+    if (!model.all_free() && outcome.stderr_) {
+        std::vector<double> all(outcome.params.size(), std::nan(""));
+        for (std::size_t k = 0; k < model.size(); ++k) all[model.free_indices()[k]] = (*outcome.stderr_)[k];
+        outcome.stderr_ = std::move(all);
     }
     outcome.iterations = iterations;
     outcome.impedance_evals = counter.value();

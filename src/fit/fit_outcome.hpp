@@ -21,7 +21,6 @@ struct FitOutcome {
     std::vector<double> params;         // within bounds
     // NaN for a fixed parameter, which has no standard error.
     std::optional<std::vector<double>> stderr_;
-    std::vector<bool> fixed;            // empty when no parameter is fixed
     std::uint64_t iterations = 0;
     std::uint64_t impedance_evals = 0;
     double cost = 0.0;

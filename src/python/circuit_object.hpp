@@ -30,21 +30,27 @@ const Constraints& constraints_of(PyObject* circuit);
 PyObject* circuit_residuals(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_jacobian(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_ml_circuits(PyObject* self, PyObject* unused);
 PyObject* circuit_with_fixed(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_with_bounds(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_free_params(PyObject* self, PyObject* unused);
 PyObject* circuit_with_ordered_arcs(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_reduce(PyObject* self, PyObject* unused);
+PyObject* circuit_from_state(PyObject* cls, PyObject* state);
 extern const char* const RESIDUALS_DOC;
 extern const char* const JACOBIAN_DOC;
 extern const char* const FIT_DOC;
+extern const char* const FIT_MANY_DOC;
 extern const char* const GUESS_DOC;
 extern const char* const ML_CIRCUITS_DOC;
 extern const char* const WITH_FIXED_DOC;
 extern const char* const WITH_BOUNDS_DOC;
 extern const char* const FREE_PARAMS_DOC;
 extern const char* const WITH_ORDERED_ARCS_DOC;
+extern const char* const CIRCUIT_REDUCE_DOC;
+extern const char* const CIRCUIT_FROM_STATE_DOC;
 
 // Type registration of the other modules' classes; 0 on success, -1 with an
 // exception set.

@@ -2,6 +2,7 @@
 method and the guess honour them, on the measured spectra of examples/data."""
 
 import math
+import pickle
 import warnings
 
 import numpy as np
@@ -326,3 +327,66 @@ def test_members_with_different_constraints_keep_their_places(li_ion, li_ion_fit
     held = start.with_fixed(["CPE1.alpha"]).with_ordered_arcs()
     res = held.fit(li_ion.frequencies, li_ion.impedances)
     assert res.params["CPE1.alpha"] == start.param_values()[3]
+
+
+# --- pickling, fit_many and the results table carry the constraints --------------------------------
+
+
+def constrained():
+    return (vorlane.Circuit(TWO_ARCS).with_values([0.015, 0.017, 3.9, 0.62, 0.03, 300.0, 0.56])
+            .with_fixed({"CPE1.alpha": 0.9}).with_bounds({"R0.r": (0.01, 0.02)}).with_ordered_arcs())
+
+
+def test_pickling_keeps_fixed_values_own_bounds_and_the_ordering(li_ion, dummy_cell_a):
+    c = constrained()
+    back = pickle.loads(pickle.dumps(c))
+    assert repr(back) == repr(c) and back.free_params() == c.free_params()
+    assert back.fit(li_ion.frequencies, li_ion.impedances).params == c.fit(li_ion.frequencies, li_ion.impedances).params
+    held = vorlane.Circuit("R0-(R1,C1)").with_fixed({"R0.r": 29.0}).with_bounds({"R1.r": (10.0, 100.0)})
+    res = held.fit(dummy_cell_a.frequencies, dummy_cell_a.impedances)
+    again = pickle.loads(pickle.dumps(res))
+    assert repr(again.circuit) == repr(res.circuit) and "own bounds (10, 100)" in repr(again.circuit)
+    assert again.stderr == res.stderr and again.stderr["R0.r"] is None and again.params == res.params
+
+
+@pytest.mark.parametrize("state, message", [
+    ({"fixed": (True,), "bounds": (), "ordered_arcs": False}, "fixed must have one entry per parameter"),
+    ({"fixed": (), "bounds": ((5.0, 1.0), None, None), "ordered_arcs": False}, "lower bound must be below"),
+    ({"fixed": (), "bounds": (), "ordered_arcs": 1}, "ordered_arcs must be a bool"),
+    ({"fixed": (), "bounds": ((1, 2), None, None), "ordered_arcs": False}, "pairs of floats"),
+])
+def test_a_tampered_constraint_state_is_refused(state, message):
+    _, (good,) = vorlane.Circuit("R0-(R1,C1)").__reduce__()
+    with pytest.raises(ValueError, match=message):
+        vorlane.Circuit._from_state({**good, "constraints": state})
+
+
+def test_fit_many_honours_the_constraints_with_and_without_warm_starts():
+    rng = np.random.default_rng(5)
+    f = np.logspace(-2, 5, 36)
+    circuit = vorlane.Circuit(TWO_ARCS)
+    spectra = []
+    for _ in range(8):
+        truth = [0.02, 0.02, 10 ** rng.uniform(-5, -4), 0.9, 0.05, 10 ** rng.uniform(-1, 0), 0.8]
+        spectra.append((f, circuit.with_values(truth).impedance(f)))
+    held = circuit.with_fixed({"CPE1.alpha": 0.9}).with_bounds({"R0.r": (0.01, 0.015)}).with_ordered_arcs()
+    for warm in (False, True):
+        results = held.fit_many(spectra, warm_start=warm)
+        for res in results:
+            assert res.params["CPE1.alpha"] == 0.9 and res.stderr["CPE1.alpha"] is None
+            assert 0.01 <= res.params["R0.r"] <= 0.015
+            tau1, tau2 = arc_taus(res.circuit.param_values())
+            assert tau1 < tau2
+            assert res.circuit.free_params() == held.free_params()
+    # Side by side, each result is the lone fit's.
+    alone = held.fit(*spectra[3])
+    assert held.fit_many(spectra)[3].params == alone.params
+
+
+def test_the_results_table_shows_a_fixed_parameter_without_standard_error():
+    pd = pytest.importorskip("pandas")
+    c = vorlane.Circuit("R0-(R1,C1)").with_fixed({"R0.r": 29.0})
+    d = read_spectrum("dummy_cell_a_1.csv")
+    table = vorlane.results_table(c.fit_many([(d.frequencies, d.impedances)]))
+    assert table["R0.r"][0] == 29.0 and pd.isna(table["R0.r_stderr"][0])
+    assert table["R1.r_stderr"][0] > 0
