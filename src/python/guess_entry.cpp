@@ -1,6 +1,8 @@
 // Circuit.guess and Circuit.ml_circuits: the machine-learning starting
-// values seen from Python. The guess keeps the interpreter lock: it is
-// short, and the weight-file cache it may fill is guarded by its own mutex.
+// values seen from Python. The guess runs with the interpreter lock
+// released, so that threads guess in parallel: its arguments are plain C++
+// values by then, the networks are immutable, and the weight-file caches it
+// may fill are guarded by their own locks.
 #include "python/guess_entry.hpp"
 
 #include <optional>
@@ -14,6 +16,7 @@
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
 #include "python/fit_option_args.hpp"
+#include "python/py_ref.hpp"
 
 namespace vorlane::py {
 
@@ -49,7 +52,8 @@ bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& 
 
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    auto guessed = guess_params(nodes, measured.frequencies, measured.impedances, weights_path);
+    auto guessed = without_gil(
+        [&] { return guess_params(nodes, measured.frequencies, measured.impedances, weights_path); });
     if (!guessed) {
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
