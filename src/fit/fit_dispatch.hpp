@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "circuit/constraints.hpp"
 #include "fit/fit_outcome.hpp"
 
 namespace vorlane {
@@ -17,6 +18,7 @@ struct FitOptions {
     double ftol = 1e-8;
     double xtol = 1e-8;
     SeriesList nodes;                   // holds the starting values
+    Constraints constraints;            // fixed parameters, own bounds, arc order
     std::vector<double> frequencies;    // hertz
     std::vector<Complex> impedances;
     bool modulus = true;
@@ -39,7 +41,9 @@ struct FitOptions {
 // True for the six method names run_fit dispatches on.
 bool is_known_method(std::string_view name);
 
-// Runs the method named by options.method; an unknown name is an
+// Runs the method named by options.method on the free parameters of the
+// constrained circuit; interchangeable arcs come out ordered by time
+// constant when the constraints ask for it. An unknown name is an
 // UnknownMethod error carrying the name.
 FitResultOr run_fit(const FitOptions& options);
 

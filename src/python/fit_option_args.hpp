@@ -59,16 +59,18 @@ inline bool zero_configuration(StartKind kind, const FitArguments& args) {
 }
 
 // The start of one spectrum's fit: the circuit as it is, or a guess moved
-// inside its bounds (silently: a guess is only a starting point). Touches no
+// inside its bounds (silently: a guess is only a starting point), with the
+// fixed values kept and arcs ordered as `constraints` say. Touches no
 // Python object, so batches call it from their worker threads.
-std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKind kind,
+std::expected<Start, std::string> start_tree(const SeriesList& circuit, const Constraints& constraints,
+                                             StartKind kind,
                                              const std::optional<std::string>& weights,
                                              std::span<const double> frequencies, std::span<const Complex> impedances);
 
-// The user's own starting values moved inside their bounds, as the solver
-// needs them, with a UserWarning naming those moved; false when the warning
-// was raised as an error.
-bool user_start_inside_bounds(SeriesList& nodes);
+// The user's own starting values moved inside their effective bounds, as
+// the solver needs them, with a UserWarning naming those moved; false when
+// the warning was raised as an error.
+bool user_start_inside_bounds(SeriesList& nodes, const Constraints& constraints);
 
 // The UserWarning for the parameters a guess left at their placeholders,
 // after `prefix` ("" or "spectrum 3: "); false when raised as an error.

@@ -9,6 +9,7 @@
 
 #include "circuit/layout.hpp"
 #include "core/quoting.hpp"
+#include "fit/start_point.hpp"
 #include "models/registry.hpp"
 #include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
@@ -79,7 +80,7 @@ PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!spectrum(frequencies, impedances, measured)) return nullptr;
         std::vector<double> values;
         if (!guess_values(nodes_of(self), measured, path ? &*path : nullptr, values)) return nullptr;
-        return float_list(values);
+        return float_list(constrained_guess(nodes_of(self), constraints_of(self), std::move(values)));
     });
 }
 
