@@ -62,6 +62,19 @@ class Circuit:
         """A new circuit with its values looked up by name (a dict keyed by
         `param_names()`). Every name must be present and no other key may
         be given; a misspelt key gets a "did you mean" suggestion."""
+    def with_fixed(self, values: Mapping[str, SupportsFloat] | Sequence[str]) -> Circuit:
+        """A new circuit whose named parameters every fit holds: a dict of
+        names to values, or a list of names held at their current values.
+        Fits vary only `free_params()`; a fixed parameter's stderr is None."""
+    def with_bounds(self, bounds: Mapping[str, tuple[SupportsFloat, SupportsFloat] | None]) -> Circuit:
+        """A new circuit with own `(lo, hi)` bounds for the named parameters,
+        inside their default bounds; None restores the default bounds."""
+    def free_params(self) -> list[str]:
+        """Names of the parameters a fit varies, in `param_names()` order."""
+    def with_ordered_arcs(self, ordered: bool = True) -> Circuit:
+        """A new circuit whose interchangeable series members of the same
+        shape come out of every fit and guess ordered by time constant,
+        fastest first (`ordered=False` turns it off)."""
     def impedance(self, frequencies: _FrequenciesOrFrame) -> NDArray[np.complex128]:
         """Complex impedance (ohm) at each frequency (Hz), in input order, as a
         complex128 array; also takes a dataframe's frequency column."""
