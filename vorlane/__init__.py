@@ -65,7 +65,7 @@ def read_spectrum(path, format=None):
 
 
 from vorlane._results_table import results_table  # noqa: E402,F401
-from vorlane._spectrum_groups import group_keys  # noqa: E402,F401
+from vorlane._frame_groups import group_keys  # noqa: E402,F401
 
 
 def __getattr__(name):

@@ -128,7 +128,7 @@ Ref package_function(const char* module_name, const char* name) {
 // of one dataframe (null labels otherwise).
 bool spectra_list(const BatchArguments& args, Ref& items, Ref& labels) {
     if (args.by != Py_None) {
-        Ref split = package_function("vorlane._spectrum_groups", "split_for_fit");
+        Ref split = package_function("vorlane._frame_groups", "split_for_fit");
         Ref pair(split ? PyObject_CallFunctionObjArgs(split.get(), args.spectra, args.by, nullptr) : nullptr);
         PyObject *frames = nullptr, *names = nullptr;
         if (!pair || !PyArg_ParseTuple(pair.get(), "O!O!", &PyList_Type, &frames, &PyList_Type, &names)) return false;

@@ -26,7 +26,7 @@ PyObject* complex_list(const std::vector<Complex>& values) {
     return list.release();
 }
 
-PyObject* spectrum_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+PyObject* measured_points_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"frequencies", "impedances", nullptr};
     PyObject* frequencies = nullptr;
     PyObject* impedances = nullptr;
@@ -46,7 +46,7 @@ PyObject* spectrum_entry(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef spectrum_functions[] = {
-    {"_spectrum", as_cfunction(spectrum_entry), METH_VARARGS | METH_KEYWORDS, SPECTRUM_DOC},
+    {"_spectrum", as_cfunction(measured_points_entry), METH_VARARGS | METH_KEYWORDS, SPECTRUM_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 
