@@ -13,10 +13,8 @@ import matplotlib
 
 matplotlib.use("Agg")
 
-import matplotlib.pyplot as plt  # noqa: E402
-
 import vorlane  # noqa: E402
-from measured import DATA, output_folder  # noqa: E402
+from measured import DATA, output_folder, save_figure  # noqa: E402
 from vorlane import plot  # noqa: E402
 
 CELLS = ["li_ion_cell", "autolab_cell", "gamry_cell"]
@@ -32,9 +30,7 @@ def main() -> None:
         # the diffusion tails that keep rising at low frequency.
         result = vorlane.kramers_kronig(spectrum, capacitance=True, inductance=True)
         plot.kramers_kronig(result, spectrum)
-        target = folder / f"{path.stem}_kramers_kronig.png"
-        plt.savefig(target, dpi=110)
-        plt.close()
+        target = save_figure(folder / f"{path.stem}_kramers_kronig.png")
         print(f"{path.stem:16} {result.m:3d} {result.mu:6.3f} {result.pseudo_chi_square:12.3g}  {target}")
 
 

@@ -11,10 +11,8 @@ import matplotlib
 
 matplotlib.use("Agg")
 
-import matplotlib.pyplot as plt  # noqa: E402
-
 import vorlane  # noqa: E402
-from measured import DATA, output_folder, read_columns  # noqa: E402
+from measured import DATA, output_folder, read_columns, save_figure  # noqa: E402
 from vorlane import plot  # noqa: E402
 
 
@@ -27,9 +25,7 @@ def main() -> None:
         nyquist_ax, _ = plot.fit(result, spectrum)
         values = ", ".join(f"{name} = {result.params[name]:.4g}" for name in result.circuit.param_names())
         nyquist_ax.set_title(f"{path.stem}: {values}", fontsize=9)
-        target = folder / f"{path.stem}_fit.png"
-        plt.savefig(target, dpi=110)
-        plt.close()
+        target = save_figure(folder / f"{path.stem}_fit.png")
         print(f"{target}  chi_square = {result.chi_square:.3g}")
 
 
