@@ -1,6 +1,7 @@
-// The global stage of a zero-configuration fit: the data-scaled starts and
-// seeded random jumps from the best fit so far, each followed by a
-// least-squares fit, while the fit stays well above the noise floor.
+// The global stage of a zero-configuration fit: the fit with arcs traded,
+// the data-scaled starts and seeded random jumps from the best fit so far,
+// each followed by a least-squares fit, while the fit stays well above the
+// noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "fit/arc_swaps.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/data_scaled_start.hpp"
 #include "fit/levenberg_marquardt.hpp"
@@ -32,7 +34,7 @@ constexpr double NOISY = 0.015;
 constexpr std::size_t NOISY_FITS = 8;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
-constexpr std::size_t MILD_FITS = 2;
+constexpr std::size_t MILD_FITS = 3;
 constexpr std::uint64_t STAGE_SEED = 0x5eed;
 constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
 constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
@@ -171,7 +173,8 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const bool mild = first->cost > floor;
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.repaired(first->params, scaled.front()).has_value();
-    if (!poor(first->cost) && !noisy && !mild && !degenerate) return first;
+    const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
+    if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) return first;
 
     FitOutcome best = std::move(*first);
     std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
@@ -193,6 +196,15 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         if (next->cost < best.cost) best = std::move(*next);
         return std::nullopt;
     };
+    // The nearest neighbouring minima, always: the fit with two arcs traded.
+    for (const std::vector<double>& start : swaps) {
+        if (auto error = offer(start)) return std::unexpected(*error);
+    }
+    // The start itself: the first fit tries it only when none of its
+    // rescaled neighbours starts closer to the data, and may end elsewhere.
+    if (wanted()) {
+        if (auto error = offer(param_values(nodes))) return std::unexpected(*error);
+    }
     for (const std::vector<double>& start : scaled) {
         if (!wanted()) break;
         if (auto repaired = stage.repaired(best.params, start)) {

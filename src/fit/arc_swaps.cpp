@@ -1,0 +1,136 @@
+// Starts with two arcs' values traded.
+#include "fit/arc_swaps.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+
+namespace vorlane {
+namespace {
+
+struct PlacedLeaf {
+    Kind kind;
+    std::size_t first;  // index of its first parameter
+    std::size_t count;
+};
+
+void place_leaves(const SeriesList& nodes, std::size_t& next, std::vector<PlacedLeaf>& out) {
+    for (const Node& node : nodes) {
+        if (const Leaf* leaf = node.leaf()) {
+            out.push_back({leaf->element.kind, next, leaf->element.count()});
+            next += leaf->element.count();
+            continue;
+        }
+        for (const SeriesList& branch : node.parallel()->branches) place_leaves(branch, next, out);
+    }
+}
+
+bool same_kinds(const std::vector<PlacedLeaf>& a, const std::vector<PlacedLeaf>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const PlacedLeaf& x, const PlacedLeaf& y) { return x.kind == y.kind; });
+}
+
+// An arc's capacitive leaf (C or CPE) and its time constant with the
+// resistance r: r c, or (r q)^(1 / alpha).
+double time_constant(const PlacedLeaf& leaf, std::span<const double> values, double r) {
+    if (leaf.kind == Kind::C) return r * values[leaf.first];
+    return std::pow(r * values[leaf.first], 1.0 / values[leaf.first + 1]);
+}
+
+// The capacitive leaf's value(s) giving the time constant tau with the resistance r.
+void set_time_constant(const PlacedLeaf& leaf, std::vector<double>& values, double r, double tau) {
+    if (leaf.kind == Kind::C) {
+        values[leaf.first] = tau / r;
+    } else {
+        values[leaf.first] = std::pow(tau, values[leaf.first + 1]) / r;
+    }
+}
+
+std::optional<std::size_t> first_of(const std::vector<PlacedLeaf>& leaves, const std::vector<bool>& taken,
+                                     bool capacitive) {
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        const Kind kind = leaves[i].kind;
+        const bool wanted = capacitive ? (kind == Kind::C || kind == Kind::Cpe) : kind == Kind::R;
+        if (wanted && !taken[i]) return i;
+    }
+    return std::nullopt;
+}
+
+class Trade {
+public:
+    Trade(const std::vector<PlacedLeaf>& a, const std::vector<PlacedLeaf>& b, std::span<const double> values)
+        : a_(a), b_(b), before_(values), after_(values.begin(), values.end()), a_taken_(a.size()),
+          b_taken_(b.size()) {}
+
+    // Leaves of one kind trade values, each with the first free partner.
+    void same_kinds() {
+        for (std::size_t i = 0; i < a_.size(); ++i) {
+            for (std::size_t j = 0; j < b_.size(); ++j) {
+                if (b_taken_[j] || b_[j].kind != a_[i].kind) continue;
+                a_taken_[i] = b_taken_[j] = true;
+                for (std::size_t k = 0; k < a_[i].count; ++k) {
+                    std::swap(after_[a_[i].first + k], after_[b_[j].first + k]);
+                }
+                traded_ = true;
+                break;
+            }
+        }
+    }
+
+    // A C left facing a CPE (the resistances traded): each arc takes the
+    // other's time constant with its new resistance.
+    void time_constants() {
+        const auto ca = first_of(a_, a_taken_, true), cb = first_of(b_, b_taken_, true);
+        const auto ra = first_of(a_, std::vector<bool>(a_.size()), false);
+        const auto rb = first_of(b_, std::vector<bool>(b_.size()), false);
+        if (!ca || !cb || !ra || !rb || !a_taken_[*ra] || !b_taken_[*rb]) return;
+        const double r_a = before_[a_[*ra].first], r_b = before_[b_[*rb].first];
+        const double tau_a = time_constant(a_[*ca], before_, r_a), tau_b = time_constant(b_[*cb], before_, r_b);
+        std::vector<double> moved = after_;
+        set_time_constant(a_[*ca], moved, r_b, tau_b);
+        set_time_constant(b_[*cb], moved, r_a, tau_a);
+        if (!std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v); })) return;
+        after_ = std::move(moved);
+    }
+
+    std::optional<std::vector<double>> result() && {
+        if (!traded_) return std::nullopt;
+        return std::move(after_);
+    }
+
+private:
+    const std::vector<PlacedLeaf>& a_;
+    const std::vector<PlacedLeaf>& b_;
+    std::span<const double> before_;
+    std::vector<double> after_;
+    std::vector<bool> a_taken_, b_taken_;
+    bool traded_ = false;
+};
+
+}  // namespace
+
+std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values) {
+    // The leaves of each top-level parallel member, in layout order.
+    std::vector<std::vector<PlacedLeaf>> arcs;
+    std::size_t next = 0;
+    for (const Node& node : nodes) {
+        std::vector<PlacedLeaf> leaves;
+        place_leaves(SeriesList{node}, next, leaves);
+        if (node.parallel()) arcs.push_back(std::move(leaves));
+    }
+    std::vector<std::vector<double>> out;
+    if (next != values.size()) return out;
+    for (std::size_t a = 0; a < arcs.size(); ++a) {
+        for (std::size_t b = a + 1; b < arcs.size(); ++b) {
+            if (same_kinds(arcs[a], arcs[b])) continue;
+            Trade trade(arcs[a], arcs[b], values);
+            trade.same_kinds();
+            trade.time_constants();
+            if (auto traded = std::move(trade).result()) out.push_back(std::move(*traded));
+        }
+    }
+    return out;
+}
+
+}  // namespace vorlane
