@@ -39,6 +39,7 @@ constexpr std::uint64_t STAGE_SEED = 0x5eed;
 constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
 constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
 constexpr double REPAIR_DECADES = 3.0;
+constexpr double LOST_DECADES = 6.0;
 constexpr double EXPONENT_LOW = 0.3;       // range-bounded values drawn in [lower + this * range, upper]
 
 class Stage {
@@ -121,6 +122,21 @@ public:
         return out;
     }
 
+    // A fit that lost an element: a log-scaled value more than LOST_DECADES
+    // away from its value in every data-scaled start (an arc placed
+    // elsewhere in the window moves a value by a few decades, a lost element
+    // by many).
+    bool lost_element(std::span<const double> fitted, const std::vector<std::vector<double>>& scaled) const {
+        for (std::size_t i = 0; i < fitted.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) continue;
+            const bool far_from_all = std::all_of(scaled.begin(), scaled.end(), [&](const std::vector<double>& start) {
+                return i < start.size() && std::fabs(std::log10(fitted[i] / start[i])) > LOST_DECADES;
+            });
+            if (far_from_all) return true;
+        }
+        return false;
+    }
+
     // The noise per residual component as a share of the root mean square
     // of the weighted data, from the expected optimum cost `floor`.
     double relative_noise(double floor) const {
@@ -172,7 +188,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const bool noisy = stage.relative_noise(floor) > NOISY;
     const bool mild = first->cost > floor;
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
-    const bool degenerate = stage.repaired(first->params, scaled.front()).has_value();
+    const bool degenerate = stage.lost_element(first->params, scaled);
     const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
     if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) return first;
 

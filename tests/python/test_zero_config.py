@@ -165,3 +165,23 @@ def test_every_real_spectrum_fits_an_extended_topology_without_warnings(name):
         result = vorlane.Circuit("L0-R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)").fit(spectrum.frequencies,
                                                                             spectrum.impedances)
     assert math.isfinite(result.cost)
+
+
+@pytest.mark.parametrize("text, truth", [
+    ("sei_randles_wo", [10, 30, 1e-6, 0.9, 100, 80, 10, 1e-4, 0.85]),
+    ("sei_randles", [10, 30, 1e-6, 0.9, 100, 50, 1e-4, 0.85]),
+    ("two_rq", [10, 50, 1e-6, 0.9, 200, 1e-3, 0.8]),
+])
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_an_easy_spectrum_costs_little_more_than_the_fit_from_the_guess(text, truth, seed):
+    """At the noise floor, fitted values a few decades from the data-scaled
+    start (an arc the peaks do not show) are no reason to search further."""
+    rng = np.random.default_rng(seed)
+    f = np.logspace(-2, 5, 60)
+    circuit = vorlane.Circuit(text)
+    exact = circuit.with_values(truth).impedance(f)
+    z = exact + 0.01 * np.abs(exact) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    zero_config = circuit.fit(f, z)
+    from_guess = circuit.with_values(circuit.guess(f, z)).fit(f, z)
+    assert zero_config.cost <= from_guess.cost
+    assert zero_config.impedance_evals <= 12 * from_guess.impedance_evals
