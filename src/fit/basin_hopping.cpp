@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "core/number_format.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/global_methods.hpp"
@@ -47,7 +48,7 @@ FitResultOr basin_hopping_fit(const SeriesList& nodes, const SpectrumRef& spectr
     std::vector<double> best = current->params;
     double best_cost = current->cost;
     std::uint64_t total_iterations = current->iterations;
-    for (std::uint32_t hop = 0; hop < hops; ++hop) {
+    for (std::uint32_t hop = 0; hop < hops && !poll_stop(); ++hop) {
         std::vector<double> y = to_solver_space(current->params, bounds);
         for (double& coordinate : y) coordinate = coordinate + ((2.0 * step_size) * rng->unit() - step_size);
         FitResultOr next = local_fit(rebuild_with_values(nodes, physical(y, bounds)));

@@ -4,6 +4,8 @@
 #include <array>
 #include <string_view>
 
+#include "circuit/layout.hpp"
+#include "fit/fit_size.hpp"
 #include "fit/global_methods.hpp"
 #include "fit/levenberg_marquardt.hpp"
 
@@ -59,6 +61,9 @@ constexpr std::array METHODS{
 }  // namespace
 
 FitResultOr run_fit(const FitOptions& options) {
+    if (auto error = check_fit_size(options.frequencies.size(), param_count(options.nodes), options)) {
+        return std::unexpected(*error);
+    }
     for (const MethodRow& method : METHODS) {
         if (method.name == options.method) return method.run(options);
     }

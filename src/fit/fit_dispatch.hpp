@@ -32,7 +32,8 @@ struct FitOptions {
 };
 
 // Runs the method named by options.method; an unknown name is an
-// UnknownMethod error carrying the name.
+// UnknownMethod error carrying the name, a fit beyond the memory limit
+// (fit_size.hpp) a TooLarge error.
 FitResultOr run_fit(const FitOptions& options);
 
 }  // namespace vorlane

@@ -10,6 +10,7 @@
 
 #include "circuit/batch_impedance.hpp"
 #include "circuit/impedance.hpp"
+#include "core/cancellation.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -101,6 +102,8 @@ std::vector<std::vector<double>> jacobian_columns(const SeriesList& nodes, std::
         std::array<Complex, IMPEDANCE_BLOCK> unperturbed;
         std::size_t recorded = blocks;
         for (std::size_t tile = begin; tile < end; ++tile) {
+            // The memo is in use between tiles: only the flag is read here.
+            if (stop_requested()) return;
             const std::size_t block = tile / tiles_per_block;
             const std::size_t part = tile % tiles_per_block;
             const std::size_t first = block * IMPEDANCE_BLOCK;

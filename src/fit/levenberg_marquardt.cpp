@@ -12,6 +12,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 
 namespace vorlane {
 
@@ -121,7 +122,7 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
         if (!best || (run->success && !best->success) || (run->success == best->success && c < best->cost)) {
             best = Best{std::move(run->params), c, run->success};
         }
-        if (clean) break;
+        if (clean || poll_stop()) break;
     }
 
     // Parameters that ended at (or beyond) an end of their range are held

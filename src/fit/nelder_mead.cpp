@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/global_methods.hpp"
 
 namespace vorlane {
@@ -156,7 +157,7 @@ std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& probl
     RunBest best;
     best.offer(simplex.best().y, simplex.best().cost);
     std::uint64_t iterations = 0;
-    while (!simplex.converged() && iterations < max_iterations) {
+    while (!simplex.converged() && iterations < max_iterations && !poll_stop()) {
         if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
         best.offer(simplex.best().y, simplex.best().cost);
         ++iterations;

@@ -6,12 +6,14 @@
 
 #include "circuit/layout.hpp"
 #include "fit/fit_dispatch.hpp"
+#include "fit/fit_size.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/exception_guard.hpp"
 #include "python/fit_result.hpp"
 #include "python/guess_entry.hpp"
+#include "python/interruptible.hpp"
 #include "python/measurement_input.hpp"
 
 namespace vorlane::py {
@@ -120,10 +122,17 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         Spectrum measured;
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
+        // Before the guess: a fit that cannot run needs no starting values.
+        if (auto error = check_fit_size(measured.frequencies.size(), param_count(nodes_of(self)), options)) {
+            PyErr_SetString(PyExc_ValueError, error->message().c_str());
+            return nullptr;
+        }
         if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
-        FitResultOr result = without_gil([&] { return run_fit(options); });
+        std::optional<FitResultOr> interruptible_result = interruptible([&] { return run_fit(options); });
+        if (!interruptible_result) return nullptr;
+        FitResultOr& result = *interruptible_result;
         if (!result) {
             PyErr_SetString(PyExc_ValueError, result.error().message().c_str());
             return nullptr;

@@ -1,6 +1,6 @@
 // Circuit.guess and Circuit.ml_circuits: the machine-learning starting
-// values seen from Python. The guess keeps the interpreter lock: it is
-// short, and the weight-file cache it may fill is guarded by its own mutex.
+// values seen from Python. The guess runs without the interpreter lock; the
+// weight-file cache it may fill is guarded by its own mutex.
 #include "python/guess_entry.hpp"
 
 #include <optional>
@@ -10,6 +10,7 @@
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
+#include "python/interruptible.hpp"
 
 namespace vorlane::py {
 
@@ -36,7 +37,10 @@ const char* const ML_CIRCUITS_DOC =
 
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    auto guessed = guess_params(nodes, measured.frequencies, measured.impedances, weights_path);
+    const auto interruptible_guess =
+        interruptible([&] { return guess_params(nodes, measured.frequencies, measured.impedances, weights_path); });
+    if (!interruptible_guess) return false;
+    const auto& guessed = *interruptible_guess;
     if (!guessed) {
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
