@@ -32,22 +32,33 @@ std::expected<ChosenNetwork, std::string> bundled_network(const SeriesList& user
     return ChosenNetwork{*guesser, std::move(match->perm), match->expanded};
 }
 
+// A weight file suits the user's circuit when its own circuit parses, has
+// the user's topology and as many parameters as the network has names for,
+// and its network has every layer the forward pass reads.
 std::expected<ChosenNetwork, std::string> external_network(const SeriesList& user, const std::string& path) {
-    auto loaded = load_external(path);
-    if (!loaded) return std::unexpected(loaded.error().message());
-    const Guesser& g = *loaded->guesser;
-    const auto file_tree = parse(g.circuit);
-    if (!file_tree) return std::unexpected(wrapped("circuit " + quote(g.circuit) + " in " + path));
-    auto match = match_or_expand(*file_tree, user);
-    if (!match) {
-        return std::unexpected(wrapped(path + " was trained for " + quote(g.circuit) + ", which is a different circuit"));
-    }
-    // Nothing ties a user file's parameter list to its circuit; the mapping
-    // below indexes the network's outputs by the circuit's parameters.
-    if (g.param_names.size() != param_count(*file_tree)) {
-        return std::unexpected(NnError::unparsable("param_names").message());
-    }
-    return ChosenNetwork{&g, std::move(match->first), match->second};
+    ChosenNetwork chosen;
+    auto suits = [&](const Guesser& g) -> std::expected<void, std::string> {
+        const auto file_tree = parse(g.circuit);
+        if (!file_tree) return std::unexpected(wrapped("circuit " + quote(g.circuit) + " in " + path));
+        auto match = match_or_expand(*file_tree, user);
+        if (!match) {
+            return std::unexpected(
+                wrapped(path + " was trained for " + quote(g.circuit) + ", which is a different circuit"));
+        }
+        // Nothing ties a user file's parameter list to its circuit; the mapping
+        // indexes the network's outputs by the circuit's parameters.
+        if (g.param_names.size() != param_count(*file_tree)) {
+            return std::unexpected(NnError::unparsable("param_names").message());
+        }
+        if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
+        chosen.perm = std::move(match->first);
+        chosen.expanded = match->second;
+        return {};
+    };
+    auto loaded = load_external(path, suits);
+    if (!loaded) return std::unexpected(loaded.error());
+    chosen.guesser = loaded->guesser;
+    return chosen;
 }
 
 // K and Zarc get back their own parameters from the pair values the network
