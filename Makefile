@@ -1,11 +1,24 @@
 # Two entry points: `make quickstart` installs vorlane and runs the example;
 # `make test` installs what the tests need and runs every test.
+# `make test-asan` runs the C++ tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer; `make fuzz FUZZ_SECONDS=...` runs each fuzzer
+# (parser, weight reader, spectrum input) for that long.
 PYTHON ?= python3
 PIP = $(PYTHON) -m pip
 BUILD_TOOLS = scikit-build-core cmake ninja
 TEST_DEPS = numpy scipy pytest hypothesis pandas
 
-.PHONY: install quickstart test test-cpp test-python bench
+SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+FUZZ_SECONDS ?= 600
+FUZZ_CXX = clang++-16
+# clang 16 compiles libstdc++'s <expected> but does not announce the
+# concepts level the header asks for.
+FUZZ_CXXFLAGS = -O1 -g $(SANITIZE) -fsanitize=fuzzer-no-link \
+  -U__cpp_concepts -D__cpp_concepts=202002L -Wno-builtin-macro-redefined
+FUZZERS = parser weight_reader
+
+.PHONY: install quickstart test test-cpp test-python test-asan fuzz-build fuzz bench gtest
 
 install:
 	$(PIP) install --quiet $(BUILD_TOOLS) numpy
@@ -14,9 +27,11 @@ install:
 quickstart: install
 	$(PYTHON) examples/quickstart.py
 
-test-cpp:
+gtest:
 	command -v apt-get >/dev/null && (dpkg -s libgtest-dev >/dev/null 2>&1 || \
 	  (apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null))
+
+test-cpp: gtest
 	cmake -S . -B build/cpp -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON >/dev/null
 	cmake --build build/cpp
 	build/cpp/vorlane_cpp_tests --gtest_brief=1
@@ -26,6 +41,31 @@ test-python: install
 	cd tests/python && $(PYTHON) -m pytest -q
 
 test: test-cpp test-python
+
+test-asan: gtest
+	cmake -S . -B build/asan -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=None \
+	  "-DCMAKE_CXX_FLAGS=-O1 $(SANITIZE)" "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE)" >/dev/null
+	cmake --build build/asan
+	$(SANITIZER_OPTIONS) build/asan/vorlane_cpp_tests --gtest_brief=1
+
+fuzz-build:
+	command -v $(FUZZ_CXX) >/dev/null || (apt-get update -qq && \
+	  apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null)
+	cmake -S . -B build/fuzz -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=None \
+	  -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) "-DCMAKE_CXX_FLAGS=$(FUZZ_CXXFLAGS)" >/dev/null
+	cmake --build build/fuzz
+
+# New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
+fuzz: fuzz-build install
+	$(PIP) install --quiet atheris
+	for target in $(FUZZERS); do \
+	  mkdir -p build/fuzz/corpus/$$target && \
+	  $(SANITIZER_OPTIONS) build/fuzz/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/$$target tests/fuzz/corpus/$$target || exit 1; \
+	done
+	mkdir -p build/fuzz/corpus/spectrum_input
+	$(PYTHON) tests/fuzz/spectrum_input_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/spectrum_input tests/fuzz/corpus/spectrum_input
 
 bench: install
 	$(PIP) install --quiet scipy

@@ -32,6 +32,11 @@ bool Cancellation::poll() {
         return false;
     }
     calls_until_clock_ = POLLS_PER_CLOCK_READING;
+    return poll_after_wait();
+}
+
+bool Cancellation::poll_after_wait() {
+    if (requested() || !check_ || std::this_thread::get_id() != owner_) return requested();
     const Clock::time_point now = Clock::now();
     if (now < next_check_) return false;
     if (check_()) {

@@ -34,9 +34,12 @@ public:
     bool requested() const noexcept { return stopped_.load(std::memory_order_relaxed); }
     void request() noexcept { stopped_.store(true, std::memory_order_relaxed); }
 
-    // On the owner thread: runs the check when it is due. Any thread:
-    // whether a stop has been requested.
+    // On the owner thread: runs the check when it is due, reading the clock
+    // only every few calls. Any thread: whether a stop has been requested.
     bool poll();
+    // As poll(), reading the clock at once: for a caller that has just
+    // waited rather than worked.
+    bool poll_after_wait();
 
     static constexpr Clock::duration CHECK_INTERVAL = std::chrono::milliseconds(10);
 

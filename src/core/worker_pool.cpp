@@ -97,7 +97,7 @@ struct Job {
             finished.acquire();
             return;
         }
-        while (!finished.try_acquire_for(Cancellation::CHECK_INTERVAL)) cancellation->poll();
+        while (!finished.try_acquire_for(Cancellation::CHECK_INTERVAL)) cancellation->poll_after_wait();
     }
 };
 

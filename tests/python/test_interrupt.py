@@ -50,6 +50,8 @@ LONG_CALLS = {
     "basin_hopping": "start.fit(freqs, z, guess_init=False, method='basin_hopping', basin_hopping_hops=10**9)",
     "levenberg_marquardt": "long_circuit.fit(big_freqs[:20000], np.ones(20000), guess_init=False, "
                            "max_iterations=10**9)",
+    "guess": "rc = vorlane.Circuit('R0-(R1,C1)').with_values([10.0, 100.0, 1e-5]); "
+             "big_z = rc.impedance(big_freqs); [rc.guess(big_freqs, big_z) for _ in range(1000)]",
     "impedance": "[long_circuit.impedance(big_freqs) for _ in range(100)]",
     "residuals": "[long_circuit.residuals(long_circuit.param_values(), big_freqs, np.ones(len(big_freqs))) "
                  "for _ in range(100)]",
@@ -68,11 +70,15 @@ def interrupt_child(call, settle_seconds=SETTLE_SECONDS):
     script = CHILD.format(call=textwrap.dedent(call).replace("\n", "\n    "))
     child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              text=True)
-    assert child.stdout.readline() == "started\n"
-    time.sleep(settle_seconds)
-    sent = time.monotonic()
-    child.send_signal(signal.SIGINT)
-    out, err = child.communicate(timeout=120)
+    with child:
+        try:
+            assert child.stdout.readline() == "started\n"
+            time.sleep(settle_seconds)
+            sent = time.monotonic()
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=120)
+        finally:
+            child.kill()
     assert child.returncode == 0, err
     return sent, out.split("\n")
 
