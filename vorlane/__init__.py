@@ -1,8 +1,41 @@
-# The package around the compiled core: the core's classes under their own
-# names, in the order the core registers them. Pure-Python helpers (file
-# readers, plots, result tables) live in submodules and import their optional
-# dependencies only when called, so importing vorlane stays cheap.
+# The package around the compiled core: the core's classes and functions
+# under their own names, in the order the core registers them. Pure-Python
+# helpers (file readers, plots, result tables) live in submodules and import
+# their optional dependencies only when called, so importing vorlane stays
+# cheap.
 from vorlane._core import *  # noqa: F401,F403
 
 __doc__ = ""
 __version__ = "0.1.0"
+
+
+def read_spectrum(path, format=None):
+    """Read one impedance spectrum from a measurement file.
+
+    Returns a pandas DataFrame (needs pandas) with the columns
+    "Frequency / Hz", "Real Impedance / ohm" and "Imaginary Impedance / ohm",
+    plus "Test Time / s", "Voltage / V" and "Current / A" where the file holds
+    them, one row per measured frequency in the file's order, units
+    converted to hertz, ohm, second, volt and ampere, imaginary parts signed
+    as measured (negative for capacitive arcs). `Circuit.fit`,
+    `kramers_kronig` and the other spectrum functions take it directly;
+    `frame.attrs` holds the "source" path and the "format" read.
+
+    `format` None detects the format from the file's first line and its
+    extension; or name one of "gamry" (.DTA, also aborted runs), "biologic"
+    (.mpt text exports), "zplot" (.z), "autolab" (data-file text exports
+    and NOVA column exports), "versastudio" (.par), or "chi", "parstat",
+    "powersuite", "csv": text tables (comma, semicolon, tab or blank
+    separated) with a header line naming frequency and impedance columns
+    (real and imaginary, or modulus and phase), after any preamble. A table
+    without a header whose first line holds three numbers is read as
+    frequency, real and imaginary part. Rows at zero frequency with zero
+    impedance (DC steps some instruments log in the same table) are left
+    out.
+
+    A file that cannot be read as a spectrum raises ValueError naming the
+    file, the line and what was expected there.
+    """
+    from vorlane.readers import read_spectrum as read
+
+    return read(path, format)

@@ -113,10 +113,10 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
 // reciprocals in `kept` when there is one.
 void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
     if (kept == nullptr) {
-        for (std::size_t i = 0; i < n; ++i) sum[i] = (first ? ZERO : sum[i]) + Complex{1.0, 0.0} / z[i];
+        for (std::size_t i = 0; i < n; ++i) sum[i] = (first ? ZERO : sum[i]) + parallel_reciprocal(z[i]);
         return;
     }
-    for (std::size_t i = 0; i < n; ++i) kept[i] = Complex{1.0, 0.0} / z[i];
+    for (std::size_t i = 0; i < n; ++i) kept[i] = parallel_reciprocal(z[i]);
     accumulate(sum, kept, n, first);
 }
 
@@ -174,7 +174,6 @@ private:
         BlockScratch::Level& level = scratch_.level(depth);
         Complex* admittance = level.admittance.data();
         Complex* branch = level.branch.data();
-        // Unguarded on purpose: an empty branch or an empty node gives NaN.
         if (node.branches.empty()) std::fill_n(admittance, n_, ZERO);
         bool first_branch = true;
         for (const SeriesList& nodes : node.branches) {

@@ -19,13 +19,12 @@ constexpr std::size_t SPECTRUM_GRAIN = 2 * IMPEDANCE_BLOCK;
 template <class LeafImpedance>
 Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance);
 
-// Unguarded on purpose: an empty branch or an empty node gives NaN.
 template <class LeafImpedance>
 Complex parallel_sum(const ParallelNode& node, LeafImpedance& leaf_impedance) {
     Complex admittance{0.0, 0.0};
     for (const SeriesList& branch : node.branches)
-        admittance = admittance + Complex{1.0, 0.0} / series_sum(branch, leaf_impedance);
-    return Complex{1.0, 0.0} / admittance;
+        admittance = admittance + parallel_reciprocal(series_sum(branch, leaf_impedance));
+    return parallel_reciprocal(admittance);
 }
 
 // Shared walk of both variants; `leaf_impedance` supplies a leaf's value.

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -12,6 +14,18 @@
 namespace vorlane {
 
 inline constexpr double TWO_PI = 6.283185307179586;
+
+// The reciprocal a parallel node sums (a branch's admittance) and the one it
+// returns (the node's impedance). A short circuit (exactly 0) conducts
+// without limit, so it makes the node 0; an open branch (an infinite part,
+// no NaN) carries no current, so it drops out of the sum, and a node whose
+// branches are all open is open itself. Everything else is the plain 1/z.
+inline Complex parallel_reciprocal(Complex z) {
+    if (z.re == 0.0 && z.im == 0.0) return {std::numeric_limits<double>::infinity(), 0.0};
+    const bool infinite = std::isinf(z.re) || std::isinf(z.im);
+    if (infinite && !std::isnan(z.re) && !std::isnan(z.im)) return {0.0, 0.0};
+    return Complex{1.0, 0.0} / z;
+}
 
 // Forward-only stream over a flat parameter vector. Reading past the end
 // yields NaN and marks the cursor exhausted, so a short vector can never

@@ -104,6 +104,15 @@ std::vector<double> param_values(const SeriesList& nodes) {
     return values;
 }
 
+std::vector<double> placeholder_values(const SeriesList& nodes) {
+    std::vector<double> values;
+    for (const Leaf* leaf : collect_leaves(nodes)) {
+        const KindInfo& info = kind_info(leaf->element.kind);
+        values.insert(values.end(), info.placeholders.begin(), info.placeholders.begin() + info.count);
+    }
+    return values;
+}
+
 SeriesList rebuild_with_values(const SeriesList& nodes, std::span<const double> values) {
     const double* next = values.data();
     return rebuild_from(nodes, next);

@@ -23,6 +23,8 @@ std::vector<std::string> param_names(const SeriesList& nodes);
 std::vector<std::string> param_units(const SeriesList& nodes);
 std::vector<std::pair<double, double>> param_bounds(const SeriesList& nodes);
 std::vector<double> param_values(const SeriesList& nodes);
+// The values the elements get when written in a circuit string.
+std::vector<double> placeholder_values(const SeriesList& nodes);
 
 // Same shape, labels and kinds; values taken in layout order. The caller
 // guarantees values.size() == param_count(nodes).

@@ -23,7 +23,8 @@ inline Complex over(double numerator, Complex z) { return Complex{numerator, 0.0
 // s = j·omega, formed with a real part of 0·omega as the formulas demand.
 inline Complex jw(double omega) { return {0.0 * omega, omega}; }
 
-// Guard of tanh, coth and csch: beyond it the exact formulas overflow.
+// Beyond this real part tanh and coth are ±1 to double precision and the
+// textbook cosh/sinh forms head for overflow; csch then takes its decaying form.
 constexpr double HYPERBOLIC_LIMIT = 20.0;
 
 inline Complex from_polar(double magnitude, double angle) {
@@ -285,8 +286,21 @@ Complex ctanh(Complex z) {
 
 void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
     if (std::fabs(z.re) > HYPERBOLIC_LIMIT) {
-        coth = {std::copysign(1.0, z.re), 0.0};
-        csch = {0.0, 0.0};
+        // With q = e^(-2w) for w = ±z on the right half-plane, coth w =
+        // (1 + q) / (1 - q) and csch w = 2 e^(-w) / (1 - q): nothing
+        // overflows, and csch keeps its size where b·csch still matters
+        // against a·coth (a transmission line with b >> a).
+        const double sign = std::copysign(1.0, z.re);
+        const double x = std::fabs(z.re);
+        const double y = sign * z.im;
+        const double decay = std::exp(-x);
+        const Complex e_minus_w{decay * std::cos(y), -decay * std::sin(y)};
+        const Complex q = e_minus_w * e_minus_w;
+        const Complex one_minus_q{1.0 - q.re, -q.im};
+        const Complex w_coth = Complex{1.0 + q.re, q.im} / one_minus_q;
+        const Complex w_csch = Complex{2.0 * e_minus_w.re, 2.0 * e_minus_w.im} / one_minus_q;
+        coth = {sign * w_coth.re, sign * w_coth.im};
+        csch = {sign * w_csch.re, sign * w_csch.im};
         return;
     }
     const double cos_y = std::cos(z.im);

@@ -2,12 +2,15 @@
 #include "fit/fit_dispatch.hpp"
 
 #include <array>
+#include <cmath>
 #include <string_view>
 
+#include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "fit/fit_size.hpp"
 #include "fit/global_methods.hpp"
 #include "fit/levenberg_marquardt.hpp"
+#include "fit/start_point.hpp"
 
 namespace vorlane {
 
@@ -58,6 +61,23 @@ constexpr std::array METHODS{
     MethodRow{"basin_hopping", run_basin_hopping},
 };
 
+// A method whose search never came back to its start (a global method's
+// population need not contain it) must not hand back a worse point: the start
+// is then the result, a success only if the method stood still there.
+FitOutcome no_worse_than_start(const FitOptions& o, FitOutcome outcome) {
+    const std::vector<double> start = param_values(o.nodes);
+    if (!within_bounds(start, param_bounds(o.nodes))) return outcome;
+    std::vector<double> omega(o.frequencies.size());
+    for (std::size_t i = 0; i < omega.size(); ++i) omega[i] = o.frequencies[i] * TWO_PI;
+    const std::vector<double> weights = compute_weights(o.impedances, o.modulus);
+    EvalCounter counter;
+    counter.add(outcome.impedance_evals);
+    const double start_cost = cost_of(residuals(o.nodes, start, omega, o.impedances, weights, counter));
+    if (!std::isfinite(start_cost) || outcome.cost <= start_cost) return outcome;
+    const bool stood_still = outcome.success && same_point(outcome.params, start);
+    return build_outcome(o.nodes, start, stood_still, outcome.iterations, omega, o.impedances, weights, counter);
+}
+
 }  // namespace
 
 FitResultOr run_fit(const FitOptions& options) {
@@ -65,7 +85,10 @@ FitResultOr run_fit(const FitOptions& options) {
         return std::unexpected(*error);
     }
     for (const MethodRow& method : METHODS) {
-        if (method.name == options.method) return method.run(options);
+        if (method.name != options.method) continue;
+        FitResultOr outcome = method.run(options);
+        if (!outcome) return outcome;
+        return no_worse_than_start(options, std::move(*outcome));
     }
     return std::unexpected(FitError{FitError::Kind::UnknownMethod, options.method});
 }

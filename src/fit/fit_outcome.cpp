@@ -2,6 +2,7 @@
 // least-squares polish of a global method's best point.
 #include "fit/fit_outcome.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -95,7 +96,9 @@ FitOutcome build_outcome(const SeriesList& nodes, std::span<const double> params
     outcome.impedance_evals = counter.value();
     outcome.cost = cost;
     outcome.chi_square = chi_square;
-    outcome.success = success;
+    // A success is a finite cost at finite parameters, whatever the method reports.
+    outcome.success = success && std::isfinite(cost) &&
+                      std::all_of(outcome.params.begin(), outcome.params.end(), [](double v) { return std::isfinite(v); });
     return outcome;
 }
 

@@ -13,6 +13,8 @@
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "core/cancellation.hpp"
+#include "fit/range_safe_run.hpp"
+#include "fit/start_point.hpp"
 
 namespace vorlane {
 
@@ -54,6 +56,21 @@ struct FitContext {
     double cost(std::span<const double> params) const {
         return cost_of(residuals(nodes, params, omega, measured, weights, counter));
     }
+    // A run that cannot leave the finite ranges, with its cost; nothing (and
+    // the solver's text in `error`) when the solver fails.
+    std::optional<Best> range_safe(std::span<const double> start, std::uint64_t& iterations) {
+        std::expected<SingleStartResult, std::string> run =
+            range_safe_single_start(nodes, omega, measured, weights, bounds, start, options, counter);
+        if (!run) {
+            error = run.error();
+            return std::nullopt;
+        }
+        iterations += run->evaluations;
+        const double c = cost(run->params);
+        return Best{std::move(run->params), c, run->success};
+    }
+
+    std::string error;
 };
 
 }  // namespace
@@ -66,7 +83,7 @@ bool is_clean_solution(std::span<const double> p, double cost, bool success, con
         const auto [lower, upper] = bounds[i];
         if (!unbounded_above(bounds[i])) {
             const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
-            if (!(std::fabs(p[i] - lower) > tolerance && std::fabs(upper - p[i]) > tolerance)) return false;
+            if (!(p[i] - lower > tolerance && upper - p[i] > tolerance)) return false;
             continue;
         }
         if (!(p[i] > ABOVE_LOWER_FACTOR * lower)) return false;
@@ -100,17 +117,22 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
     EvalCounter counter;
     const Bounds bounds = param_bounds(nodes);
     const std::vector<double> x0 = param_values(nodes);
-    const FitContext fit{nodes, omega, measured, weights, bounds, options, counter};
+    FitContext fit{nodes, omega, measured, weights, bounds, options, counter, {}};
 
     const std::vector<std::vector<double>> candidates = candidate_starting_points(x0, bounds);
-    std::vector<std::int64_t> keys(candidates.size());
-    for (std::size_t i = 0; i < candidates.size(); ++i) keys[i] = total_order_key(fit.cost(candidates[i]));
+    std::vector<double> candidate_costs(candidates.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) candidate_costs[i] = fit.cost(candidates[i]);
     std::vector<std::size_t> order(candidates.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return total_order_key(candidate_costs[a]) < total_order_key(candidate_costs[b]);
+    });
 
     const std::vector<bool> none_fixed(x0.size(), false);
     std::optional<Best> best;
+    // The lowest cost any run reached inside the bounds: what the bound
+    // clean-up below must not make worse.
+    std::optional<Best> best_inside;
     std::uint64_t iterations = 0;
     for (const std::size_t index : order) {
         std::expected<SingleStartResult, std::string> run = fit.run(candidates[index], none_fixed);
@@ -118,6 +140,9 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
         iterations += run->evaluations;
         const double c = fit.cost(run->params);
         const bool clean = is_clean_solution(run->params, c, run->success, bounds, x0);
+        if (std::isfinite(c) && within_bounds(run->params, bounds) && (!best_inside || c < best_inside->cost)) {
+            best_inside = Best{run->params, c, run->success};
+        }
         // A success beats any failure; between equals only a strictly lower cost wins.
         if (!best || (run->success && !best->success) || (run->success == best->success && c < best->cost)) {
             best = Best{std::move(run->params), c, run->success};
@@ -127,33 +152,50 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
 
     // Parameters that ended at (or beyond) an end of their range are held
     // there while the others are fitted once more.
-    std::vector<double> result = clamp_to_bounds(best->params, bounds);
-    bool success = best->success;
-    std::vector<bool> at_bound(result.size(), false);
-    for (std::size_t i = 0; i < result.size(); ++i) {
+    std::vector<double> clamped = clamp_to_bounds(best->params, bounds);
+    std::vector<bool> at_bound(clamped.size(), false);
+    for (std::size_t i = 0; i < clamped.size(); ++i) {
         const auto [lower, upper] = bounds[i];
-        at_bound[i] = !unbounded_above(bounds[i]) && !(result[i] > lower && result[i] < upper);
+        at_bound[i] = !unbounded_above(bounds[i]) && !(clamped[i] > lower && clamped[i] < upper);
     }
-    if (std::none_of(at_bound.begin(), at_bound.end(), [](bool b) { return b; })) {
-        result = std::move(best->params);
-    } else {
-        std::expected<SingleStartResult, std::string> refit = fit.run(result, at_bound);
+    Best result = std::move(*best);
+    if (std::any_of(at_bound.begin(), at_bound.end(), [](bool b) { return b; })) {
+        std::expected<SingleStartResult, std::string> refit = fit.run(clamped, at_bound);
         if (!refit) return std::unexpected(FitError{FitError::Kind::Solver, refit.error()});
         iterations += refit->evaluations;
         const double refit_cost = fit.cost(refit->params);
         // The refit starts from the clamped point and accepts only steps that
         // lower the cost, so a successful refit is never worse than that
-        // point. Comparing it with the best cost instead would almost always
-        // discard it, because the best point lay beyond the bound and no
-        // point inside can reach its cost; the clamped point with the other
-        // parameters left where they suited the out-of-range value would be
-        // returned instead.
+        // point; the clamped point itself is the fallback.
+        std::optional<Best> safe = fit.range_safe(clamped, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         if (refit->success && std::isfinite(refit_cost)) {
-            result = std::move(refit->params);
-            success = true;
+            result = Best{std::move(refit->params), refit_cost, true};
+        } else {
+            const double clamped_cost = fit.cost(clamped);
+            result = Best{std::move(clamped), clamped_cost, result.success};
         }
+        // Holding at the end is one way back into the range; a run that lets
+        // those parameters move inside it may find a lower cost.
+        if (safe->cost < result.cost) result = std::move(*safe);
     }
-    return build_outcome(nodes, result, success, iterations, omega, measured, weights, counter);
+    // Holding a parameter at its bound can cost more than a run that stayed
+    // inside the bounds, and no run may end above the start it was given.
+    // Either way the ordinary runs found nothing better inside the ranges, so
+    // one more run that cannot leave them starts from the better point.
+    std::optional<Best> inside;
+    if (best_inside && !(result.cost <= best_inside->cost)) inside = std::move(*best_inside);
+    if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) &&
+        !((inside ? inside->cost : result.cost) <= candidate_costs[0])) {
+        inside = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+    }
+    if (inside) {
+        result = std::move(*inside);
+        std::optional<Best> safe = fit.range_safe(result.params, iterations);
+        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
+        if (safe->cost < result.cost) result = std::move(*safe);
+    }
+    return build_outcome(nodes, result.params, result.success, iterations, omega, measured, weights, counter);
 }
 
 }  // namespace vorlane

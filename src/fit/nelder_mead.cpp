@@ -20,9 +20,6 @@ constexpr double CONTRACTION = 0.5;
 constexpr double SHRINK = 0.5;
 constexpr double SPREAD_TOLERANCE = 2.220446049250313e-16;
 
-constexpr const char* UNREACHABLE_TEXT =
-    "Unreachable branch: \"`NelderMead`: Reached unreachable point.\" (the reflected point's cost is not a number)";
-
 struct Vertex {
     std::vector<double> y;
     double cost;
@@ -66,9 +63,10 @@ public:
     const Vertex& best() const { return simplex_.front(); }
     bool converged() const { return cost_spread(simplex_) < SPREAD_TOLERANCE; }
 
-    // One reflection, expansion, contraction or shrink; false when the
-    // reflected cost is not a number.
-    bool iterate() {
+    // One reflection, expansion, contraction or shrink. A cost that is not a
+    // number ranks as the worst: a NaN reflection leads to an inside
+    // contraction, and from there to a shrink toward the best vertex.
+    void iterate() {
         Vertex& worst = simplex_.back();
         const double f_best = simplex_.front().cost;
         const double f_second_worst = simplex_[n_ - 1].cost;
@@ -77,7 +75,6 @@ public:
             reflected_[i] = centroid_[i] + REFLECTION * (centroid_[i] - worst.y[i]);
         }
         const double f_r = problem_.cost(reflected_);
-        if (std::isnan(f_r)) return false;
         if (!cost_before(f_r, f_best) && cost_before(f_r, f_second_worst)) {
             replace_worst(reflected_, f_r);
         } else if (cost_before(f_r, f_best)) {
@@ -106,7 +103,6 @@ public:
             }
         }
         sort_vertices(simplex_);
-        return true;
     }
 
 private:
@@ -158,7 +154,7 @@ std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& probl
     best.offer(simplex.best().y, simplex.best().cost);
     std::uint64_t iterations = 0;
     while (!simplex.converged() && iterations < max_iterations && !poll_stop()) {
-        if (!simplex.iterate()) return std::unexpected(solver_error(UNREACHABLE_TEXT));
+        simplex.iterate();
         best.offer(simplex.best().y, simplex.best().cost);
         ++iterations;
     }

@@ -1,6 +1,8 @@
 // The guess pipeline: choose the network for a user's circuit, run it on the
 // spectrum and hand its values back in the user's parameter order.
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
@@ -87,29 +89,67 @@ std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<
     return out;
 }
 
+struct UsablePoints {
+    std::vector<double> frequencies;
+    std::vector<Complex> impedances;
+};
+
+// The points a network can read: a finite, positive frequency and a finite
+// impedance. A zero or negative frequency has no logarithm on the network's
+// grid, and one such point would turn every output into NaN.
+UsablePoints usable_points(std::span<const double> frequencies, std::span<const Complex> impedances) {
+    UsablePoints usable;
+    const std::size_t n = std::min(frequencies.size(), impedances.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const Complex z = impedances[i];
+        if (!(frequencies[i] > 0.0) || !std::isfinite(frequencies[i]) || !std::isfinite(z.re) ||
+            !std::isfinite(z.im)) {
+            continue;
+        }
+        usable.frequencies.push_back(frequencies[i]);
+        usable.impedances.push_back(z);
+    }
+    return usable;
+}
+
+// The count message of the network input, saying what was left out when the
+// spectrum had more points than the network could read.
+std::string too_few_points(const UsablePoints& usable, std::span<const double> frequencies,
+                           std::span<const Complex> impedances) {
+    const std::size_t given = std::min(frequencies.size(), impedances.size());
+    std::string message = NnError{NnError::Kind::TooFewPoints, {}, usable.frequencies.size()}.message();
+    if (usable.frequencies.size() == given) return message;
+    return message + " with a finite, positive frequency and a finite impedance (of " + std::to_string(given) +
+           " points)";
+}
+
 }  // namespace
 
-std::expected<std::vector<double>, std::string> guess_params(const SeriesList& user,
-                                                             std::span<const double> frequencies,
-                                                             std::span<const Complex> impedances,
-                                                             const std::string* weights_path) {
+std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
+                                               std::span<const Complex> impedances, const std::string* weights_path) {
     const auto chosen = weights_path ? external_network(user, *weights_path) : bundled_network(user);
     if (!chosen) return std::unexpected(chosen.error());
     const Guesser& g = *chosen->guesser;
 
-    const std::size_t points = std::min(frequencies.size(), impedances.size());
-    if (points < 2) return std::unexpected(NnError{NnError::Kind::TooFewPoints, {}, points}.message());
+    const UsablePoints usable = usable_points(frequencies, impedances);
+    if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
     if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
 
-    const auto [z_scale, w_scale] = reactive_centroid(frequencies, impedances);
-    const Features features = g.features(frequencies, impedances, w_scale, z_scale);
+    const auto [z_scale, w_scale] = reactive_centroid(usable.frequencies, usable.impedances);
+    const Features features = g.features(usable.frequencies, usable.impedances, w_scale, z_scale);
     const auto predicted = g.predict(features, z_scale, w_scale);
     if (!predicted) return std::unexpected(predicted.error().message());
 
     std::vector<double> values(chosen->perm.size());
     for (std::size_t u = 0; u < values.size(); ++u) values[u] = (*predicted)[chosen->perm[u]];
-    if (!chosen->expanded) return values;
-    return collapse_expanded(user, values);
+    Guess guess{chosen->expanded ? collapse_expanded(user, values) : std::move(values), {}};
+    const std::vector<double> placeholders = placeholder_values(user);
+    for (std::size_t i = 0; i < guess.values.size() && i < placeholders.size(); ++i) {
+        if (std::isfinite(guess.values[i])) continue;
+        guess.values[i] = placeholders[i];
+        guess.replaced.push_back(i);
+    }
+    return guess;
 }
 
 }  // namespace vorlane

@@ -50,12 +50,17 @@ std::optional<std::pair<std::vector<std::size_t>, bool>> match_or_expand(const S
                                                                          const SeriesList& user);
 std::optional<TopologyMatch> find_for_topology(const SeriesList& user);
 
-// Starting values for `user` in its param_names() order from the bundled
-// model matching its topology, or from the weight file at `weights_path`;
-// the error is the user-facing message.
-std::expected<std::vector<double>, std::string> guess_params(const SeriesList& user,
-                                                             std::span<const double> frequencies,
-                                                             std::span<const Complex> impedances,
-                                                             const std::string* weights_path);
+struct Guess {
+    std::vector<double> values;           // in the user's param_names() order
+    std::vector<std::size_t> replaced;    // non-finite outputs, now placeholders
+};
+
+// Starting values for `user` from the bundled model matching its topology,
+// or from the weight file at `weights_path`, computed from the points with a
+// finite, positive frequency and a finite impedance. A network output that
+// is not finite is replaced by its parameter's placeholder and listed. The
+// error is the user-facing message.
+std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
+                                               std::span<const Complex> impedances, const std::string* weights_path);
 
 }  // namespace vorlane

@@ -90,14 +90,17 @@ bool optional_u64_arg(PyObject* obj, const char* argname, std::optional<std::uin
     return optional_arg(obj, argname, out, u64_arg);
 }
 
+bool bool_arg(PyObject* obj, const char* argname, bool& out) {
+    if (!PyBool_Check(obj) && !is_numpy_bool(obj)) return refuse_type(obj, argname, "bool");
+    const int truth = PyObject_IsTrue(obj);
+    if (truth < 0) return name_argument_error(argname);
+    out = truth == 1;
+    return true;
+}
+
 bool optional_bool_arg(PyObject* obj, const char* argname, std::optional<bool>& out) {
-    return optional_arg(obj, argname, out, [](PyObject* o, const char* name, bool& value) {
-        if (!PyBool_Check(o) && !is_numpy_bool(o)) return refuse_type(o, name, "bool or None");
-        const int truth = PyObject_IsTrue(o);
-        if (truth < 0) return name_argument_error(name);
-        value = truth == 1;
-        return true;
-    });
+    if (obj != Py_None && !PyBool_Check(obj) && !is_numpy_bool(obj)) return refuse_type(obj, argname, "bool or None");
+    return optional_arg(obj, argname, out, bool_arg);
 }
 
 }  // namespace vorlane::py

@@ -24,6 +24,9 @@ bool u32_arg(PyObject* obj, const char* argname, std::uint32_t& out);
 bool u64_arg(PyObject* obj, const char* argname, std::uint64_t& out);
 bool optional_u64_arg(PyObject* obj, const char* argname, std::optional<std::uint64_t>& out);
 
+// Python and numpy booleans -> their value; anything else is a TypeError.
+bool bool_arg(PyObject* obj, const char* argname, bool& out);
+
 // None -> unset; Python and numpy booleans -> their value.
 bool optional_bool_arg(PyObject* obj, const char* argname, std::optional<bool>& out);
 

@@ -38,6 +38,8 @@ int add_element_types(PyObject* module);     // Element and its fourteen variant
 int add_circuit_type(PyObject* module);
 int add_fit_result_type(PyObject* module);
 int add_composition_functions(PyObject* module);  // Series, Parallel
+int add_kramers_kronig_result_type(PyObject* module);
+int add_validation_functions(PyObject* module);   // kramers_kronig
 int add_element_aliases(PyObject* module);   // R, C, ..., T bound to Element.R, ...
 
 }  // namespace vorlane::py

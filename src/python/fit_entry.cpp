@@ -7,6 +7,7 @@
 #include "circuit/layout.hpp"
 #include "fit/fit_dispatch.hpp"
 #include "fit/fit_size.hpp"
+#include "fit/start_point.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
@@ -86,12 +87,14 @@ bool convert_arguments(PyObject* args, PyObject* kwargs, FitArguments& out, FitO
            ok(17, [&](PyObject* o, const char* n) { return optional_u64_arg(o, n, options.seed); });
 }
 
-// The starting tree: the circuit's own values, or a guess; warns when an
-// unset guess_init finds no bundled model.
-bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out) {
+// The starting tree: the circuit's own values, or a guess (`guessed`);
+// warns when an unset guess_init finds no bundled model.
+bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& measured, SeriesList& out,
+                   bool& guessed) {
     const SeriesList& nodes = nodes_of(self);
     const bool explicit_values = reinterpret_cast<CircuitObject*>(self)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
+    guessed = false;
     if (guess && !args.weights && !args.guess_init && !find_for_topology(nodes)) {
         const std::string message = NO_MODEL_WARNING + quoted_model_names();
         if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) return false;
@@ -109,6 +112,24 @@ bool starting_tree(PyObject* self, const FitArguments& args, const Spectrum& mea
         return false;
     }
     out = rebuild_with_values(nodes, values);
+    guessed = true;
+    return true;
+}
+
+// The solver can move only values inside their bounds; the others are moved
+// there (the rule is in move_start_inside). The user's own values are named
+// in a warning; a guess is only a starting point and moves silently.
+bool start_inside_bounds(SeriesList& nodes, bool guessed) {
+    MovedStart start = move_start_inside(nodes, guessed ? StartOrigin::Guess : StartOrigin::User);
+    if (start.moved.empty()) return true;
+    if (!guessed &&
+        !warn_about_params(nodes, start.moved,
+                           "starting values that are not finite or not inside their bounds were moved inside "
+                           "(to the placeholder value when not finite or at or below an open lower bound, else to "
+                           "the nearest end of the range): ")) {
+        return false;
+    }
+    nodes = std::move(start.nodes);
     return true;
 }
 
@@ -127,7 +148,9 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, error->message().c_str());
             return nullptr;
         }
-        if (!starting_tree(self, arguments, measured, options.nodes)) return nullptr;
+        bool guessed = false;
+        if (!starting_tree(self, arguments, measured, options.nodes, guessed)) return nullptr;
+        if (!start_inside_bounds(options.nodes, guessed)) return nullptr;
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         std::optional<FitResultOr> interruptible_result = interruptible([&] { return run_fit(options); });

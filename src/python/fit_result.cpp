@@ -2,7 +2,6 @@
 #include "python/fit_result.hpp"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,14 +47,9 @@ struct FitResultData {
     double chi_square;
 };
 
-struct FitResultObject {
-    PyObject_HEAD
-    FitResultData* data;  // owned
-};
-
 PyTypeObject* fit_result_type = nullptr;
 
-const FitResultData& data_of(PyObject* self) { return *reinterpret_cast<FitResultObject*>(self)->data; }
+const FitResultData& data_of(PyObject* self) { return record_of<FitResultData>(self); }
 
 PyObject* dict_of(const NamedValues& values) {
     Ref dict(PyDict_New());
@@ -66,13 +60,6 @@ PyObject* dict_of(const NamedValues& values) {
         if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) != 0) return nullptr;
     }
     return dict.release();
-}
-
-void dealloc(PyObject* self) {
-    PyTypeObject* type = Py_TYPE(self);
-    delete reinterpret_cast<FitResultObject*>(self)->data;
-    type->tp_free(self);
-    Py_DECREF(type);
 }
 
 PyObject* repr(PyObject* self) {
@@ -124,7 +111,7 @@ PyGetSetDef getters[] = {
 
 PyType_Slot slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(record_dealloc<FitResultData>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_getset, getters},
     {0, nullptr},
@@ -132,7 +119,7 @@ PyType_Slot slots[] = {
 
 PyType_Spec type_spec = {
     "vorlane.FitResult",
-    sizeof(FitResultObject),
+    sizeof(RecordObject<FitResultData>),
     0,
     CLASS_FLAGS,
     slots,
@@ -141,25 +128,11 @@ PyType_Spec type_spec = {
 }  // namespace
 
 int add_fit_result_type(PyObject* module) {
-    Ref type(PyType_FromSpec(&type_spec));
-    if (!type) return -1;
-    Py_INCREF(type.get());
-    if (PyModule_AddObject(module, "FitResult", type.get()) != 0) {
-        Py_DECREF(type.get());
-        return -1;
-    }
-    // The module keeps the type alive; this pointer only finds it again.
-    Py_XDECREF(reinterpret_cast<PyObject*>(fit_result_type));
-    fit_result_type = reinterpret_cast<PyTypeObject*>(type.release());
-    return 0;
+    return add_type(module, &type_spec, "FitResult", fit_result_type);
 }
 
 PyObject* make_fit_result(FitOutcome outcome) {
-    if (fit_result_type == nullptr) {
-        PyErr_SetString(PyExc_RuntimeError, "FitResult type is not registered");
-        return nullptr;
-    }
-    auto data = std::make_unique<FitResultData>(FitResultData{
+    FitResultData data{
         std::move(outcome.circuit),
         pair_up(outcome.names, outcome.params),
         outcome.stderr_ ? std::optional(pair_up(outcome.names, *outcome.stderr_)) : std::nullopt,
@@ -168,11 +141,8 @@ PyObject* make_fit_result(FitOutcome outcome) {
         outcome.impedance_evals,
         outcome.cost,
         outcome.chi_square,
-    });
-    PyObject* self = fit_result_type->tp_alloc(fit_result_type, 0);
-    if (self == nullptr) return nullptr;
-    reinterpret_cast<FitResultObject*>(self)->data = data.release();
-    return self;
+    };
+    return make_record(fit_result_type, "FitResult", std::move(data));
 }
 
 }  // namespace vorlane::py

@@ -5,6 +5,8 @@
 
 #include <optional>
 
+#include "circuit/layout.hpp"
+#include "core/quoting.hpp"
 #include "models/registry.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
@@ -35,6 +37,15 @@ const char* const ML_CIRCUITS_DOC =
     "Names accepted by the constructor that have trained initial-parameter\n"
     "models, and so get a guessed starting point from `fit()` by default.";
 
+bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& indices, const char* text) {
+    if (indices.empty()) return true;
+    const std::vector<std::string> all = param_names(nodes);
+    std::vector<std::string> named;
+    for (const std::size_t i : indices) named.push_back(all[i]);
+    const std::string message = text + quoted_list(named);
+    return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
+}
+
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
     const auto interruptible_guess =
@@ -45,7 +56,12 @@ bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
     }
-    out = std::move(*guessed);
+    if (!warn_about_params(nodes, guessed->replaced,
+                           "the network gave no finite starting value, so these start at their placeholder "
+                           "values: ")) {
+        return false;
+    }
+    out = std::move(guessed->values);
     return true;
 }
 

@@ -2,8 +2,10 @@
 // from specs and immutable like the built-in types, and its method tables.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "python/py_ref.hpp"
 
@@ -36,6 +38,57 @@ inline PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     Ref message(PyUnicode_FromFormat("No constructor defined for %s", std::string(name).c_str()));
     if (message) PyErr_SetObject(PyExc_TypeError, message.get());
     return nullptr;
+}
+
+// Creates the class from `spec`, adds it to `module` under `name` and keeps
+// a pointer in `slot` for making instances (the module keeps the class
+// alive); 0 on success, -1 with an exception set.
+inline int add_type(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject*& slot) {
+    Ref type(PyType_FromSpec(spec));
+    if (!type) return -1;
+    Py_INCREF(type.get());
+    if (PyModule_AddObject(module, name, type.get()) != 0) {
+        Py_DECREF(type.get());
+        return -1;
+    }
+    Py_XDECREF(reinterpret_cast<PyObject*>(slot));
+    slot = reinterpret_cast<PyTypeObject*>(type.release());
+    return 0;
+}
+
+// Instances of a read-only record class: the C++ record they own.
+template <class T>
+struct RecordObject {
+    PyObject_HEAD
+    T* data;  // owned
+};
+
+template <class T>
+const T& record_of(PyObject* self) {
+    return *reinterpret_cast<RecordObject<T>*>(self)->data;
+}
+
+template <class T>
+void record_dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    delete reinterpret_cast<RecordObject<T>*>(self)->data;
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+// A new instance of the record class `type` (null until add_type has run)
+// taking over `value`; null with an exception set on failure.
+template <class T>
+PyObject* make_record(PyTypeObject* type, const char* class_name, T value) {
+    if (type == nullptr) {
+        PyErr_Format(PyExc_RuntimeError, "%s type is not registered", class_name);
+        return nullptr;
+    }
+    auto data = std::make_unique<T>(std::move(value));
+    PyObject* self = type->tp_alloc(type, 0);
+    if (self == nullptr) return nullptr;
+    reinterpret_cast<RecordObject<T>*>(self)->data = data.release();
+    return self;
 }
 
 // Method-table entry for any of the C calling conventions.

@@ -1,4 +1,5 @@
-// Handing impedance vectors to Python as numpy arrays without copying them.
+// Handing impedance and real vectors to Python as numpy arrays without
+// copying them.
 //
 // The module is built without numpy's headers: the few entries of numpy's
 // C API table that are used are called through their stable slot numbers,
@@ -15,6 +16,7 @@ static_assert(sizeof(Complex) == 2 * sizeof(double), "complex128 elements are tw
 constexpr int SLOT_ARRAY_TYPE = 2;
 constexpr int SLOT_ARRAY_NEW = 93;
 constexpr int SLOT_SET_BASE_OBJECT = 282;
+constexpr int NPY_DOUBLE = 12;
 constexpr int NPY_CDOUBLE = 15;
 constexpr int NPY_ARRAY_C_CONTIGUOUS = 0x0001;
 constexpr int NPY_ARRAY_ALIGNED = 0x0100;
@@ -24,7 +26,19 @@ using ArrayNewFn = PyObject* (*)(PyTypeObject* subtype, int nd, const Py_ssize_t
                                  const Py_ssize_t* strides, void* data, int itemsize, int flags, PyObject* obj);
 using SetBaseObjectFn = int (*)(PyObject* array, PyObject* base);
 
-constexpr const char* BUFFER_CAPSULE_NAME = "vorlane.complex_buffer";
+// The numpy type number and the owner capsule's name of each element type.
+template <class T>
+struct ElementType;
+template <>
+struct ElementType<double> {
+    static constexpr int number = NPY_DOUBLE;
+    static constexpr const char* capsule_name = "vorlane.float_buffer";
+};
+template <>
+struct ElementType<Complex> {
+    static constexpr int number = NPY_CDOUBLE;
+    static constexpr const char* capsule_name = "vorlane.complex_buffer";
+};
 
 // Written once under the interpreter lock; numpy's table lives as long as
 // the process.
@@ -85,23 +99,23 @@ void** numpy_array_api() {
     return nullptr;
 }
 
+template <class T>
 void free_buffer(PyObject* capsule) {
-    delete static_cast<std::vector<Complex>*>(PyCapsule_GetPointer(capsule, BUFFER_CAPSULE_NAME));
+    delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, ElementType<T>::capsule_name));
 }
 
-}  // namespace
-
-PyObject* complex_array(std::vector<Complex>&& values) {
+template <class T>
+PyObject* owned_array(std::vector<T>&& values) {
     void** api = numpy_array_api();
     if (!api) return nullptr;
-    auto buffer = std::make_unique<std::vector<Complex>>(std::move(values));
+    auto buffer = std::make_unique<std::vector<T>>(std::move(values));
     // numpy allocates memory of its own for a null data pointer; an empty
     // vector gets a real allocation so that every array has our owner.
     if (buffer->capacity() == 0) buffer->reserve(1);
     void* data = buffer->data();
     const Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(buffer->size())};
 
-    Ref owner(PyCapsule_New(buffer.get(), BUFFER_CAPSULE_NAME, free_buffer));
+    Ref owner(PyCapsule_New(buffer.get(), ElementType<T>::capsule_name, free_buffer<T>));
     if (!owner) return nullptr;
     buffer.release();
 
@@ -109,11 +123,17 @@ PyObject* complex_array(std::vector<Complex>&& values) {
     const auto set_base_object = reinterpret_cast<SetBaseObjectFn>(api[SLOT_SET_BASE_OBJECT]);
     auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
     const int flags = NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE;
-    Ref array(array_new(array_type, 1, dims, NPY_CDOUBLE, nullptr, data, 0, flags, nullptr));
+    Ref array(array_new(array_type, 1, dims, ElementType<T>::number, nullptr, data, 0, flags, nullptr));
     if (!array) return nullptr;
     // Steals the owner even when it fails.
     if (set_base_object(array.get(), owner.release()) != 0) return nullptr;
     return array.release();
 }
+
+}  // namespace
+
+PyObject* complex_array(std::vector<Complex>&& values) { return owned_array(std::move(values)); }
+
+PyObject* float_array(std::vector<double>&& values) { return owned_array(std::move(values)); }
 
 }  // namespace vorlane::py

@@ -1,4 +1,5 @@
-// Handing impedance vectors to Python as numpy arrays without copying them.
+// Handing impedance and real vectors to Python as numpy arrays without
+// copying them.
 #pragma once
 
 #include <vector>
@@ -13,5 +14,8 @@ namespace vorlane::py {
 // numpy is imported on the first call, never at module import; null with
 // an exception set on failure.
 PyObject* complex_array(std::vector<Complex>&& values);
+
+// The same for a float64 array.
+PyObject* float_array(std::vector<double>&& values);
 
 }  // namespace vorlane::py

@@ -184,10 +184,13 @@ TEST(BlockImpedance, DegenerateTreesKeepTheirIeeeResults) {
     std::array<Complex, IMPEDANCE_BLOCK> out;
     block_impedance({}, {}, omega, 2, out.data());
     EXPECT_TRUE(same_value(out[0], {0.0, 0.0}));
-    for (const SeriesList& nodes : {SeriesList{parallel({})}, SeriesList{parallel({{leaf(Kind::R, {1})}, {}})}}) {
-        block_impedance(nodes, param_values(nodes), omega, 2, out.data());
-        EXPECT_TRUE(std::isnan(out[1].re) && std::isnan(out[1].im));
-    }
+    // No branch is an open circuit; an empty branch is a wire that shorts the node.
+    const SeriesList open{parallel({})};
+    block_impedance(open, param_values(open), omega, 2, out.data());
+    EXPECT_TRUE(same_value(out[1], {INFINITY, 0.0}));
+    const SeriesList shorted{parallel({{leaf(Kind::R, {1})}, {}})};
+    block_impedance(shorted, param_values(shorted), omega, 2, out.data());
+    EXPECT_TRUE(same_value(out[1], {0.0, 0.0}));
 }
 
 // Whatever the memo reuses, the result is the fresh evaluation's. The

@@ -92,9 +92,23 @@ TEST(Impedance, SeriesAndParallelCombination) {
     }
 }
 
-TEST(Impedance, DegenerateParallelNodesAreNaN) {
-    EXPECT_TRUE(both_nan(impedance(SeriesList{parallel({})}, 1.0)));
-    EXPECT_TRUE(both_nan(impedance(SeriesList{parallel({{}, {leaf(Kind::R, {1})}})}, 1.0)));
+// A short branch (exactly 0) makes its node 0; open branches (infinite) drop
+// out, and a node with nothing left is open; NaN still flows through.
+TEST(Impedance, ParallelNodesWithShortAndOpenBranches) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const auto node = [](std::vector<double> rs) {
+        std::vector<SeriesList> branches;
+        for (double r : rs) branches.push_back({leaf(Kind::R, {r})});
+        return SeriesList{parallel(branches)};
+    };
+    const auto is = [](Complex z, double re) { return z.re == re && z.im == 0.0; };
+    EXPECT_TRUE(is(impedance(node({0.0, 2.0}), 1.0), 0.0));
+    EXPECT_TRUE(is(impedance(node({2.0, -0.0, inf}), 1.0), 0.0));
+    EXPECT_TRUE(is(impedance(node({inf, 2.0}), 1.0), 2.0));
+    EXPECT_TRUE(is(impedance(node({inf, inf}), 1.0), inf));
+    EXPECT_TRUE(is(impedance(SeriesList{parallel({})}, 1.0), inf));
+    EXPECT_TRUE(is(impedance(SeriesList{parallel({{}, {leaf(Kind::R, {1})}})}, 1.0), 0.0));
+    EXPECT_TRUE(both_nan(impedance(node({std::nan(""), 2.0}), 1.0)));
     EXPECT_TRUE(both_nan(impedance(parsed("R0-C1"), 0.0)));
 }
 

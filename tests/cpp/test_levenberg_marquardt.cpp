@@ -231,7 +231,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CleanCase{"AtLowerEnd", {50.0, 1e-6}, 1.0, true, false},
                       // Only the distance to the ends counts; a value past an end is left to
                       // the bound clean-up that follows the runs.
-                      CleanCase{"BeyondUpperEnd", {50.0, 1.5}, 1.0, true, true},
+                      CleanCase{"BeyondUpperEnd", {50.0, 1.5}, 1.0, true, false},
+                      CleanCase{"BelowLowerEnd", {50.0, -0.5}, 1.0, true, false},
                       CleanCase{"NaNExponent", {50.0, NaN}, 1.0, true, false},
                       CleanCase{"NearLowerBound", {1e-10, 0.5}, 1.0, true, false},
                       CleanCase{"MillionTimesLarger", {1e8, 0.5}, 1.0, true, false},

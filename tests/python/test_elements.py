@@ -155,15 +155,20 @@ def test_composed_impedance_equals_parsed(composed, parsed, values):
         (Parallel([R(1), R(1)]), 0.5),
         (Series([]), 0.0),
         (Series([Series([]), R(2), Series([])]), 2.0),
-        (Parallel([]), math.nan),
-        (Parallel([Series([])]), math.nan),
-        (Parallel([R(1), Series([])]), math.nan),
+        # No branch: an open circuit. An empty branch: a wire that shorts the node.
+        (Parallel([]), math.inf),
+        (Parallel([Series([])]), 0.0),
+        (Parallel([R(1), Series([])]), 0.0),
+        # A short circuit makes the node 0; an open branch carries no current.
+        (Parallel([R(0), R(2)]), 0.0),
+        (Parallel([R(math.inf), R(2)]), 2.0),
+        (Parallel([R(math.inf), R(math.inf)]), math.inf),
     ],
 )
 def test_degenerate_compositions(composed, expected):
     z = composed.impedance(FREQUENCIES)
     np.testing.assert_array_equal(z.real, np.full(z.shape, expected))
-    np.testing.assert_array_equal(z.imag, np.full(z.shape, math.nan if math.isnan(expected) else 0.0))
+    np.testing.assert_array_equal(z.imag, np.zeros(z.shape))
 
 
 def test_operands_are_not_changed():

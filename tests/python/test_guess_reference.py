@@ -17,8 +17,9 @@ MODELS_DIR = Path(__file__).resolve().parents[2] / "models"
 RTOL = 1e-9
 
 
-def random_network(name, channels, n_grid, encoding, seed, dilations="1,2,4,8"):
-    """A weight file for registry topology `name` with random weights."""
+def random_network(name, channels, n_grid, encoding, seed, dilations="1,2,4,8", target_mean=None):
+    """A weight file for registry topology `name` with random weights (and
+    the given output means, random ones by default)."""
     rng = np.random.default_rng(seed)
     topology = BY_NAME[name]
     p = topology.n_params
@@ -41,7 +42,7 @@ def random_network(name, channels, n_grid, encoding, seed, dilations="1,2,4,8"):
         records.append((f"w.{layer}.weight", encoding, shape, weight))
         records.append((f"w.{layer}.bias", encoding, shape[:1], rng.normal(0.0, 0.2, shape[:1])))
     records += [
-        ("target_mean", BINARY32, (p,), rng.normal(0.0, 1.0, p)),
+        ("target_mean", BINARY32, (p,), rng.normal(0.0, 1.0, p) if target_mean is None else target_mean),
         ("target_std", BINARY32, (p,), rng.uniform(0.3, 1.5, p)),
         ("scaling", BINARY32, (p, 4), topology.scaling),
         ("log_params", BINARY32, (p,), topology.log_params.astype(np.float64)),

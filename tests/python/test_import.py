@@ -24,12 +24,13 @@ def run_python(code):
 
 def test_registration_order_and_aliases():
     public = [name for name in vars(vorlane) if not name.startswith("_")]
-    assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", *CANONICAL_NAMES]
+    assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", "KramersKronigResult",
+                      "kramers_kronig", *CANONICAL_NAMES, "read_spectrum"]
     assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
     assert vorlane.__doc__ == ""
 
 
-def test_import_does_not_import_numpy():
+def test_import_does_not_import_numpy_or_pandas():
     out = run_python(
         f"""
         import sys
@@ -37,7 +38,7 @@ def test_import_does_not_import_numpy():
         import vorlane
         c = vorlane.Circuit("R0-(R1,C1)")
         c.param_names(), c.param_values(), repr(c), c.with_values([1, 2, 3])
-        print("numpy" in sys.modules)
+        print("numpy" in sys.modules or "pandas" in sys.modules or "vorlane.readers" in sys.modules)
         z = c.impedance([1.0])
         print("numpy" in sys.modules, type(z).__module__)
         """

@@ -1,0 +1,89 @@
+// The range-safe solver run: the usual least-squares problem seen through a
+// sine map on its finite-range coordinates.
+#include "fit/range_safe_run.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "fit/lm_problem.hpp"
+#include "fit/lm_solver.hpp"
+
+namespace vorlane {
+
+namespace {
+
+constexpr double END_MARGIN = 0.999;
+
+bool has_range(const std::pair<double, double>& b) { return !unbounded_above(b); }
+
+// Wraps the problem whose finite-range coordinates are physical values; its
+// own coordinates v map onto them by the sine, the others pass unchanged.
+class RangeSafeProblem final : public LeastSquaresProblem {
+public:
+    RangeSafeProblem(LmProblem& inner, std::vector<double> v) : inner_(inner), v_(std::move(v)) {
+        inner_.set_params(inner_coordinates());
+    }
+
+    std::size_t num_params() const override { return inner_.num_params(); }
+    std::size_t num_residuals() const override { return inner_.num_residuals(); }
+    void set_params(std::span<const double> v) override {
+        v_.assign(v.begin(), v.end());
+        inner_.set_params(inner_coordinates());
+    }
+    std::vector<double> params() const override { return v_; }
+    std::vector<double> residuals() const override { return inner_.residuals(); }
+    std::vector<double> jacobian() const override {
+        std::vector<double> j = inner_.jacobian();
+        const std::size_t rows = num_residuals();
+        const Bounds& bounds = inner_.bounds();
+        for (std::size_t c = 0; c < v_.size(); ++c) {
+            if (!has_range(bounds[c])) continue;
+            const double factor = 0.5 * (bounds[c].second - bounds[c].first) * std::cos(v_[c]);
+            for (std::size_t k = 0; k < rows; ++k) j[c * rows + k] *= factor;
+        }
+        return j;
+    }
+
+    // The inner problem's coordinates at v.
+    std::vector<double> inner_coordinates() const {
+        std::vector<double> u = v_;
+        const Bounds& bounds = inner_.bounds();
+        for (std::size_t i = 0; i < u.size(); ++i) {
+            if (!has_range(bounds[i])) continue;
+            u[i] = bounds[i].first + (bounds[i].second - bounds[i].first) * 0.5 * (1.0 + std::sin(v_[i]));
+        }
+        return u;
+    }
+
+private:
+    LmProblem& inner_;
+    std::vector<double> v_;
+};
+
+}  // namespace
+
+std::expected<SingleStartResult, std::string> range_safe_single_start(
+    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    std::span<const double> weights, const Bounds& bounds, std::span<const double> start, const LmOptions& options,
+    EvalCounter& counter) {
+    std::vector<double> u = to_solver_space(start, bounds);
+    std::vector<double> v = u;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (!has_range(bounds[i])) continue;
+        const double span = bounds[i].second - bounds[i].first;
+        // Just inside the ends, where the sine's slope is not yet zero.
+        const double t = std::clamp(2.0 * (start[i] - bounds[i].first) / span - 1.0, -END_MARGIN, END_MARGIN);
+        v[i] = std::asin(t);
+    }
+    LmProblem inner(nodes, std::vector<double>(omega.begin(), omega.end()), measured,
+                    std::vector<double>(weights.begin(), weights.end()), bounds, std::move(u),
+                    std::vector<bool>(start.size(), false), counter);
+    RangeSafeProblem problem(inner, std::move(v));
+    const std::expected<LmReport, std::string> report = lm_minimize(problem, options);
+    if (!report) return std::unexpected(report.error());
+    return SingleStartResult{physical(problem.inner_coordinates(), bounds), is_success(report->reason),
+                             report->evaluations};
+}
+
+}  // namespace vorlane

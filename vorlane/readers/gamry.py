@@ -1,0 +1,27 @@
+"""Gamry Framework .DTA files: the ZCURVE table after the header block, a
+row of names and a row of units, then one tab-indented row per frequency.
+An aborted run ends its table early; what was measured is read."""
+
+from vorlane.readers.source import Source
+from vorlane.readers.table import read_table, split_cells
+
+SIGNATURE = "EXPLAIN"
+
+
+def _with_units(names, units):
+    """'Freq' and 'Hz' -> 'Freq (Hz)'; '#' marks a count without unit."""
+    units = units + [""] * (len(names) - len(units))
+    return [f"{name} ({unit})" if unit and unit != "#" else name for name, unit in zip(names, units)]
+
+
+def read(source: Source):
+    start = next((i for i, line in enumerate(source.lines) if split_cells(line, "\t")[:2] == ["ZCURVE", "TABLE"]),
+                 None)
+    if start is None:
+        raise source.error(1, "a ZCURVE TABLE section", f"none in {len(source.lines)} lines")
+    if start + 2 >= len(source.lines):
+        raise source.error(start + 2, "the ZCURVE column names and units", "the end of the file")
+    names = split_cells(source.lines[start + 1], "\t")
+    units = split_cells(source.lines[start + 2], "\t")
+    return read_table(source, _with_units(names, units), start + 2, start + 3, "\t",
+                      stop=lambda line: not line.startswith("\t"))
