@@ -2,6 +2,7 @@
 // spectrum and hand its values back in the user's parameter order.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "circuit/layout.hpp"
@@ -34,10 +35,14 @@ std::expected<ChosenNetwork, std::string> bundled_network(const SeriesList& user
     return ChosenNetwork{*guesser, std::move(match->perm), match->expanded};
 }
 
+using Check = std::function<std::expected<void, std::string>()>;
+
 // A weight file suits the user's circuit when its own circuit parses, has
 // the user's topology and as many parameters as the network has names for,
-// and its network has every layer the forward pass reads.
-std::expected<ChosenNetwork, std::string> external_network(const SeriesList& user, const std::string& path) {
+// and its network has every layer the forward pass reads. `spectrum_check`
+// comes between the last two, in the order every guess reports its errors.
+std::expected<ChosenNetwork, std::string> external_network(const SeriesList& user, const std::string& path,
+                                                           const Check& spectrum_check) {
     ChosenNetwork chosen;
     auto suits = [&](const Guesser& g) -> std::expected<void, std::string> {
         const auto file_tree = parse(g.circuit);
@@ -52,6 +57,7 @@ std::expected<ChosenNetwork, std::string> external_network(const SeriesList& use
         if (g.param_names.size() != param_count(*file_tree)) {
             return std::unexpected(NnError::unparsable("param_names").message());
         }
+        if (auto ok = spectrum_check(); !ok) return ok;
         if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
         chosen.perm = std::move(match->first);
         chosen.expanded = match->second;
@@ -127,12 +133,16 @@ std::string too_few_points(const UsablePoints& usable, std::span<const double> f
 
 std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
                                                std::span<const Complex> impedances, const std::string* weights_path) {
-    const auto chosen = weights_path ? external_network(user, *weights_path) : bundled_network(user);
+    const UsablePoints usable = usable_points(frequencies, impedances);
+    const Check enough_points = [&]() -> std::expected<void, std::string> {
+        if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
+        return {};
+    };
+    const auto chosen =
+        weights_path ? external_network(user, *weights_path, enough_points) : bundled_network(user);
     if (!chosen) return std::unexpected(chosen.error());
     const Guesser& g = *chosen->guesser;
-
-    const UsablePoints usable = usable_points(frequencies, impedances);
-    if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
+    if (auto ok = enough_points(); !ok) return std::unexpected(ok.error());
     if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
 
     const auto [z_scale, w_scale] = reactive_centroid(usable.frequencies, usable.impedances);
