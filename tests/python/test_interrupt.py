@@ -52,6 +52,8 @@ LONG_CALLS = {
                            "max_iterations=10**9)",
     "guess": "rc = vorlane.Circuit('R0-(R1,C1)').with_values([10.0, 100.0, 1e-5]); "
              "big_z = rc.impedance(big_freqs); [rc.guess(big_freqs, big_z) for _ in range(1000)]",
+    "kramers_kronig": "rc = vorlane.Circuit('R0-(R1,C1)').with_values([10.0, 100.0, 1e-5]); "
+                      "big_z = rc.impedance(big_freqs); [vorlane.kramers_kronig(big_freqs, big_z) for _ in range(100)]",
     "impedance": "[long_circuit.impedance(big_freqs) for _ in range(100)]",
     "residuals": "[long_circuit.residuals(long_circuit.param_values(), big_freqs, np.ones(len(big_freqs))) "
                  "for _ in range(100)]",
