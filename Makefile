@@ -8,17 +8,20 @@ PIP = $(PYTHON) -m pip
 BUILD_TOOLS = scikit-build-core cmake ninja
 TEST_DEPS = numpy scipy pytest hypothesis pandas
 
+# The C++ tests and the fuzzers share one build (clang 16, AddressSanitizer,
+# UndefinedBehaviorSanitizer and the fuzzers' coverage), so that CI compiles
+# the core once for both.
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
-FUZZ_SECONDS ?= 600
-FUZZ_CXX = clang++-16
+SANITIZED_CXX = clang++-16
 # clang 16 compiles libstdc++'s <expected> but does not announce the
 # concepts level the header asks for.
-FUZZ_CXXFLAGS = -O1 -g $(SANITIZE) -fsanitize=fuzzer-no-link \
+SANITIZED_CXXFLAGS = -O1 -g $(SANITIZE) -fsanitize=fuzzer-no-link \
   -U__cpp_concepts -D__cpp_concepts=202002L -Wno-builtin-macro-redefined
+FUZZ_SECONDS ?= 600
 FUZZERS = parser weight_reader
 
-.PHONY: install quickstart test test-cpp test-python test-asan fuzz-build fuzz bench gtest
+.PHONY: install quickstart test test-cpp test-python test-asan sanitized-build fuzz bench gtest
 
 install:
 	$(PIP) install --quiet $(BUILD_TOOLS) numpy
@@ -42,25 +45,23 @@ test-python: install
 
 test: test-cpp test-python
 
-test-asan: gtest
-	cmake -S . -B build/asan -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=None \
-	  "-DCMAKE_CXX_FLAGS=-O1 $(SANITIZE)" "-DCMAKE_EXE_LINKER_FLAGS=$(SANITIZE)" >/dev/null
-	cmake --build build/asan
-	$(SANITIZER_OPTIONS) build/asan/vorlane_cpp_tests --gtest_brief=1
-
-fuzz-build:
-	command -v $(FUZZ_CXX) >/dev/null || (apt-get update -qq && \
+sanitized-build: gtest
+	command -v $(SANITIZED_CXX) >/dev/null || (apt-get update -qq && \
 	  apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null)
-	cmake -S . -B build/fuzz -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=None \
-	  -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) "-DCMAKE_CXX_FLAGS=$(FUZZ_CXXFLAGS)" >/dev/null
-	cmake --build build/fuzz
+	cmake -S . -B build/sanitized -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON -DVORLANE_BUILD_FUZZERS=ON \
+	  -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=$(SANITIZED_CXX) "-DCMAKE_CXX_FLAGS=$(SANITIZED_CXXFLAGS)" >/dev/null
+
+test-asan: sanitized-build
+	cmake --build build/sanitized --target vorlane_cpp_tests
+	$(SANITIZER_OPTIONS) build/sanitized/vorlane_cpp_tests --gtest_brief=1
 
 # New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
-fuzz: fuzz-build install
+fuzz: sanitized-build install
+	cmake --build build/sanitized --target $(FUZZERS:=_fuzz)
 	$(PIP) install --quiet atheris
 	for target in $(FUZZERS); do \
 	  mkdir -p build/fuzz/corpus/$$target && \
-	  $(SANITIZER_OPTIONS) build/fuzz/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  $(SANITIZER_OPTIONS) build/sanitized/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/$$target tests/fuzz/corpus/$$target || exit 1; \
 	done
 	mkdir -p build/fuzz/corpus/spectrum_input
