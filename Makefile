@@ -6,7 +6,7 @@
 PYTHON ?= python3
 PIP = $(PYTHON) -m pip
 BUILD_TOOLS = scikit-build-core cmake ninja
-TEST_DEPS = numpy scipy pytest hypothesis pandas
+TEST_DEPS = numpy scipy pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]"
 
 # The C++ tests and the fuzzers share one build (clang 16, AddressSanitizer,
 # UndefinedBehaviorSanitizer and the fuzzers' coverage), so that CI compiles
@@ -74,3 +74,4 @@ bench: install
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
+	$(PYTHON) bench/batch.py

@@ -39,3 +39,7 @@ def read_spectrum(path, format=None):
     from vorlane.readers import read_spectrum as read
 
     return read(path, format)
+
+
+from vorlane._results_table import results_table  # noqa: E402,F401
+from vorlane._spectrum_groups import group_keys  # noqa: E402,F401

@@ -1,6 +1,7 @@
 // The dispatch from a method name to its fitting method.
 #include "fit/fit_dispatch.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string_view>
@@ -79,6 +80,10 @@ FitOutcome no_worse_than_start(const FitOptions& o, FitOutcome outcome) {
 }
 
 }  // namespace
+
+bool is_known_method(std::string_view name) {
+    return std::ranges::any_of(METHODS, [&](const MethodRow& method) { return method.name == name; });
+}
 
 FitResultOr run_fit(const FitOptions& options) {
     if (auto error = check_fit_size(options.frequencies.size(), param_count(options.nodes), options)) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fit/fit_outcome.hpp"
@@ -30,6 +31,9 @@ struct FitOptions {
     double basin_hopping_step_size = 1.0;
     double basin_hopping_temperature = 1.0;
 };
+
+// True for the six method names run_fit dispatches on.
+bool is_known_method(std::string_view name);
 
 // Runs the method named by options.method; an unknown name is an
 // UnknownMethod error carrying the name, a fit beyond the memory limit

@@ -70,16 +70,47 @@ struct FitContext {
         return Best{std::move(run->params), c, run->success};
     }
 
+    // A run whose finite-range parameters ended at or beyond an end of their
+    // range, brought back inside: those parameters held at the end while the
+    // others are fitted once more, or a range-safe run from the clamped
+    // point, whichever costs less (the clamped point when both fail). Any
+    // other run is returned as it is. Nothing when the solver fails.
+    std::optional<Best> clean_up(Best run, std::uint64_t& iterations, std::vector<bool>& at_bound) {
+        std::vector<double> clamped = clamp_to_bounds(run.params, bounds);
+        at_bound.assign(clamped.size(), false);
+        for (std::size_t i = 0; i < clamped.size(); ++i) {
+            const auto [lower, upper] = bounds[i];
+            at_bound[i] = !unbounded_above(bounds[i]) && !(clamped[i] > lower && clamped[i] < upper);
+        }
+        if (std::none_of(at_bound.begin(), at_bound.end(), [](bool b) { return b; })) return run;
+        std::expected<SingleStartResult, std::string> refit = this->run(clamped, at_bound);
+        if (!refit) {
+            error = refit.error();
+            return std::nullopt;
+        }
+        iterations += refit->evaluations;
+        // The refit starts from the clamped point and accepts only steps that
+        // lower the cost, so a successful refit is never worse than that point.
+        const double refit_cost = cost(refit->params);
+        if (refit->success && std::isfinite(refit_cost)) return Best{std::move(refit->params), refit_cost, true};
+        Best result{clamped, cost(clamped), run.success};
+        std::optional<Best> safe = range_safe(clamped, iterations);
+        if (!safe) return std::nullopt;
+        if (safe->cost < result.cost) result = std::move(*safe);
+        return result;
+    }
+
     std::string error;
 };
 
 }  // namespace
 
 bool is_clean_solution(std::span<const double> p, double cost, bool success, const Bounds& bounds,
-                       std::span<const double> x0) {
+                       std::span<const double> x0, const std::vector<bool>& settled) {
     if (!success || !std::isfinite(cost)) return false;
     const std::size_t n = std::min({p.size(), bounds.size(), x0.size()});
     for (std::size_t i = 0; i < n; ++i) {
+        if (i < settled.size() && settled[i]) continue;
         const auto [lower, upper] = bounds[i];
         if (!unbounded_above(bounds[i])) {
             const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
@@ -130,61 +161,38 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
 
     const std::vector<bool> none_fixed(x0.size(), false);
     std::optional<Best> best;
-    // The lowest cost any run reached inside the bounds: what the bound
-    // clean-up below must not make worse.
-    std::optional<Best> best_inside;
+    // The lowest cost of any run, whatever its success: no result may be
+    // worse than a point the fit has already reached inside the bounds.
+    std::optional<Best> lowest;
     std::uint64_t iterations = 0;
     for (const std::size_t index : order) {
         std::expected<SingleStartResult, std::string> run = fit.run(candidates[index], none_fixed);
         if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
         iterations += run->evaluations;
         const double c = fit.cost(run->params);
-        const bool clean = is_clean_solution(run->params, c, run->success, bounds, x0);
-        if (std::isfinite(c) && within_bounds(run->params, bounds) && (!best_inside || c < best_inside->cost)) {
-            best_inside = Best{run->params, c, run->success};
-        }
+        std::vector<bool> held;
+        std::optional<Best> cleaned =
+            fit.clean_up(Best{std::move(run->params), c, run->success}, iterations, held);
+        if (!cleaned) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
+        // The parameters the clean-up settled at an end of their range are
+        // judged by the clean-up; the others as usual.
+        const bool clean = is_clean_solution(cleaned->params, cleaned->cost, cleaned->success, bounds, x0, held);
+        if (std::isfinite(cleaned->cost) && (!lowest || cleaned->cost < lowest->cost)) lowest = *cleaned;
         // A success beats any failure; between equals only a strictly lower cost wins.
-        if (!best || (run->success && !best->success) || (run->success == best->success && c < best->cost)) {
-            best = Best{std::move(run->params), c, run->success};
+        if (!best || (cleaned->success && !best->success) ||
+            (cleaned->success == best->success && cleaned->cost < best->cost)) {
+            best = std::move(*cleaned);
         }
         if (clean || poll_stop()) break;
     }
-
-    // Parameters that ended at (or beyond) an end of their range are held
-    // there while the others are fitted once more.
-    std::vector<double> clamped = clamp_to_bounds(best->params, bounds);
-    std::vector<bool> at_bound(clamped.size(), false);
-    for (std::size_t i = 0; i < clamped.size(); ++i) {
-        const auto [lower, upper] = bounds[i];
-        at_bound[i] = !unbounded_above(bounds[i]) && !(clamped[i] > lower && clamped[i] < upper);
-    }
     Best result = std::move(*best);
-    if (std::any_of(at_bound.begin(), at_bound.end(), [](bool b) { return b; })) {
-        std::expected<SingleStartResult, std::string> refit = fit.run(clamped, at_bound);
-        if (!refit) return std::unexpected(FitError{FitError::Kind::Solver, refit.error()});
-        iterations += refit->evaluations;
-        const double refit_cost = fit.cost(refit->params);
-        // The refit starts from the clamped point and accepts only steps that
-        // lower the cost, so a successful refit is never worse than that
-        // point; the clamped point itself is the fallback.
-        std::optional<Best> safe = fit.range_safe(clamped, iterations);
-        if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
-        if (refit->success && std::isfinite(refit_cost)) {
-            result = Best{std::move(refit->params), refit_cost, true};
-        } else {
-            const double clamped_cost = fit.cost(clamped);
-            result = Best{std::move(clamped), clamped_cost, result.success};
-        }
-        // Holding at the end is one way back into the range; a run that lets
-        // those parameters move inside it may find a lower cost.
-        if (safe->cost < result.cost) result = std::move(*safe);
-    }
-    // Holding a parameter at its bound can cost more than a run that stayed
-    // inside the bounds, and no run may end above the start it was given.
-    // Either way the ordinary runs found nothing better inside the ranges, so
-    // one more run that cannot leave them starts from the better point.
+
+    // A failed run may have ended lower than the best success, and no fit may
+    // end above the start it was given. Either way the runs found nothing
+    // better, so one more run that cannot leave the ranges starts from the
+    // better point.
     std::optional<Best> inside;
-    if (best_inside && !(result.cost <= best_inside->cost)) inside = std::move(*best_inside);
+    if (lowest && !(result.cost <= lowest->cost)) inside = std::move(*lowest);
     if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) &&
         !((inside ? inside->cost : result.cost) <= candidate_costs[0])) {
         inside = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};

@@ -29,9 +29,10 @@ std::vector<std::vector<double>> candidate_starting_points(std::span<const doubl
 // parameter lies more than 1e-6 of its range inside both ends, and every
 // parameter unbounded above exceeds 100 times its lower bound and stayed
 // within [1e-6, 1e6) times its start value x0 (|x0| floored at 1e-300).
-// NaN anywhere makes a run unclean.
+// NaN anywhere makes a run unclean. Parameters flagged in `settled` (held
+// at an end of their range by the bound clean-up) are passed over.
 bool is_clean_solution(std::span<const double> params, double cost, bool success, const Bounds& bounds,
-                       std::span<const double> x0);
+                       std::span<const double> x0, const std::vector<bool>& settled = {});
 
 // Solver refusals (negative tolerances) come back as a Solver FitError.
 FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,

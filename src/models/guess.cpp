@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "circuit/layout.hpp"
@@ -160,6 +161,15 @@ std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span
         guess.replaced.push_back(i);
     }
     return guess;
+}
+
+std::expected<GuessedStart, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
+                                                     std::span<const Complex> impedances,
+                                                     const std::string* weights_path) {
+    auto guess = guess_params(user, frequencies, impedances, weights_path);
+    if (!guess) return std::unexpected(std::move(guess.error()));
+    if (guess->values.size() != param_count(user)) throw std::logic_error("the guess has the wrong number of values");
+    return GuessedStart{rebuild_with_values(user, guess->values), std::move(guess->replaced)};
 }
 
 }  // namespace vorlane

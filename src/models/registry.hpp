@@ -63,4 +63,13 @@ struct Guess {
 std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
                                                std::span<const Complex> impedances, const std::string* weights_path);
 
+// `user` rebuilt with the values of guess_params: the start of a guessed fit.
+struct GuessedStart {
+    SeriesList nodes;
+    std::vector<std::size_t> replaced;  // as in Guess
+};
+std::expected<GuessedStart, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
+                                                     std::span<const Complex> impedances,
+                                                     const std::string* weights_path);
+
 }  // namespace vorlane

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "python/convert.hpp"
+#include "python/exception_state.hpp"
 
 namespace vorlane::py {
 namespace {
@@ -33,15 +34,8 @@ bool optional_arg(PyObject* obj, const char* argname, std::optional<T>& out, Con
 }  // namespace
 
 bool name_argument_error(const char* argname) {
-#if PY_VERSION_HEX >= 0x030C0000
-    Ref exc(PyErr_GetRaisedException());
+    Ref exc = take_exception();
     Ref type = Ref::borrow(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())));
-#else
-    PyObject *raw_type = nullptr, *raw_value = nullptr, *raw_tb = nullptr;
-    PyErr_Fetch(&raw_type, &raw_value, &raw_tb);
-    PyErr_NormalizeException(&raw_type, &raw_value, &raw_tb);
-    Ref type(raw_type), exc(raw_value), tb(raw_tb);
-#endif
     Ref text(PyObject_Str(exc.get()));
     if (!text) return false;
     PyErr_Format(type.get(), "argument '%s': %U", argname, text.get());

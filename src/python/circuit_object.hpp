@@ -24,13 +24,19 @@ inline const SeriesList& nodes_of(PyObject* circuit) { return *reinterpret_cast<
 PyObject* circuit_residuals(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_jacobian(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* circuit_ml_circuits(PyObject* self, PyObject* unused);
+PyObject* circuit_reduce(PyObject* self, PyObject* unused);
+PyObject* circuit_from_state(PyObject* cls, PyObject* state);
 extern const char* const RESIDUALS_DOC;
 extern const char* const JACOBIAN_DOC;
 extern const char* const FIT_DOC;
+extern const char* const FIT_MANY_DOC;
 extern const char* const GUESS_DOC;
 extern const char* const ML_CIRCUITS_DOC;
+extern const char* const CIRCUIT_REDUCE_DOC;
+extern const char* const CIRCUIT_FROM_STATE_DOC;
 
 // Type registration of the other modules' classes; 0 on success, -1 with an
 // exception set.

@@ -286,8 +286,13 @@ PyMethodDef circuit_methods[] = {
     {"residuals", as_cfunction(circuit_residuals), METH_VARARGS | METH_KEYWORDS, RESIDUALS_DOC},
     {"jacobian", as_cfunction(circuit_jacobian), METH_VARARGS | METH_KEYWORDS, JACOBIAN_DOC},
     {"fit", as_cfunction(circuit_fit), METH_VARARGS | METH_KEYWORDS, FIT_DOC},
+    {"fit_many", as_cfunction(circuit_fit_many), METH_VARARGS | METH_KEYWORDS, FIT_MANY_DOC},
     {"guess", as_cfunction(circuit_guess), METH_VARARGS | METH_KEYWORDS, GUESS_DOC},
     {"ml_circuits", as_cfunction(circuit_ml_circuits), METH_NOARGS | METH_STATIC, ML_CIRCUITS_DOC},
+    {"__reduce__", as_cfunction(circuit_reduce), METH_NOARGS, CIRCUIT_REDUCE_DOC},
+    {"__copy__", as_cfunction(same_object), METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", as_cfunction(same_object), METH_O, DEEPCOPY_DOC},
+    {"_from_state", as_cfunction(circuit_from_state), METH_O | METH_CLASS, CIRCUIT_FROM_STATE_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 

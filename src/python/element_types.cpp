@@ -120,9 +120,30 @@ void describe_variant(VariantClass& variant, Kind kind) {
                     static_cast<unsigned int>(CLASS_FLAGS), variant.slots.data()};
 }
 
+// Pickle rebuilds an element by calling its class with its values.
+PyObject* element_reduce(PyObject* self, PyObject*) {
+    const Element& element = element_of(self);
+    Ref values(PyTuple_New(static_cast<Py_ssize_t>(element.count())));
+    if (!values) return nullptr;
+    for (std::size_t i = 0; i < element.count(); ++i) {
+        PyObject* value = PyFloat_FromDouble(element.v[i]);
+        if (!value) return nullptr;
+        PyTuple_SET_ITEM(values.get(), static_cast<Py_ssize_t>(i), value);
+    }
+    return Py_BuildValue("(OO)", reinterpret_cast<PyObject*>(Py_TYPE(self)), values.get());
+}
+
+PyMethodDef element_methods[] = {
+    {"__reduce__", as_cfunction(element_reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."},
+    {"__copy__", as_cfunction(same_object), METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", as_cfunction(same_object), METH_O, DEEPCOPY_DOC},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot element_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(no_constructor)},
     {Py_tp_repr, reinterpret_cast<void*>(element_repr)},
+    {Py_tp_methods, element_methods},
     {Py_tp_doc, const_cast<char*>(ELEMENT_DOC)},
     {0, nullptr},
 };
@@ -145,6 +166,11 @@ int add_variant(PyObject* module, VariantClass& variant) {
     auto* type_object = reinterpret_cast<PyTypeObject*>(type.get());
     if (set_class_attribute(type_object, "__match_args__", match_args.get()) != 0) return -1;
     const std::string canonical(info.canonical);
+    // The class lives at Element.<canonical name>, which is where pickle
+    // finds it; its __name__ keeps the Element_<name> form.
+    Ref qualname(PyUnicode_FromString(("Element." + canonical).c_str()));
+    if (!qualname) return -1;
+    Py_SETREF(reinterpret_cast<PyHeapTypeObject*>(type_object)->ht_qualname, qualname.release());
     if (set_class_attribute(element_type, canonical.c_str(), type.get()) != 0) return -1;
     // The class now lives in Element's namespace, which keeps it alive.
     variant.type = type_object;

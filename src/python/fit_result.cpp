@@ -10,6 +10,7 @@
 #include "core/number_format.hpp"
 #include "core/quoting.hpp"
 #include "python/circuit_object.hpp"
+#include "python/circuit_state.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
 
@@ -97,6 +98,97 @@ PyObject* get_impedance_evals(PyObject* self, void*) {
 PyObject* get_cost(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).cost); }
 PyObject* get_chi_square(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).chi_square); }
 
+// Pickle: FitResult._from_state and a dict of every field.
+constexpr const char* STATE_ENTRIES[] = {"circuit", "params", "stderr", "success",
+                                         "iterations", "impedance_evals", "cost", "chi_square"};
+
+PyObject* pairs_state(const NamedValues& values) {
+    Ref out(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
+    if (!out) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* pair = Py_BuildValue("(s#d)", values[i].first.data(),
+                                       static_cast<Py_ssize_t>(values[i].first.size()), values[i].second);
+        if (!pair) return nullptr;
+        PyTuple_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    return out.release();
+}
+
+bool invalid_state(const char* what) {
+    PyErr_Format(PyExc_ValueError, "invalid FitResult state: %s", what);
+    return false;
+}
+
+bool pairs_from_state(PyObject* state, NamedValues& out) {
+    if (!PyTuple_Check(state)) return invalid_state("params and stderr must be tuples of (name, value) pairs");
+    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(state); ++i) {
+        PyObject* pair = PyTuple_GET_ITEM(state, i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair, 0)) ||
+            !PyFloat_Check(PyTuple_GET_ITEM(pair, 1))) {
+            return invalid_state("params and stderr must be tuples of (name, value) pairs");
+        }
+        Py_ssize_t size = 0;
+        const char* name = PyUnicode_AsUTF8AndSize(PyTuple_GET_ITEM(pair, 0), &size);
+        if (!name) return false;
+        out.emplace_back(std::string(name, static_cast<std::size_t>(size)), PyFloat_AS_DOUBLE(PyTuple_GET_ITEM(pair, 1)));
+    }
+    return true;
+}
+
+bool count_from_state(PyObject* state, std::uint64_t& out) {
+    if (!PyLong_Check(state)) return invalid_state("iterations and impedance_evals must be ints");
+    out = PyLong_AsUnsignedLongLong(state);
+    return !PyErr_Occurred();
+}
+
+PyObject* reduce(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const FitResultData& d = data_of(self);
+        Ref circuit(tree_state(d.circuit));
+        Ref params(pairs_state(d.params));
+        Ref errors = d.stderr_ ? Ref(pairs_state(*d.stderr_)) : Ref::borrow(Py_None);
+        if (!circuit || !params || !errors) return nullptr;
+        Ref state(Py_BuildValue("{sOsOsOsOsKsKsdsd}", STATE_ENTRIES[0], circuit.get(), STATE_ENTRIES[1], params.get(),
+                                STATE_ENTRIES[2], errors.get(), STATE_ENTRIES[3], d.success ? Py_True : Py_False,
+                                STATE_ENTRIES[4], static_cast<unsigned long long>(d.iterations), STATE_ENTRIES[5],
+                                static_cast<unsigned long long>(d.impedance_evals), STATE_ENTRIES[6], d.cost,
+                                STATE_ENTRIES[7], d.chi_square));
+        return reduced(self, std::move(state));
+    });
+}
+
+PyObject* from_state(PyObject*, PyObject* state) {
+    return guarded([&]() -> PyObject* {
+        PyObject* e[std::size(STATE_ENTRIES)] = {};
+        if (!state_entries(state, "FitResult", STATE_ENTRIES, e)) return nullptr;
+        FitResultData d{};
+        if (!tree_from_state(e[0], d.circuit) || !pairs_from_state(e[1], d.params)) return nullptr;
+        if (e[2] != Py_None && !pairs_from_state(e[2], d.stderr_.emplace())) return nullptr;
+        if (!PyBool_Check(e[3])) {
+            invalid_state("success must be a bool");
+            return nullptr;
+        }
+        d.success = e[3] == Py_True;
+        if (!count_from_state(e[4], d.iterations) || !count_from_state(e[5], d.impedance_evals)) return nullptr;
+        if (!PyFloat_Check(e[6]) || !PyFloat_Check(e[7])) {
+            invalid_state("cost and chi_square must be floats");
+            return nullptr;
+        }
+        d.cost = PyFloat_AS_DOUBLE(e[6]);
+        d.chi_square = PyFloat_AS_DOUBLE(e[7]);
+        return make_record(fit_result_type, "FitResult", std::move(d));
+    });
+}
+
+PyMethodDef methods[] = {
+    {"__reduce__", as_cfunction(reduce), METH_NOARGS, "__reduce__($self)\n--\n\nPickling support."},
+    {"__copy__", as_cfunction(same_object), METH_NOARGS, COPY_DOC},
+    {"__deepcopy__", as_cfunction(same_object), METH_O, DEEPCOPY_DOC},
+    {"_from_state", as_cfunction(from_state), METH_O | METH_CLASS,
+     "_from_state($cls, state, /)\n--\n\nThe result that `__reduce__()` described."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef getters[] = {
     {"circuit", get_circuit, nullptr, nullptr, nullptr},
     {"params", get_params, nullptr, nullptr, nullptr},
@@ -114,6 +206,7 @@ PyType_Slot slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(record_dealloc<FitResultData>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr)},
     {Py_tp_getset, getters},
+    {Py_tp_methods, methods},
     {0, nullptr},
 };
 

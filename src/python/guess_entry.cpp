@@ -12,6 +12,7 @@
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
+#include "python/fit_option_args.hpp"
 #include "python/interruptible.hpp"
 
 namespace vorlane::py {
@@ -56,11 +57,7 @@ bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;
     }
-    if (!warn_about_params(nodes, guessed->replaced,
-                           "the network gave no finite starting value, so these start at their placeholder "
-                           "values: ")) {
-        return false;
-    }
+    if (!warn_placeholders(nodes, guessed->replaced, "")) return false;
     out = std::move(guessed->values);
     return true;
 }

@@ -91,6 +91,15 @@ PyObject* make_record(PyTypeObject* type, const char* class_name, T value) {
     return self;
 }
 
+// __copy__ and __deepcopy__ of immutable objects, which are their own
+// copies, as the built-in immutable types are.
+inline PyObject* same_object(PyObject* self, PyObject*) {
+    Py_INCREF(self);
+    return self;
+}
+inline constexpr const char* COPY_DOC = "__copy__($self)\n--\n\nThe object itself: it is immutable.";
+inline constexpr const char* DEEPCOPY_DOC = "__deepcopy__($self, memo, /)\n--\n\nThe object itself: it is immutable.";
+
 // Method-table entry for any of the C calling conventions.
 template <class Function>
 PyCFunction as_cfunction(Function function) {

@@ -38,4 +38,14 @@ private:
     PyObject* p_ = nullptr;
 };
 
+// Runs the numeric work `f` with the interpreter lock released.
+template <class F>
+auto without_gil(F&& f) {
+    struct Released {
+        PyThreadState* state = PyEval_SaveThread();
+        ~Released() { PyEval_RestoreThread(state); }
+    } released;
+    return f();
+}
+
 }  // namespace vorlane::py

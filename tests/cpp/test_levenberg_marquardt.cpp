@@ -202,6 +202,16 @@ TEST(CandidateStartingPoints, AllRangeBoundedKeepsTheScaledCandidatesAtX0) {
     EXPECT_EQ(c[8], (Vec{0.8, 10.0}));
 }
 
+// The clean-up settles a parameter at an end of its range; the test then
+// judges the others only.
+TEST(CleanSolution, SettledParametersArePassedOver) {
+    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}};
+    const Vec x0{100.0, 0.5};
+    EXPECT_FALSE(is_clean_solution(Vec{50.0, 1.0}, 1.0, true, bounds, x0));
+    EXPECT_TRUE(is_clean_solution(Vec{50.0, 1.0}, 1.0, true, bounds, x0, {false, true}));
+    EXPECT_FALSE(is_clean_solution(Vec{1e9, 1.0}, 1.0, true, bounds, x0, {false, true}));
+}
+
 struct CleanCase {
     std::string name;
     Vec params;

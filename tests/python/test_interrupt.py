@@ -48,6 +48,7 @@ LONG_CALLS = {
     "simulated_annealing": "start.fit(freqs, z, guess_init=False, method='simulated_annealing', "
                            "sa_iterations=10**12)",
     "basin_hopping": "start.fit(freqs, z, guess_init=False, method='basin_hopping', basin_hopping_hops=10**9)",
+    "fit_many": "start.fit_many([(freqs, z)] * 1000, method='differential_evolution', de_evaluations=10**9)",
     "levenberg_marquardt": "long_circuit.fit(big_freqs[:20000], np.ones(20000), guess_init=False, "
                            "max_iterations=10**9)",
     "guess": "rc = vorlane.Circuit('R0-(R1,C1)').with_values([10.0, 100.0, 1e-5]); "

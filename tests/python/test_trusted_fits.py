@@ -129,6 +129,15 @@ def test_nelder_mead_walks_past_points_where_the_model_is_nan(c_start):
     assert_trusted(result, start_cost)
 
 
+def test_a_run_that_leaves_a_range_is_brought_back_before_it_is_judged():
+    # On the Li-ion cell the first run drives CPE1.alpha beyond 1; held at 1
+    # it is the best fit the multi-start finds, and it ends the loop.
+    spectrum = read_spectrum("li_ion_cell.csv")
+    result = vorlane.Circuit("sei_randles_wo").fit(spectrum.frequencies, spectrum.impedances)
+    assert result.success and result.cost < 0.4566 and result.params["CPE1.alpha"] == 1.0
+    assert result.iterations < 500
+
+
 def test_no_success_with_a_non_finite_cost():
     z = Z_RC.copy()
     z[4] = complex(math.nan, 0.0)
