@@ -16,7 +16,7 @@ SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=p
 SANITIZED_CXX = clang++-16
 # clang 16 compiles libstdc++'s <expected> but does not announce the
 # concepts level the header asks for.
-SANITIZED_CXXFLAGS = -O1 -g $(SANITIZE) -fsanitize=fuzzer-no-link \
+SANITIZED_CXXFLAGS = -O1 -gline-tables-only $(SANITIZE) -fsanitize=fuzzer-no-link \
   -U__cpp_concepts -D__cpp_concepts=202002L -Wno-builtin-macro-redefined
 FUZZ_SECONDS ?= 600
 FUZZERS = parser weight_reader

@@ -14,9 +14,12 @@ import pytest
 # The child fits a reference spectrum, starts the long call, reports the
 # moment it catches KeyboardInterrupt, then fits the reference again.
 CHILD = textwrap.dedent("""
-    import sys, time
+    import signal, sys, time
     import numpy as np
     import vorlane
+
+    # A shell starts background jobs with SIGINT ignored, and children inherit that.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
     freqs = np.logspace(-2, 5, 60)
     truth = vorlane.Circuit("R0-(R1,C1)-(R2,CPE2)").with_values([10.0, 40.0, 1e-5, 80.0, 1e-3, 0.8])
