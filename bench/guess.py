@@ -1,12 +1,12 @@
 """Time of one machine-learning guess per bundled model.
 
-For every name of Circuit.ml_circuits(): the median time of `Circuit.guess`
-on a 60-point spectrum of that circuit (its parser placeholder values, 10 mHz
-to 100 kHz). The "features" column is the same call through a weight file
-of the smallest network the format allows (8 channels, one per group, and a
-head 1 wide) with all weights zero: the convolutions skip zero weights and
-the normalisations and the head work on 8 x 64 values, so what is left is
-about the spectrum features and the topology match alone. Models that are
+For every name of Circuit.ml_circuits(): the median thread CPU time of
+`Circuit.guess` on a 60-point spectrum of that circuit (its parser
+placeholder values, 10 mHz to 100 kHz). The "features" column is the same
+call through a weight file of the smallest network the format allows (8
+channels, one per group, and a head 1 wide) with all weights zero: every
+layer works on 8 x 64 values, so what is left is about the spectrum
+features, the call and the topology match. Models that are
 not built into the module are reported as missing, with the module's
 message.
 
@@ -37,9 +37,9 @@ def median_time(call, repeat: int) -> float:
     call()  # loads the network once; not timed
     times = []
     for _ in range(repeat):
-        t0 = time.perf_counter()
+        t0 = time.thread_time()
         call()
-        times.append(time.perf_counter() - t0)
+        times.append(time.thread_time() - t0)
     return statistics.median(times)
 
 

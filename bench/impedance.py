@@ -21,6 +21,11 @@ def rc_numpy(f, r0, r1, c1):
     return r0 + 1 / (1 / r1 + s * c1)
 
 
+def rq_numpy(f, r0, r1, q1, a1):
+    s = 2j * np.pi * f
+    return r0 + 1 / (1 / r1 + q1 * s**a1)
+
+
 def sei_wo_numpy(f, r0, r1, q1, a1, r2, z0, tau, q2, a2):
     s = 2j * np.pi * f
     root = np.sqrt(s * tau)
@@ -30,6 +35,7 @@ def sei_wo_numpy(f, r0, r1, q1, a1, r2, z0, tau, q2, a2):
 
 CASES = [
     ("R0-(R1,C1)", [10.0, 100.0, 1e-5], rc_numpy),
+    ("R0-(R1,CPE1)", [10.0, 100.0, 1e-5, 0.85], rq_numpy),
     ("R0-(R1,CPE1)-(R2-Wo2,CPE2)", [10.0, 20.0, 1e-4, 0.9, 30.0, 5.0, 2.0, 1e-3, 0.7], sei_wo_numpy),
 ]
 

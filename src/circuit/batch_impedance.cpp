@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -13,9 +14,11 @@ namespace vorlane {
 
 using BlockRun = std::array<Complex, IMPEDANCE_BLOCK>;
 
-// A leaf's parameters, shapes and values on one block.
+// A leaf's parameters, shapes and values on one block: its impedance, or
+// its admittance where a parallel node takes that directly.
 struct BlockLeaf {
     Kind kind;
+    bool admittance;
     std::array<double, MAX_ELEMENT_PARAMS> params;
     std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
     BlockRun values;
@@ -109,32 +112,68 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     }
 }
 
-// sum[i] = sum[i] + 1 / z[i] (from 0 + 0j for the first term), keeping the
-// reciprocals in `kept` when there is one.
+// out[i] = parallel_reciprocal(z[i]). The plain division is that wherever z
+// is neither zero nor infinite, so the guarded form runs only on runs that
+// hold such a point.
+void reciprocals(const Complex* z, Complex* out, std::size_t n) {
+    bool guarded = false;
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = Complex{1.0, 0.0} / z[i];
+        const double a = z[i].re < 0.0 ? -z[i].re : z[i].re;
+        const double b = z[i].im < 0.0 ? -z[i].im : z[i].im;
+        guarded |= ((a == 0.0) & (b == 0.0)) | (a == INFINITY) | (b == INFINITY);
+    }
+    if (!guarded) return;
+    for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
+}
+
+// sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first
+// term), keeping the reciprocals in `kept` when there is one.
 void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
-    if (kept == nullptr) {
-        for (std::size_t i = 0; i < n; ++i) sum[i] = (first ? ZERO : sum[i]) + parallel_reciprocal(z[i]);
+    BlockRun own;
+    Complex* values = kept != nullptr ? kept : own.data();
+    reciprocals(z, values, n);
+    accumulate(sum, values, n, first);
+}
+
+// A leaf's values from its shapes: the impedance, or the admittance, taken
+// from the impedance at the points where the direct one is not usable.
+void finish_leaf(Kind kind, bool admittance, const double* params, const double* omega, std::size_t n,
+                 const ElementShape* shapes, Complex* out) {
+    if (!admittance) {
+        element_finish(kind, params, omega, n, shapes, out);
         return;
     }
-    for (std::size_t i = 0; i < n; ++i) kept[i] = parallel_reciprocal(z[i]);
-    accumulate(sum, kept, n, first);
+    element_admittance(kind, params, omega, n, shapes, out);
+    bool usable = true;
+    for (std::size_t i = 0; i < n; ++i) usable &= direct_admittance_usable(out[i]);
+    if (usable) return;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (direct_admittance_usable(out[i])) continue;
+        element_finish(kind, params, omega + i, 1, shapes + i, out + i);
+        out[i] = parallel_reciprocal(out[i]);
+    }
 }
 
 // Fills `entry` with a leaf computed afresh.
-const Complex* compute_leaf(BlockLeaf& entry, Kind kind, const double* params, const double* omega, std::size_t n) {
+const Complex* compute_leaf(BlockLeaf& entry, Kind kind, bool admittance, const double* params, const double* omega,
+                            std::size_t n) {
     entry.kind = kind;
+    entry.admittance = admittance;
     std::copy_n(params, kind_info(kind).count, entry.params.begin());
     element_shapes(kind, params, omega, n, entry.shapes.data());
-    element_finish(kind, params, omega, n, entry.shapes.data(), entry.values.data());
+    finish_leaf(kind, admittance, params, omega, n, entry.shapes.data(), entry.values.data());
     return entry.values.data();
 }
 
-bool same_leaf(const BlockLeaf& entry, Kind kind, const double* params) {
-    return entry.kind == kind && same_bits(entry.params.data(), params, kind_info(kind).count);
+bool same_leaf(const BlockLeaf& entry, Kind kind, bool admittance, const double* params) {
+    return entry.kind == kind && entry.admittance == admittance &&
+           same_bits(entry.params.data(), params, kind_info(kind).count);
 }
 
 // Walks one block. The policy supplies each leaf's run given its kind and
-// parameters (in layout order), may supply the run of a parallel node or of
+// parameters (in layout order; an admittance for the only leaf of a branch
+// that a parallel node takes directly), may supply the run of a parallel node or of
 // a branch's reciprocal instead of its walk (`reuse`), and may keep the runs
 // the walk computes (`enter` before the subtree, `leave` after it returning
 // where to keep its run, or nothing). Parallel nodes nested deeper than the
@@ -154,7 +193,7 @@ public:
             if (const Leaf* leaf = node.leaf()) {
                 const Kind kind = leaf->element.kind;
                 const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(sum, policy_.leaf(kind, params, omega_, n_), n_, first);
+                accumulate(sum, policy_.leaf(kind, false, params, omega_, n_), n_, first);
             } else if (depth < MAX_PARALLEL_DEPTH) {
                 parallel(*node.parallel(), depth, sum, first);
             } else {
@@ -177,7 +216,11 @@ private:
         if (node.branches.empty()) std::fill_n(admittance, n_, ZERO);
         bool first_branch = true;
         for (const SeriesList& nodes : node.branches) {
-            if (const Complex* kept = policy_.reuse(&nodes, cursor_)) {
+            if (const Leaf* leaf = direct_admittance_leaf(nodes)) {
+                const Kind kind = leaf->element.kind;
+                const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
+                accumulate(admittance, policy_.leaf(kind, true, params, omega_, n_), n_, first_branch);
+            } else if (const Complex* kept = policy_.reuse(&nodes, cursor_)) {
                 accumulate(admittance, kept, n_, first_branch);
             } else {
                 const std::size_t branch_token = policy_.enter(&nodes, cursor_);
@@ -221,8 +264,15 @@ struct NoSubtrees {
 };
 
 // A leaf that is not kept.
-const Complex* compute_spare(Complex* spare, Kind kind, const double* params, const double* omega, std::size_t n) {
-    element_impedance_block(kind, params, omega, n, spare);
+const Complex* compute_spare(Complex* spare, Kind kind, bool admittance, const double* params, const double* omega,
+                             std::size_t n) {
+    if (!admittance) {
+        element_impedance_block(kind, params, omega, n, spare);
+        return spare;
+    }
+    std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
+    element_shapes(kind, params, omega, n, shapes.data());
+    finish_leaf(kind, true, params, omega, n, shapes.data(), spare);
     return spare;
 }
 
@@ -231,10 +281,10 @@ struct Plain : NoSubtrees {
     BlockEntries<BlockLeaf>& recent;
     Complex* spare;
 
-    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega, std::size_t n) {
         BlockLeaf* entry = recent.push();
-        if (entry == nullptr) return compute_spare(spare, kind, params, omega, n);
-        return compute_leaf(*entry, kind, params, omega, n);
+        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, n);
+        return compute_leaf(*entry, kind, admittance, params, omega, n);
     }
 };
 
@@ -247,15 +297,16 @@ struct Record {
     Complex* spare;
 
     // Copying pays only where computing costs library calls.
-    const Complex* leaf(Kind kind, const double* params, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega, std::size_t n) {
         const std::size_t index = leaves.count;
         BlockLeaf* entry = leaves.push();
-        if (entry == nullptr) return compute_spare(spare, kind, params, omega, n);
+        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, n);
         if (recent == nullptr || index >= recent->count || shape_params(kind) == 0 ||
-            !same_leaf(recent->items[index], kind, params))
-            return compute_leaf(*entry, kind, params, omega, n);
+            !same_leaf(recent->items[index], kind, admittance, params))
+            return compute_leaf(*entry, kind, admittance, params, omega, n);
         const BlockLeaf& known = recent->items[index];
         entry->kind = kind;
+        entry->admittance = admittance;
         entry->params = known.params;
         std::copy_n(known.shapes.begin(), n, entry->shapes.begin());
         std::copy_n(known.values.begin(), n, entry->values.begin());
@@ -290,17 +341,17 @@ struct Reuse : NoSubtrees {
     std::size_t next_leaf = 0;
     std::size_t next_subtree = 0;
 
-    const Complex* leaf(Kind kind, const double* values, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* values, const double* omega, std::size_t n) {
         const std::size_t index = next_leaf++;
         if (index < leaves.count && leaves.items[index].kind == kind) {
             const BlockLeaf& entry = leaves.items[index];
-            if (same_leaf(entry, kind, values)) return entry.values.data();
+            if (same_leaf(entry, kind, admittance, values)) return entry.values.data();
             if (shapes_match(entry, values)) {
-                element_finish(kind, values, omega, n, entry.shapes.data(), spare);
+                finish_leaf(kind, admittance, values, omega, n, entry.shapes.data(), spare);
                 return spare;
             }
         }
-        return compute_spare(spare, kind, values, omega, n);
+        return compute_spare(spare, kind, admittance, values, omega, n);
     }
 
     // A subtree that is not reused is walked, and the entries within it are

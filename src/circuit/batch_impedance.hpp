@@ -4,8 +4,9 @@
 // fills a run of values and each series list and parallel node combines
 // whole runs. Every point still goes through exactly the arithmetic of the
 // one-frequency walk (series sums from 0 + 0j in order, parallel nodes as
-// the reciprocal of the in-order sum of branch reciprocals, parameters read
-// afresh in layout order), so the results are bit-identical to it.
+// the reciprocal of the in-order sum of branch admittances, a branch of one
+// R, C or CPE giving its admittance directly, parameters read afresh in
+// layout order), so the results are bit-identical to it.
 #pragma once
 
 #include <cstddef>

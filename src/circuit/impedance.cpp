@@ -22,8 +22,13 @@ Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance);
 template <class LeafImpedance>
 Complex parallel_sum(const ParallelNode& node, LeafImpedance& leaf_impedance) {
     Complex admittance{0.0, 0.0};
-    for (const SeriesList& branch : node.branches)
-        admittance = admittance + parallel_reciprocal(series_sum(branch, leaf_impedance));
+    for (const SeriesList& branch : node.branches) {
+        if (const Leaf* leaf = direct_admittance_leaf(branch)) {
+            admittance = admittance + leaf_impedance.admittance(*leaf);
+        } else {
+            admittance = admittance + parallel_reciprocal(series_sum(branch, leaf_impedance));
+        }
+    }
     return parallel_reciprocal(admittance);
 }
 
@@ -41,19 +46,39 @@ Complex series_sum(const SeriesList& nodes, LeafImpedance& leaf_impedance) {
     return sum;
 }
 
-// Reads each leaf's parameters from the cursor.
+// A leaf's impedance, or its admittance in a parallel node, from its own
+// values.
+struct OwnLeaf {
+    double omega;
+
+    Complex operator()(const Leaf& leaf) const { return impedance(leaf.element, omega); }
+    Complex admittance(const Leaf& leaf) const { return leaf_admittance(leaf.element.kind, leaf.element.v.data(), omega); }
+};
+
+// The same with each leaf's parameters read from the cursor.
 struct StreamedLeaf {
     ParamCursor& cursor;
     double omega;
     std::array<double, MAX_ELEMENT_PARAMS> spare{};
 
-    Complex operator()(const Leaf& leaf) {
-        const Kind kind = leaf.element.kind;
-        return element_impedance(kind, read_leaf_params(cursor, kind_info(kind).count, spare), omega);
-    }
+    Complex operator()(const Leaf& leaf) { return element_impedance(leaf.element.kind, next(leaf), omega); }
+    Complex admittance(const Leaf& leaf) { return leaf_admittance(leaf.element.kind, next(leaf), omega); }
+
+    const double* next(const Leaf& leaf) { return read_leaf_params(cursor, leaf.element.count(), spare); }
 };
 
 }  // namespace
+
+const Leaf* direct_admittance_leaf(const SeriesList& branch) {
+    if (branch.size() != 1) return nullptr;
+    const Leaf* leaf = branch.front().leaf();
+    return leaf != nullptr && has_direct_admittance(leaf->element.kind) ? leaf : nullptr;
+}
+
+Complex leaf_admittance(Kind kind, const double* params, double omega) {
+    const Complex y = element_admittance_at(kind, params, omega);
+    return direct_admittance_usable(y) ? y : parallel_reciprocal(element_impedance(kind, params, omega));
+}
 
 const double* read_leaf_params(ParamCursor& cursor, std::size_t count,
                                std::array<double, MAX_ELEMENT_PARAMS>& spare) {
@@ -71,7 +96,7 @@ const double* read_leaf_params(ParamCursor& cursor, std::size_t count,
 }
 
 Complex impedance(const SeriesList& nodes, double omega) {
-    auto own = [omega](const Leaf& leaf) { return impedance(leaf.element, omega); };
+    OwnLeaf own{omega};
     return series_sum(nodes, own);
 }
 

@@ -27,6 +27,15 @@ inline Complex parallel_reciprocal(Complex z) {
     return Complex{1.0, 0.0} / z;
 }
 
+// The only element of a parallel branch when the node can take its
+// admittance directly (see has_direct_admittance), else nothing.
+const Leaf* direct_admittance_leaf(const SeriesList& branch);
+
+// What such a leaf adds to its node's sum: the direct admittance where it is
+// usable, parallel_reciprocal of the impedance otherwise (zero, infinite and
+// NaN cases keep their meaning).
+Complex leaf_admittance(Kind kind, const double* params, double omega);
+
 // Forward-only stream over a flat parameter vector. Reading past the end
 // yields NaN and marks the cursor exhausted, so a short vector can never
 // read out of bounds; callers that accept user vectors check the length
@@ -53,9 +62,14 @@ Complex parallel_impedance_with_params(const ParallelNode& node, ParamCursor& cu
 // Convenience: a fresh cursor over `params` for one frequency.
 Complex impedance_with_params(const SeriesList& nodes, std::span<const double> params, double omega);
 
-// One impedance per frequency (hertz), in input order; sequential below 1000
-// frequencies, over the worker pool from 1000 on, identical either way.
-inline constexpr std::size_t PARALLEL_SPECTRUM_THRESHOLD = 1000;
+// One impedance per frequency (hertz), in input order; sequential below
+// PARALLEL_SPECTRUM_THRESHOLD frequencies, over the worker pool from there
+// on, identical either way. A point of a cheap circuit (R0-(R1,C1)) costs
+// about 12 ns and the hand-over at least 6 us, more when the other processor
+// is busy (then a worker that took a share may be preempted inside it):
+// measured on a loaded two-core machine the pool only paid for such a
+// circuit from about 5000 points, for R0-(R1,CPE1) from a few thousand.
+inline constexpr std::size_t PARALLEL_SPECTRUM_THRESHOLD = 4096;
 std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const double> frequencies_hz);
 
 }  // namespace vorlane

@@ -74,6 +74,30 @@ inline constexpr std::size_t ELEMENT_RUN = 64;
 void element_impedance_block(Kind kind, const double* params, const double* omega, std::size_t n,
                              Complex* out);
 
+// Kinds whose admittance a parallel node can take without inverting their
+// impedance: R (1/R), C (j omega C) and CPE (q (j omega)^alpha).
+bool has_direct_admittance(Kind kind);
+// Those admittances, out[i] at omega[i] from the shapes element_shapes gave
+// (an R's is the same at every point). They equal the reciprocal of the
+// impedance up to rounding wherever both are finite and neither is far
+// from 1 (see direct_admittance_usable); zero, infinite and NaN cases are
+// the caller's to take from the impedance.
+void element_admittance(Kind kind, const double* params, const double* omega, std::size_t n,
+                        const ElementShape* shapes, Complex* out);
+// The same at one frequency, shapes included.
+Complex element_admittance_at(Kind kind, const double* params, double omega);
+
+// |re| and |im| of a direct admittance below 1e150, the larger above 1e-150,
+// nothing NaN: then the impedance and both reciprocals the specified
+// arithmetic takes stay far from overflow and underflow, and the direct
+// value agrees with them to rounding.
+// No short-circuit operators, so that loops over runs vectorise.
+inline bool direct_admittance_usable(Complex y) {
+    const double a = y.re < 0.0 ? -y.re : y.re;
+    const double b = y.im < 0.0 ? -y.im : y.im;
+    return (a < 1e150) & (b < 1e150) & ((a > 1e-150) | (b > 1e-150));
+}
+
 inline Complex impedance(const Element& e, double omega) {
     return element_impedance(e.kind, e.v.data(), omega);
 }

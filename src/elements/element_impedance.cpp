@@ -102,11 +102,16 @@ struct Formula : Unshaped {
 template <>
 struct Formula<Kind::R> : Unshaped {
     static Complex finish(const double* p, double, const Shape&) { return {p[0], 0.0}; }
+    // The same at every frequency: one division per run.
+    static constexpr bool CONSTANT_ADMITTANCE = true;
+    static Complex admittance(const double* p, double, const Shape&) { return {1.0 / p[0], 0.0 * p[0]}; }
 };
 
 template <>
 struct Formula<Kind::C> : Unshaped {
     static Complex finish(const double* p, double omega, const Shape&) { return over(1.0, scaled(p[0], jw(omega))); }
+    static constexpr bool CONSTANT_ADMITTANCE = false;
+    static Complex admittance(const double* p, double omega, const Shape&) { return scaled(p[0], jw(omega)); }
 };
 
 template <>
@@ -133,6 +138,8 @@ struct Formula<Kind::Cpe> {
         return {power(jw(omega), p[1], polar)};
     }
     static Complex finish(const double* p, double, const Shape& z) { return over(1.0, scaled(p[0], z[0])); }
+    static constexpr bool CONSTANT_ADMITTANCE = false;
+    static Complex admittance(const double* p, double, const Shape& z) { return scaled(p[0], z[0]); }
 };
 
 // The divisor is the complex number (sqrt(omega), 0).
@@ -335,6 +342,39 @@ void element_finish(Kind kind, const double* p, const double* omega, std::size_t
                     Complex* out) {
     on_kind(kind, [&](auto formula) {
         for (std::size_t i = 0; i < n; ++i) out[i] = formula.finish(p, omega[i], shapes[i]);
+    });
+}
+
+template <class F>
+concept DirectAdmittance = requires(const double* p, double omega, const Shape& z) { F::admittance(p, omega, z); };
+
+bool has_direct_admittance(Kind kind) {
+    return on_kind(kind, [](auto formula) { return DirectAdmittance<decltype(formula)>; });
+}
+
+void element_admittance(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
+                        Complex* out) {
+    on_kind(kind, [&](auto formula) {
+        if constexpr (DirectAdmittance<decltype(formula)>) {
+            if constexpr (decltype(formula)::CONSTANT_ADMITTANCE) {
+                if (n > 0) std::fill_n(out, n, formula.admittance(p, omega[0], shapes[0]));
+            } else {
+                for (std::size_t i = 0; i < n; ++i) out[i] = formula.admittance(p, omega[i], shapes[i]);
+            }
+        } else {
+            std::fill_n(out, n, Complex{NAN_VALUE, NAN_VALUE});
+        }
+    });
+}
+
+Complex element_admittance_at(Kind kind, const double* p, double omega) {
+    return on_kind(kind, [&](auto formula) {
+        if constexpr (DirectAdmittance<decltype(formula)>) {
+            LibraryPolar polar;
+            return formula.admittance(p, omega, formula.shape(p, omega, polar));
+        } else {
+            return Complex{NAN_VALUE, NAN_VALUE};
+        }
     });
 }
 

@@ -2,41 +2,18 @@
 // fully connected head, then the outputs in physical units.
 #include <cmath>
 
+#include "nn/activation.hpp"
+#include "nn/convolution.hpp"
 #include "nn/guesser.hpp"
+#include "nn/layer_arithmetic.hpp"
 #include "nn/layer_tensors.hpp"
 #include "nn/pooling.hpp"
 
 namespace vorlane {
 namespace {
 
-void gelu(std::vector<double>& x) {
-    for (double& v : x) v = 0.5 * v * (1.0 + std::tanh(0.7978845608028654 * (v + 0.044715 * (v * v * v))));
-}
-
 std::string block_layer(std::size_t block, const char* part) {
     return "blocks." + std::to_string(block) + "." + part;
-}
-
-// Adds w * x[l + shift] to y[l] for every l where the input index exists.
-// The shift is (dilation * tap - padding), held as magnitude and sign in
-// 128 bits so that no dilation a file can declare overflows it.
-// Almost all of a guess is spent here, so wider vector units are used where
-// the processor has them; every variant performs the same multiply and add
-// per element (contraction is off), so results do not depend on the machine.
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void add_tap(double* __restrict y, const double* __restrict x, std::size_t length, double w,
-             unsigned __int128 forward, unsigned __int128 backward) {
-    if (forward >= backward) {
-        const unsigned __int128 shift = forward - backward;
-        if (shift >= length) return;
-        const std::size_t s = static_cast<std::size_t>(shift);
-        for (std::size_t l = 0; l + s < length; ++l) y[l] += w * x[l + s];
-    } else {
-        const unsigned __int128 shift = backward - forward;
-        if (shift >= length) return;
-        const std::size_t s = static_cast<std::size_t>(shift);
-        for (std::size_t l = s; l < length; ++l) y[l] += w * x[l - s];
-    }
 }
 
 }  // namespace
@@ -51,21 +28,8 @@ std::expected<std::vector<double>, NnError> Guesser::conv1d(const std::string& l
     const std::size_t needed = saturating_product(in_rows, length);
     if (x.size() < needed) return std::unexpected(NnError::shape_mismatch(layer, x.size(), needed));
 
-    const unsigned __int128 padding = static_cast<unsigned __int128>(dilation) * (k_taps - 1) / 2;
     std::vector<double> y(channels * length);
-    for (std::size_t o = 0; o < channels; ++o) {
-        double* yo = y.data() + o * length;
-        std::fill(yo, yo + length, t->bias[o]);
-        for (std::size_t j = 0; j < in_rows; ++j) {
-            const double* xj = x.data() + j * length;
-            const double* taps = t->weight.data() + (o * in_rows + j) * k_taps;
-            for (std::size_t k = 0; k < k_taps; ++k) {
-                // Skipped taps keep an infinite or NaN input out of the sum.
-                if (taps[k] == 0.0) continue;
-                add_tap(yo, xj, length, taps[k], static_cast<unsigned __int128>(dilation) * k, padding);
-            }
-        }
-    }
+    convolve(ConvShape{channels, in_rows, length, k_taps, dilation}, t->weight, t->bias, x, y);
     return y;
 }
 
@@ -80,17 +44,8 @@ std::expected<void, NnError> Guesser::group_norm(const std::string& layer, std::
     const std::size_t per_group = channels / groups;
     const std::size_t n = per_group * length;
     for (std::size_t i = 0; i < groups; ++i) {
-        double* v = x.data() + i * n;
-        double sum = 0.0;
-        for (std::size_t idx = 0; idx < n; ++idx) sum += v[idx];
-        const double mean = sum / static_cast<double>(n);
-        double squares = 0.0;
-        for (std::size_t idx = 0; idx < n; ++idx) squares += (v[idx] - mean) * (v[idx] - mean);
-        const double inv_std = 1.0 / std::sqrt(squares / static_cast<double>(n) + 1e-5);
-        for (std::size_t idx = 0; idx < n; ++idx) {
-            const std::size_t c = i * per_group + idx / length;
-            v[idx] = inv_std * (v[idx] - mean) * t->gamma[c] + t->beta[c];
-        }
+        standardise_group(x.data() + i * n, per_group, length, t->gamma.data() + i * per_group,
+                          t->beta.data() + i * per_group);
     }
     return {};
 }
@@ -101,12 +56,7 @@ std::expected<std::vector<double>, NnError> Guesser::linear(const std::string& l
     if (!t) return std::unexpected(t.error());
     if (x.size() != t->in) return std::unexpected(NnError::shape_mismatch(layer, x.size(), t->in));
     std::vector<double> y(t->out);
-    for (std::size_t i = 0; i < t->out; ++i) {
-        const double* row = t->weight.data() + i * t->in;
-        double sum = 0.0;
-        for (std::size_t j = 0; j < t->in; ++j) sum += row[j] * x[j];
-        y[i] = t->bias[i] + sum;
-    }
+    affine(*t, x.data(), y.data());
     return y;
 }
 

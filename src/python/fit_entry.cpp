@@ -64,7 +64,13 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, arguments, kind)) return nullptr;
-        auto start = start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+        // The guess, if any, runs without the interpreter lock; its warnings
+        // are issued below, with it held again.
+        auto interruptible_start = interruptible([&] {
+            return start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+        });
+        if (!interruptible_start) return nullptr;
+        auto& start = *interruptible_start;
         if (!start) return raise_value_error(start.error());
         if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
         if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes)) return nullptr;

@@ -1,6 +1,8 @@
 // Circuit.guess and Circuit.ml_circuits: the machine-learning starting
-// values seen from Python. The guess runs without the interpreter lock; the
-// weight-file cache it may fill is guarded by its own mutex.
+// values seen from Python. The guess runs with the interpreter lock
+// released, so that threads guess in parallel: its arguments are plain C++
+// values by then, the networks are immutable, and the weight-file caches it
+// may fill are guarded by their own locks.
 #include "python/guess_entry.hpp"
 
 #include <optional>

@@ -14,6 +14,7 @@ namespace vorlane::py {
 // (UserWarning) naming the parameters whose network output was not finite
 // and so start at their placeholders. False with ValueError carrying the
 // guess's message on failure, or with the warning raised as an error.
+// Called with the interpreter lock held; releases it around the computation.
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out);
 

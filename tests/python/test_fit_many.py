@@ -210,7 +210,7 @@ def test_a_warm_start_that_fits_clearly_worse_is_replaced_by_a_fresh_fit():
     # capacitive spectrum after it fits far better from a fresh guess.
     c = vorlane.Circuit("R0-(R1,C1)")
     f = np.logspace(-1, 5, 40)
-    flat = c.with_values([10, 1e-6, 1e3]).impedance(f) * (1 + 0.01 * np.sin(np.arange(40)))
+    flat = c.with_values([10, 1e-6, 1e2]).impedance(f) * (1 + 0.01 * np.sin(np.arange(40)))
     arc = c.with_values([10, 100, 1e-5]).impedance(f) * (1 + 0.01 * np.cos(np.arange(40)))
     first, second = c.fit_many([(f, flat), (f, arc)], warm_start=True)
     warm_only = first.circuit.fit(f, arc, guess_init=False)

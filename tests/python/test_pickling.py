@@ -34,6 +34,12 @@ def bits(values):
     return [struct.pack("<d", v) for v in values]
 
 
+def bits_any_nan(values):
+    """bits, with every NaN alike: protocol 0 writes floats as text, which
+    keeps no sign or payload of a NaN (a standard error of a singular fit)."""
+    return [b"nan" if v != v else struct.pack("<d", v) for v in values]
+
+
 def element_values(element):
     return [getattr(element, name) for name in type(element).__match_args__]
 
@@ -131,7 +137,7 @@ def test_fit_results_round_trip(how):
         assert bits(back.params.values()) == bits(result.params.values())
         assert (back.stderr is None) == (result.stderr is None)
         if result.stderr is not None:
-            assert bits(back.stderr.values()) == bits(result.stderr.values())
+            assert bits_any_nan(back.stderr.values()) == bits_any_nan(result.stderr.values())
         assert bits([back.cost, back.chi_square]) == bits([result.cost, result.chi_square])
         assert (back.success, back.iterations, back.impedance_evals) == (
             result.success, result.iterations, result.impedance_evals)
