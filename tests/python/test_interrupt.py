@@ -99,7 +99,7 @@ def test_sigint_ends_a_long_call_promptly(call):
 
 
 # A deterministic call of about a second.
-STEADY = "[start.fit(freqs, z, guess_init=False).params for _ in range(200)]"
+STEADY = "[start.fit(freqs, z, guess_init=False).params for _ in range(1000)]"
 
 
 def test_a_call_from_another_thread_is_not_interrupted():
