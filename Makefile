@@ -3,14 +3,40 @@
 # `make test-asan` runs the C++ tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer; `make fuzz FUZZ_SECONDS=...` runs each fuzzer
 # (parser, weight reader, spectrum input) for that long.
-PYTHON ?= python3
+#
+# PYTHON is the interpreter vorlane is installed into. Left unset, it is
+# python3 itself inside a virtual environment or a conda environment, and
+# otherwise a .venv in this repository, made on first use: a system Python
+# (Debian's and Ubuntu's are "externally managed") is never installed into.
+# Missing system pieces (the venv module, the Python headers, a C++
+# compiler, GoogleTest) are installed with apt-get where there is one.
+ifeq ($(origin PYTHON), undefined)
+  IN_ENVIRONMENT := $(shell python3 -c 'import os, sys; print(sys.prefix != sys.base_prefix or os.path.isdir(os.path.join(sys.prefix, "conda-meta")))' 2>/dev/null)
+  ifeq ($(IN_ENVIRONMENT),True)
+    PYTHON := python3
+  else
+    PYTHON := $(CURDIR)/.venv/bin/python
+    ENVIRONMENT := $(PYTHON)
+  endif
+endif
 PIP = $(PYTHON) -m pip
-BUILD_TOOLS = scikit-build-core cmake ninja
-TEST_DEPS = numpy scipy pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]"
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+APT_GET = $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get
+# `$(APT_INSTALL) PACKAGE...`: fails at once where there is no apt-get.
+APT_INSTALL = sh -c 'command -v apt-get >/dev/null && $(APT_GET) update -qq && \
+  $(APT_GET) install -y -qq --no-install-recommends "$$@" >/dev/null' apt-install
 
-# The C++ tests and the fuzzers share one build (clang 16, AddressSanitizer,
-# UndefinedBehaviorSanitizer and the fuzzers' coverage), so that CI compiles
-# the core once for both.
+# One CMake build tree for the module and the C++ tests, so that `make test`
+# compiles each source file once; pip reuses it through scikit-build-core.
+BUILD_DIR = build/dev
+CPP_TESTS ?= OFF
+BUILD_TOOLS = scikit-build-core cmake ninja
+TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
+  matplotlib mypy "pyright[nodejs]" torch==2.13.0
+
+# The sanitized C++ tests and the fuzzers share one build (clang 16,
+# AddressSanitizer, UndefinedBehaviorSanitizer and the fuzzers' coverage), so
+# that CI compiles the core once for both.
 SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
 SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
 SANITIZED_CXX = clang++-16
@@ -18,46 +44,61 @@ SANITIZED_CXX = clang++-16
 # concepts level the header asks for.
 SANITIZED_CXXFLAGS = -O1 -gline-tables-only $(SANITIZE) -fsanitize=fuzzer-no-link \
   -U__cpp_concepts -D__cpp_concepts=202002L -Wno-builtin-macro-redefined
+# The build tools pip installs, found first (a .venv is not on PATH).
+WITH_TOOLS = PATH="$(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$$PATH"
 FUZZ_SECONDS ?= 600
 FUZZERS = parser weight_reader
 
-.PHONY: install quickstart test test-cpp test-python test-asan sanitized-build fuzz bench gtest
+.PHONY: install quickstart test test-cpp test-python test-asan sanitized-build fuzz bench system-packages
 
-install:
+$(CURDIR)/.venv/bin/python:
+	@echo "python3 is not in a virtual or conda environment: installing into .venv"
+	@python3 -m venv .venv 2>/dev/null || { rm -rf .venv && $(APT_INSTALL) python3-venv && python3 -m venv .venv; }
+
+# The Python headers and a C++ compiler for the build.
+system-packages: $(ENVIRONMENT)
+	@$(PYTHON) -c 'import os, sysconfig; raise SystemExit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' \
+	  || $(APT_INSTALL) python3-dev
+	@command -v c++ >/dev/null || $(APT_INSTALL) g++
+	@[ "$(CPP_TESTS)" != ON ] || dpkg -s libgtest-dev >/dev/null 2>&1 || ! command -v apt-get >/dev/null \
+	  || $(APT_INSTALL) libgtest-dev
+
+install: system-packages
 	$(PIP) install --quiet $(BUILD_TOOLS) numpy
-	$(PIP) install --quiet --no-build-isolation .
+	$(PIP) install --quiet --no-build-isolation -C build-dir=$(BUILD_DIR) \
+	  -C cmake.define.VORLANE_BUILD_TESTS=$(CPP_TESTS) .
 
 quickstart: install
+	$(PIP) install --quiet matplotlib
 	$(PYTHON) examples/quickstart.py
 
-gtest:
-	command -v apt-get >/dev/null && (dpkg -s libgtest-dev >/dev/null 2>&1 || \
-	  (apt-get update -qq && apt-get install -y -qq libgtest-dev >/dev/null))
-
-test-cpp: gtest
-	cmake -S . -B build/cpp -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON >/dev/null
-	cmake --build build/cpp
-	build/cpp/vorlane_cpp_tests --gtest_brief=1
+# The module and the C++ tests come out of the same build.
+test-cpp: CPP_TESTS = ON
+test-cpp: install
+	$(BUILD_DIR)/vorlane_cpp_tests --gtest_brief=1
 
 test-python: install
 	$(PIP) install --quiet $(TEST_DEPS)
 	cd tests/python && $(PYTHON) -m pytest -q
 
+test: CPP_TESTS = ON
 test: test-cpp test-python
 
-sanitized-build: gtest
-	command -v $(SANITIZED_CXX) >/dev/null || (apt-get update -qq && \
-	  apt-get install -y -qq clang-16 libclang-rt-16-dev >/dev/null)
-	cmake -S . -B build/sanitized -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON -DVORLANE_BUILD_FUZZERS=ON \
-	  -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=$(SANITIZED_CXX) "-DCMAKE_CXX_FLAGS=$(SANITIZED_CXXFLAGS)" >/dev/null
+sanitized-build: CPP_TESTS = ON
+sanitized-build: system-packages
+	@command -v $(SANITIZED_CXX) >/dev/null || $(APT_INSTALL) clang-16 libclang-rt-16-dev
+	$(PIP) install --quiet $(BUILD_TOOLS)
+	$(WITH_TOOLS) cmake -S . -B build/sanitized -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON \
+	  -DVORLANE_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=$(SANITIZED_CXX) \
+	  "-DCMAKE_CXX_FLAGS=$(SANITIZED_CXXFLAGS)" >/dev/null
 
 test-asan: sanitized-build
-	cmake --build build/sanitized --target vorlane_cpp_tests
+	$(WITH_TOOLS) cmake --build build/sanitized --target vorlane_cpp_tests
 	$(SANITIZER_OPTIONS) build/sanitized/vorlane_cpp_tests --gtest_brief=1
 
 # New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
 fuzz: sanitized-build install
-	cmake --build build/sanitized --target $(FUZZERS:=_fuzz)
+	$(WITH_TOOLS) cmake --build build/sanitized --target $(FUZZERS:=_fuzz)
 	$(PIP) install --quiet atheris
 	for target in $(FUZZERS); do \
 	  mkdir -p build/fuzz/corpus/$$target && \
@@ -75,3 +116,4 @@ bench: install
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
 	$(PYTHON) bench/batch.py
+	$(PYTHON) bench/any_circuit.py --quick

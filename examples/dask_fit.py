@@ -12,10 +12,13 @@ Each partition goes through `Circuit.fit_many(..., by="Spectrum")` and
 
 Needs the dask extra: pip install "vorlane[dask]".
 """
+# dask's functions carry no type annotations.
+# mypy: disable-error-code="no-untyped-call"
 
 import argparse
 import os
 import time
+from typing import Optional, Sequence
 
 import numpy as np
 import pandas as pd
@@ -27,13 +30,13 @@ FREQUENCIES = np.logspace(-2, 4, 40)
 NOISE = 0.01
 
 
-def true_values(spectrum, spectra):
+def true_values(spectrum: int, spectra: int) -> list[float]:
     """R0, R1, CPE1.q, CPE1.alpha of spectrum number `spectrum` of `spectra`."""
     ageing = spectrum / max(spectra - 1, 1)
     return [0.020 * (1 + 0.5 * ageing), 0.010 * (1 + 2.0 * ageing), 2.0, 0.85]
 
 
-def study_partition(partition, spectra_per_partition, spectra, seed):
+def study_partition(partition: int, spectra_per_partition: int, spectra: int, seed: int) -> pd.DataFrame:
     """The long dataframe of one partition: spectra partition * n ... (partition + 1) * n - 1."""
     circuit = vorlane.Circuit(CIRCUIT)
     first = partition * spectra_per_partition
@@ -52,15 +55,15 @@ def study_partition(partition, spectra_per_partition, spectra, seed):
     return pd.concat(parts, ignore_index=True)
 
 
-def fit_partition(frame, fit_threads=1):
+def fit_partition(frame: pd.DataFrame, fit_threads: int = 1) -> pd.DataFrame:
     """The results table of one partition, one row per spectrum."""
     circuit = vorlane.Circuit(CIRCUIT)
     results = circuit.fit_many(frame, by="Spectrum", errors="collect", workers=fit_threads)
     return vorlane.results_table(results, keys=vorlane.group_keys(frame, "Spectrum"), params=circuit.param_names())
 
 
-def parse_arguments(argv=None):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+def parse_arguments(argv: Optional[Sequence[str]] = None) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("--scheduler", help="address of an existing Dask scheduler; a LocalCluster otherwise")
     parser.add_argument("--spectra", type=int, default=20000, help="spectra in the study (default 20000)")
     parser.add_argument("--partitions", type=int, default=40, help="partitions of the study (default 40)")
@@ -72,7 +75,7 @@ def parse_arguments(argv=None):
     return parser.parse_args(argv)
 
 
-def main(argv=None):
+def main(argv: Optional[Sequence[str]] = None) -> None:
     import dask.dataframe as dd
     from dask.distributed import Client, LocalCluster
 
@@ -82,7 +85,10 @@ def main(argv=None):
     if args.scheduler:
         client, cluster = Client(args.scheduler), None
     else:
-        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, dashboard_address=None)
+        # None turns the dashboard off (dask annotates the argument as str only).
+        cluster = LocalCluster(
+            n_workers=args.workers, threads_per_worker=1, dashboard_address=None  # pyright: ignore[reportArgumentType]
+        )
         client = Client(cluster)
     try:
         print(f"{args.spectra} spectra in {partitions} partitions on {len(client.scheduler_info()['workers'])} workers")

@@ -11,6 +11,7 @@ vorlane's own fit.
 from pathlib import Path
 
 import numpy as np
+from numpy.typing import NDArray
 from scipy.optimize import least_squares
 
 import vorlane
@@ -28,10 +29,16 @@ def main() -> None:
     lower = [lo for lo, _ in circuit.param_bounds()]
     upper = [hi for _, hi in circuit.param_bounds()]
 
+    def residuals(p: NDArray[np.float64]) -> list[float]:
+        return circuit.residuals(p, frequencies, impedances)
+
+    def jacobian(p: NDArray[np.float64]) -> list[list[float]]:
+        return circuit.jacobian(p, frequencies, impedances)
+
     scipy_fit = least_squares(
-        lambda p: circuit.residuals(p, frequencies, impedances),
+        residuals,
         x0=start,
-        jac=lambda p: circuit.jacobian(p, frequencies, impedances),
+        jac=jacobian,
         bounds=(lower, upper),
         x_scale="jac",
         method="trf",

@@ -2,35 +2,29 @@
 
 Builds the circuit R0-(R1,C1) with values near those of the bundled test
 cell, prints its parameter table, compares its impedance with the
-measurement at the frequencies the instrument recorded, and then fits the
+measurement at the frequencies the instrument recorded, then fits the
 circuit to the measurement from a guessed start, without any hand-made
-starting values.
+starting values, and draws the fit in the Nyquist plane (written to
+examples/output/quickstart_nyquist.png, or into the folder given as argument).
+
+    python examples/quickstart.py [output folder]
 """
 
-import csv
-from pathlib import Path
+import sys
 
 import vorlane
-
-DATA = Path(__file__).resolve().parent / "data" / "dummy_cell_a_1.csv"
-
-
-def read_spectrum(path):
-    """Frequencies (Hz) and complex impedances (ohm) of a Battery Data Format CSV file."""
-    with open(path, newline="") as handle:
-        rows = list(csv.DictReader(handle))
-    frequencies = [float(row["Frequency / Hz"]) for row in rows]
-    impedances = [complex(float(row["Real Impedance / ohm"]), float(row["Imaginary Impedance / ohm"]))
-                  for row in rows]
-    return frequencies, impedances
+from measured import output_folder, read_columns
 
 
-def complex_text(z):
+def complex_text(z: complex) -> str:
     return f"{z.real:11.4f} {z.imag:+11.4f}j"
 
 
-def main():
-    frequencies, measured = read_spectrum(DATA)
+def main() -> None:
+    spectrum = read_columns("dummy_cell_a_1.csv")
+    frequencies = spectrum["Frequency / Hz"]
+    measured = [complex(re, im) for re, im in zip(spectrum["Real Impedance / ohm"],
+                                                   spectrum["Imaginary Impedance / ohm"])]
 
     circuit = vorlane.Circuit("R0-(R1,C1)").with_named_values({"R0.r": 30.0, "R1.r": 45.0, "C1.c": 1e-5})
     print(circuit)
@@ -39,7 +33,7 @@ def main():
     model = circuit.impedance(frequencies)
     print(f"{'f / Hz':>12}  {'model / ohm':>24}  {'measured / ohm':>24}")
     for f, z_model, z_measured in zip(frequencies, model, measured):
-        print(f"{f:12.4g}  {complex_text(z_model)}  {complex_text(z_measured)}")
+        print(f"{f:12.4g}  {complex_text(complex(z_model))}  {complex_text(z_measured)}")
     print()
 
     # A circuit parsed from a string holds placeholder values, so fit()
@@ -47,6 +41,18 @@ def main():
     result = vorlane.Circuit("R0-(R1,C1)").fit(frequencies, measured)
     print(result)
     print(result.circuit)
+
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    from vorlane import plot
+
+    plot.fit(result, frequencies, measured)
+    target = output_folder(sys.argv) / "quickstart_nyquist.png"
+    plt.savefig(target, dpi=110)
+    print(f"\nNyquist plot of the fit: {target}")
 
 
 if __name__ == "__main__":

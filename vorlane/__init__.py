@@ -1,3 +1,27 @@
+"""Equivalent-circuit analysis of electrochemical impedance spectra.
+
+Describe a circuit as a string such as "R0-(R1,CPE1)" (or by a model name
+such as "randles"), evaluate its impedance and fit it to a measured
+spectrum; starting values come from small bundled networks, so no
+hand-tuning is needed:
+
+    import vorlane
+    spectrum = vorlane.read_spectrum("cell.DTA")     # or two sequences
+    print(vorlane.kramers_kronig(spectrum))          # a valid measurement?
+    result = vorlane.Circuit("R0-(R1,CPE1)").fit(spectrum)
+    print(result.params, result.stderr)
+
+Circuit         a circuit: parameters, impedance, fit, guess, residuals
+FitResult       fitted circuit, values, standard errors, cost, chi-square
+Element, R, C, L, La, Cpe, W, Wo, Ws, G, Gs, K, Zarc, Tlmq, T
+                the fourteen element kinds, combined with Series and Parallel
+read_spectrum   a measurement file as a dataframe (needs pandas)
+kramers_kronig  the linear Kramers-Kronig test of a spectrum
+vorlane.plot    Nyquist, Bode, fit and Kramers-Kronig plots (needs matplotlib)
+
+The user guide is in the docs/ folder of the source distribution.
+"""
+
 # The package around the compiled core: the core's classes and functions
 # under their own names, in the order the core registers them. Pure-Python
 # helpers (file readers, plots, result tables) live in submodules and import
@@ -5,7 +29,6 @@
 # cheap.
 from vorlane._core import *  # noqa: F401,F403
 
-__doc__ = ""
 __version__ = "0.1.0"
 
 
@@ -42,4 +65,13 @@ def read_spectrum(path, format=None):
 
 
 from vorlane._results_table import results_table  # noqa: E402,F401
-from vorlane._spectrum_groups import group_keys  # noqa: E402,F401
+from vorlane._frame_groups import group_keys  # noqa: E402,F401
+
+
+def __getattr__(name):
+    # Submodules load on first use: `vorlane.plot` works after `import vorlane`.
+    if name == "plot":
+        import importlib
+
+        return importlib.import_module("vorlane.plot")
+    raise AttributeError(f"module 'vorlane' has no attribute {name!r}")

@@ -15,6 +15,12 @@ def _parameter_names(fits):
     return list(names)
 
 
+def _stderr(result, name):
+    """A fixed parameter has no standard error (None): missing, as for a fit without any."""
+    value = (result.stderr or {}).get(name)
+    return math.nan if value is None else value
+
+
 def _error_text(error):
     return f"{type(error).__name__}: {error}"
 
@@ -42,7 +48,7 @@ def _columns(results, keys, params):
 
     for name in names:
         columns[name] = per_result(lambda r: r.params.get(name, math.nan), math.nan)
-        columns[f"{name}_stderr"] = per_result(lambda r: (r.stderr or {}).get(name, math.nan), math.nan)
+        columns[f"{name}_stderr"] = per_result(lambda r: _stderr(r, name), math.nan)
     columns["cost"] = per_result(lambda r: r.cost, math.nan)
     columns["chi_square"] = per_result(lambda r: r.chi_square, math.nan)
     columns["success"] = per_result(lambda r: r.success, False)
@@ -84,7 +90,8 @@ def results_table(results, *, keys=None, params=None, backend="pandas"):
     result, e.g. from `group_keys()`), then each parameter and its standard
     error ("R0.r", "R0.r_stderr"), "cost", "chi_square", "success",
     "iterations", "impedance_evals" and "error" (the collected exception as
-    "Type: message", missing for a fit). A row of an error has missing numbers
+    "Type: message", missing for a fit). A parameter the circuit held fixed
+    shows its value and a missing standard error. A row of an error has missing numbers
     and success False. `params` fixes the parameter columns (for example
     `circuit.param_names()`), so that tables of different batches line up;
     by default they are those of the results, in order of first appearance.

@@ -60,19 +60,27 @@ std::size_t param_count(const SeriesList& nodes) {
     return count;
 }
 
-std::vector<std::string> param_names(const SeriesList& nodes) {
-    std::vector<std::string> names;
+std::vector<std::string> leaf_labels(const SeriesList& nodes) {
+    std::vector<std::string> labels;
     std::map<std::string_view, std::size_t> counters;
     for (const Leaf* leaf : collect_leaves(nodes)) {
-        const KindInfo& info = kind_info(leaf->element.kind);
-        std::string prefix;
         if (leaf->label) {
-            prefix = *leaf->label;
+            labels.push_back(*leaf->label);
         } else {
-            std::size_t& counter = counters[info.canonical];
-            prefix = std::string(info.canonical) + std::to_string(counter++);
+            const std::string_view canonical = kind_info(leaf->element.kind).canonical;
+            labels.push_back(std::string(canonical) + std::to_string(counters[canonical]++));
         }
-        for (std::size_t i = 0; i < info.count; ++i) names.push_back(prefix + "." + std::string(info.names[i]));
+    }
+    return labels;
+}
+
+std::vector<std::string> param_names(const SeriesList& nodes) {
+    std::vector<std::string> names;
+    const std::vector<const Leaf*> leaves = collect_leaves(nodes);
+    const std::vector<std::string> labels = leaf_labels(nodes);
+    for (std::size_t i = 0; i < leaves.size(); ++i) {
+        const KindInfo& info = kind_info(leaves[i]->element.kind);
+        for (std::size_t k = 0; k < info.count; ++k) names.push_back(labels[i] + "." + std::string(info.names[k]));
     }
     return names;
 }

@@ -43,6 +43,18 @@ std::string valid_parameter_table(const SeriesList& nodes, const std::vector<std
     return table;
 }
 
+// One line per unknown key, with a suggestion where one is close enough.
+std::string unknown_keys_message(const std::vector<std::string_view>& unknown, const std::vector<std::string>& names) {
+    std::string message;
+    for (std::string_view key : unknown) {
+        message += "unknown parameter " + quote(key);
+        if (auto suggestion = suggestion_for(std::string(key), names))
+            message += " (did you mean " + quote(*suggestion) + "?)";
+        message += '\n';
+    }
+    return message;
+}
+
 }  // namespace
 
 std::optional<Suggestion> closest_param_name(const std::string& key, const std::vector<std::string>& names) {
@@ -83,17 +95,26 @@ std::expected<std::vector<double>, std::string> assign_named_values(
         return values;
     }
 
-    std::string message;
-    for (std::string_view key : unknown) {
-        message += "unknown parameter " + quote(key);
-        if (auto suggestion = suggestion_for(std::string(key), names))
-            message += " (did you mean " + quote(*suggestion) + "?)";
-        message += '\n';
-    }
+    std::string message = unknown_keys_message(unknown, names);
     if (!missing.empty()) message += "missing parameter(s): " + quoted_list(missing) + "\n";
     message += '\n';
     message += valid_parameter_table(nodes, names);
     return std::unexpected(std::move(message));
+}
+
+std::expected<std::vector<std::vector<std::size_t>>, std::string> find_named_params(
+    const SeriesList& nodes, const std::vector<std::string>& keys) {
+    const auto names = param_names(nodes);
+    std::vector<std::vector<std::size_t>> found(keys.size());
+    std::vector<std::string_view> unknown;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (names[i] == keys[k]) found[k].push_back(i);
+        }
+        if (found[k].empty()) unknown.push_back(keys[k]);
+    }
+    if (unknown.empty()) return found;
+    return std::unexpected(unknown_keys_message(unknown, names) + "\n" + valid_parameter_table(nodes, names));
 }
 
 }  // namespace vorlane

@@ -30,4 +30,10 @@ std::optional<std::string> suggestion_for(const std::string& key, const std::vec
 std::expected<std::vector<double>, std::string> assign_named_values(
     const SeriesList& nodes, const std::vector<std::pair<std::string, double>>& entries);
 
+// For each key in order, the index of every parameter of that name; or the
+// message naming the unknown keys with suggestions and the table of valid
+// parameters, as assign_named_values words it. Names may be left out.
+std::expected<std::vector<std::vector<std::size_t>>, std::string> find_named_params(
+    const SeriesList& nodes, const std::vector<std::string>& keys);
+
 }  // namespace vorlane

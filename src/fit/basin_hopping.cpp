@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "circuit/layout.hpp"
 #include "core/cancellation.hpp"
 #include "core/number_format.hpp"
 #include "fit/chacha_rng.hpp"
@@ -29,33 +28,34 @@ std::optional<FitError> check_step_size(double step_size) {
 
 }  // namespace
 
-FitResultOr basin_hopping_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint32_t hops,
+FitResultOr basin_hopping_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint32_t hops,
                               double step_size, double temperature, std::optional<std::uint64_t> seed) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), model)) {
         return std::unexpected(*error);
     }
     if (auto error = check_step_size(step_size)) return std::unexpected(*error);
     std::optional<ChaChaRng> rng = ChaChaRng::from_seed_or_entropy(seed);
     if (!rng) return std::unexpected(no_entropy_error());
-    const Bounds bounds = param_bounds(nodes);
-    auto local_fit = [&](const SeriesList& start) {
+    const Bounds& bounds = model.bounds();
+    auto local_fit = [&](const FitModel& start) {
         return levenberg_marquardt_fit(start, spectrum.frequencies_hz, spectrum.measured, spectrum.modulus,
                                        LOCAL_FIT);
     };
 
-    FitResultOr current = local_fit(nodes);
+    // The local fits report every parameter; the hops move the free ones.
+    FitResultOr current = local_fit(model);
     if (!current) return current;
-    std::vector<double> best = current->params;
+    std::vector<double> best = model.free_part(current->params);
     double best_cost = current->cost;
     std::uint64_t total_iterations = current->iterations;
     for (std::uint32_t hop = 0; hop < hops && !poll_stop(); ++hop) {
-        std::vector<double> y = to_solver_space(current->params, bounds);
+        std::vector<double> y = to_solver_space(model.free_part(current->params), bounds);
         for (double& coordinate : y) coordinate = coordinate + ((2.0 * step_size) * rng->unit() - step_size);
-        FitResultOr next = local_fit(rebuild_with_values(nodes, physical(y, bounds)));
+        FitResultOr next = local_fit(model.with_start(physical(y, bounds)));
         if (!next) return next;
         // A number replaces a NaN best or current cost, which no comparison could.
         if (std::isfinite(next->cost) && improves(next->cost, best_cost)) {
-            best = next->params;
+            best = model.free_part(next->params);
             best_cost = next->cost;
         }
         bool accepted = false;
@@ -68,7 +68,7 @@ FitResultOr basin_hopping_fit(const SeriesList& nodes, const SpectrumRef& spectr
     }
 
     // Statistics on a fresh counter: the local fits' evaluations are not reported.
-    const PsoProblem statistics(nodes, spectrum);
+    const PsoProblem statistics(model, spectrum);
     return statistics.outcome(best, true, total_iterations);
 }
 

@@ -135,15 +135,15 @@ private:
 
 }  // namespace
 
-std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const SeriesList& nodes) {
+std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const FitModel& model) {
     const std::size_t n = std::min(box.lower.size(), box.upper.size());
     SingleBox single{std::vector<float>(n), std::vector<float>(n)};
     for (std::size_t d = 0; d < n; ++d) {
         single.min[d] = static_cast<float>(box.lower[d]);
         single.max[d] = static_cast<float>(box.upper[d]);
         if (single.min[d] < single.max[d] && std::isfinite(single.max[d] - single.min[d])) continue;
-        return std::unexpected(solver_error("cannot search parameter " + quote(param_names(nodes).at(d)) +
-                                            " starting at " + format_table_number(param_values(nodes).at(d)) +
+        return std::unexpected(solver_error("cannot search parameter " + quote(model.names().at(d)) +
+                                            " starting at " + format_table_number(model.start().at(d)) +
                                             ": its search range is empty in single precision"));
     }
     return single;
@@ -172,15 +172,15 @@ std::expected<SearchResult, FitError> differential_evolution_search(const PsoPro
     return result;
 }
 
-FitResultOr differential_evolution_fit(const SeriesList& nodes, const SpectrumRef& spectrum,
+FitResultOr differential_evolution_fit(const FitModel& model, const SpectrumRef& spectrum,
                                        std::uint64_t evaluations) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), model)) {
         return std::unexpected(*error);
     }
-    const PsoProblem problem(nodes, spectrum);
+    const PsoProblem problem(model, spectrum);
     const SearchBox box = pso_search_box(problem.bounds(), problem.start());
-    if (auto error = check_search_box(box, nodes)) return std::unexpected(*error);
-    const auto single = single_precision_box(box, nodes);
+    if (auto error = check_search_box(box, model)) return std::unexpected(*error);
+    const auto single = single_precision_box(box, model);
     if (!single) return std::unexpected(single.error());
     const auto search = differential_evolution_search(problem, *single, evaluations);
     if (!search) return std::unexpected(search.error());

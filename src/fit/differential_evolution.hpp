@@ -16,7 +16,7 @@ struct SingleBox {
 
 // The box in single precision; every coordinate must keep a finite,
 // non-empty range there, or the initial sampling has nothing to draw from.
-std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const SeriesList& nodes);
+std::expected<SingleBox, FitError> single_precision_box(const SearchBox& box, const FitModel& model);
 
 // Ten evolutions of max(evaluations, 1) steps each, then one double-precision
 // re-evaluation per winner; the count is the total of the run evaluations.

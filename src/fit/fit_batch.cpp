@@ -142,7 +142,14 @@ BatchOutcome FitBatch::fresh_fit(std::size_t index) {
 
 BatchOutcome FitBatch::warm_fit(std::size_t index, const FitOutcome& previous, double usual_cost_per_point) {
     FitOptions& item = items_[index];
-    BatchOutcome warm = fit_from(item, move_start_inside(previous.circuit, StartOrigin::User).nodes);
+    // A warm start is given to the fit like the caller's own values: the
+    // plain default fit runs from it, without the zero-configuration search.
+    // The previous result holds the fixed values and lies within the own
+    // bounds, so only the default rule for free values has work to do.
+    const bool zero_configuration = std::exchange(item.zero_configuration, false);
+    const FitModel previous_model(previous.circuit, item.constraints);
+    BatchOutcome warm = fit_from(item, move_start_inside(previous_model, StartOrigin::User).model.tree());
+    item.zero_configuration = zero_configuration;
     const bool check = !warm || !warm->success ||
                        !(cost_per_point(*warm, item.frequencies.size()) <= WARM_CHECK_FACTOR * usual_cost_per_point);
     if (!check) return warm;

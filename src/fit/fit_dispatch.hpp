@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "circuit/constraints.hpp"
 #include "fit/fit_outcome.hpp"
 
 namespace vorlane {
@@ -17,6 +18,7 @@ struct FitOptions {
     double ftol = 1e-8;
     double xtol = 1e-8;
     SeriesList nodes;                   // holds the starting values
+    Constraints constraints;            // fixed parameters, own bounds, arc order
     std::vector<double> frequencies;    // hertz
     std::vector<Complex> impedances;
     bool modulus = true;
@@ -30,12 +32,18 @@ struct FitOptions {
     std::uint32_t basin_hopping_hops = 20;
     double basin_hopping_step_size = 1.0;
     double basin_hopping_temperature = 1.0;
+    // The start was found without the caller's help (a network or the
+    // spectrum): the default method checks its fit and searches further
+    // when the fit stays poor.
+    bool zero_configuration = false;
 };
 
 // True for the six method names run_fit dispatches on.
 bool is_known_method(std::string_view name);
 
-// Runs the method named by options.method; an unknown name is an
+// Runs the method named by options.method on the free parameters of the
+// constrained circuit; interchangeable arcs come out ordered by time
+// constant when the constraints ask for it. An unknown name is an
 // UnknownMethod error carrying the name, a fit beyond the memory limit
 // (fit_size.hpp) a TooLarge error.
 FitResultOr run_fit(const FitOptions& options);

@@ -58,6 +58,7 @@ std::string FitError::message() const {
         case Kind::LengthMismatch: return "frequencies and impedances must have the same length";
         case Kind::NoPoints: return "frequencies and impedances must not be empty";
         case Kind::NoParameters: return "circuit topology has no parameters to fit";
+        case Kind::AllFixed: return "every parameter of this circuit is fixed: there is nothing to fit";
         case Kind::Solver: return "solver error: " + text;
         case Kind::TooLarge: return text;
         case Kind::UnknownMethod:
@@ -69,29 +70,35 @@ std::string FitError::message() const {
 }
 
 std::optional<FitError> check_fit_inputs(std::size_t n_frequencies, std::size_t n_impedances,
-                                         const SeriesList& nodes) {
+                                         const FitModel& model) {
     if (n_frequencies != n_impedances) return FitError{FitError::Kind::LengthMismatch, {}};
     if (n_frequencies == 0) return FitError{FitError::Kind::NoPoints, {}};
-    if (param_count(nodes) == 0) return FitError{FitError::Kind::NoParameters, {}};
+    if (model.param_count() == 0) return FitError{FitError::Kind::NoParameters, {}};
+    if (model.size() == 0) return FitError{FitError::Kind::AllFixed, {}};
     return std::nullopt;
 }
 
-FitOutcome build_outcome(const SeriesList& nodes, std::span<const double> params, bool success,
+FitOutcome build_outcome(const FitModel& model, std::span<const double> params, bool success,
                          std::uint64_t iterations, std::span<const double> omega,
                          std::span<const Complex> measured, std::span<const double> weights,
                          EvalCounter& counter) {
-    std::vector<double> clamped = clamp_to_bounds(params, param_bounds(nodes));
-    const std::vector<double> r = residuals(nodes, clamped, omega, measured, weights, counter);
+    const std::vector<double> clamped = clamp_to_bounds(params, model.bounds());
+    const std::vector<double> r = residuals(model, clamped, omega, measured, weights, counter);
     const double cost = cost_of(r);
     const double chi_square = cost + cost;
     const std::vector<std::vector<double>> columns =
-        jacobian_columns(nodes, clamped, omega, measured, weights, counter);
+        jacobian_columns(model, clamped, omega, measured, weights, counter);
 
     FitOutcome outcome;
-    outcome.circuit = rebuild_with_values(nodes, clamped);
-    outcome.names = param_names(nodes);
+    outcome.params = model.full(clamped);
+    outcome.circuit = rebuild_with_values(model.tree(), outcome.params);
+    outcome.names = param_names(model.tree());
     outcome.stderr_ = standard_errors(columns, r.size(), chi_square);
-    outcome.params = std::move(clamped);
+    if (!model.all_free() && outcome.stderr_) {
+        std::vector<double> all(outcome.params.size(), std::nan(""));
+        for (std::size_t k = 0; k < model.size(); ++k) all[model.free_indices()[k]] = (*outcome.stderr_)[k];
+        outcome.stderr_ = std::move(all);
+    }
     outcome.iterations = iterations;
     outcome.impedance_evals = counter.value();
     outcome.cost = cost;
@@ -102,12 +109,12 @@ FitOutcome build_outcome(const SeriesList& nodes, std::span<const double> params
     return outcome;
 }
 
-FitResultOr polish_or_fallback(const SeriesList& nodes, std::span<const double> best, std::uint64_t iterations,
+FitResultOr polish_or_fallback(const FitModel& model, std::span<const double> best, std::uint64_t iterations,
                                std::span<const double> frequencies_hz, std::span<const Complex> measured,
                                bool modulus, std::span<const double> omega, std::span<const double> weights,
                                EvalCounter& counter) {
-    FitOutcome global = build_outcome(nodes, best, true, iterations, omega, measured, weights, counter);
-    const SeriesList start = rebuild_with_values(nodes, best);
+    FitOutcome global = build_outcome(model, best, true, iterations, omega, measured, weights, counter);
+    const FitModel start = model.with_start(best);
     FitResultOr polished = levenberg_marquardt_fit(start, frequencies_hz, measured, modulus, POLISH_OPTIONS);
     if (!polished) return polished;
     counter.add(polished->impedance_evals);

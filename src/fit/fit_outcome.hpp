@@ -10,14 +10,16 @@
 #include <vector>
 
 #include "circuit/tree.hpp"
+#include "fit/fit_model.hpp"
 #include "fit/residuals.hpp"
 
 namespace vorlane {
 
 struct FitOutcome {
     SeriesList circuit;                 // input tree with the final values
-    std::vector<std::string> names;
+    std::vector<std::string> names;     // every parameter, fixed ones included
     std::vector<double> params;         // within bounds
+    // NaN for a fixed parameter, which has no standard error.
     std::optional<std::vector<double>> stderr_;
     std::uint64_t iterations = 0;
     std::uint64_t impedance_evals = 0;
@@ -27,7 +29,7 @@ struct FitOutcome {
 };
 
 struct FitError {
-    enum class Kind { LengthMismatch, NoPoints, NoParameters, Solver, UnknownMethod, TooLarge };
+    enum class Kind { LengthMismatch, NoPoints, NoParameters, AllFixed, Solver, UnknownMethod, TooLarge };
     Kind kind;
     std::string text;  // solver text, the unknown method name or the whole TooLarge message
 
@@ -37,16 +39,19 @@ struct FitError {
 
 using FitResultOr = std::expected<FitOutcome, FitError>;
 
-// The three input checks every method starts with, in order.
+// The input checks every method starts with, in order; a model whose
+// every parameter is fixed has nothing to fit.
 std::optional<FitError> check_fit_inputs(std::size_t n_frequencies, std::size_t n_impedances,
-                                         const SeriesList& nodes);
+                                         const FitModel& model);
 
-FitOutcome build_outcome(const SeriesList& nodes, std::span<const double> params, bool success,
+// `params` holds the free parameters; the outcome lists every parameter,
+// and its standard errors and degrees of freedom count the free ones.
+FitOutcome build_outcome(const FitModel& model, std::span<const double> params, bool success,
                          std::uint64_t iterations, std::span<const double> omega,
                          std::span<const Complex> measured, std::span<const double> weights,
                          EvalCounter& counter);
 
-FitResultOr polish_or_fallback(const SeriesList& nodes, std::span<const double> best, std::uint64_t iterations,
+FitResultOr polish_or_fallback(const FitModel& model, std::span<const double> best, std::uint64_t iterations,
                                std::span<const double> frequencies_hz, std::span<const Complex> measured,
                                bool modulus, std::span<const double> omega, std::span<const double> weights,
                                EvalCounter& counter);

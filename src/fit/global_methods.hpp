@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 
+#include "fit/fit_model.hpp"
 #include "fit/fit_outcome.hpp"
 
 namespace vorlane {
@@ -16,14 +17,14 @@ struct SpectrumRef {
     bool modulus = true;
 };
 
-FitResultOr nelder_mead_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations);
-FitResultOr particle_swarm_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t num_particles,
+FitResultOr nelder_mead_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t iterations);
+FitResultOr particle_swarm_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t num_particles,
                                std::uint64_t generations, std::optional<std::uint64_t> seed);
-FitResultOr differential_evolution_fit(const SeriesList& nodes, const SpectrumRef& spectrum,
+FitResultOr differential_evolution_fit(const FitModel& model, const SpectrumRef& spectrum,
                                        std::uint64_t evaluations);
-FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
+FitResultOr simulated_annealing_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t iterations,
                                     double initial_temperature, std::optional<std::uint64_t> seed);
-FitResultOr basin_hopping_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint32_t hops,
+FitResultOr basin_hopping_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint32_t hops,
                               double step_size, double temperature, std::optional<std::uint64_t> seed);
 
 }  // namespace vorlane

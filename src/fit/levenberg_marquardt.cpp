@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "circuit/impedance.hpp"
-#include "circuit/layout.hpp"
 #include "core/cancellation.hpp"
 #include "fit/range_safe_run.hpp"
 #include "fit/start_point.hpp"
@@ -40,7 +39,7 @@ struct Best {
 
 // Everything a run needs besides its start and fixed flags.
 struct FitContext {
-    const SeriesList& nodes;
+    const FitModel& model;
     std::span<const double> omega;
     std::span<const Complex> measured;
     std::span<const double> weights;
@@ -50,17 +49,17 @@ struct FitContext {
 
     std::expected<SingleStartResult, std::string> run(std::span<const double> start_physical,
                                                       const std::vector<bool>& fixed) const {
-        return levenberg_marquardt_single_start(nodes, omega, measured, weights, bounds,
+        return levenberg_marquardt_single_start(model, omega, measured, weights, bounds,
                                                 to_solver_space(start_physical, bounds), fixed, options, counter);
     }
     double cost(std::span<const double> params) const {
-        return cost_of(residuals(nodes, params, omega, measured, weights, counter));
+        return cost_of(residuals(model, params, omega, measured, weights, counter));
     }
     // A run that cannot leave the finite ranges, with its cost; nothing (and
     // the solver's text in `error`) when the solver fails.
     std::optional<Best> range_safe(std::span<const double> start, std::uint64_t& iterations) {
         std::expected<SingleStartResult, std::string> run =
-            range_safe_single_start(nodes, omega, measured, weights, bounds, start, options, counter);
+            range_safe_single_start(model, omega, measured, weights, bounds, start, options, counter);
         if (!run) {
             error = run.error();
             return std::nullopt;
@@ -126,10 +125,10 @@ bool is_clean_solution(std::span<const double> p, double cost, bool success, con
 }
 
 std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
-    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start_solver,
     const std::vector<bool>& fixed, const LmOptions& options, EvalCounter& counter) {
-    LmProblem problem(nodes, std::vector<double>(omega.begin(), omega.end()), measured,
+    LmProblem problem(model, std::vector<double>(omega.begin(), omega.end()), measured,
                       std::vector<double>(weights.begin(), weights.end()), bounds,
                       std::vector<double>(start_solver.begin(), start_solver.end()), fixed, counter);
     const std::expected<LmReport, std::string> report = lm_minimize(problem, options);
@@ -137,18 +136,18 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
     return SingleStartResult{physical(problem.params(), bounds), is_success(report->reason), report->evaluations};
 }
 
-FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
+FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const double> frequencies_hz,
                                     std::span<const Complex> measured, bool modulus, const LmOptions& options) {
-    if (const std::optional<FitError> error = check_fit_inputs(frequencies_hz.size(), measured.size(), nodes)) {
+    if (const std::optional<FitError> error = check_fit_inputs(frequencies_hz.size(), measured.size(), model)) {
         return std::unexpected(*error);
     }
     std::vector<double> omega(frequencies_hz.size());
     for (std::size_t i = 0; i < omega.size(); ++i) omega[i] = frequencies_hz[i] * TWO_PI;
     const std::vector<double> weights = compute_weights(measured, modulus);
     EvalCounter counter;
-    const Bounds bounds = param_bounds(nodes);
-    const std::vector<double> x0 = param_values(nodes);
-    FitContext fit{nodes, omega, measured, weights, bounds, options, counter, {}};
+    const Bounds& bounds = model.bounds();
+    const std::vector<double>& x0 = model.start();
+    FitContext fit{model, omega, measured, weights, bounds, options, counter, {}};
 
     const std::vector<std::vector<double>> candidates = candidate_starting_points(x0, bounds);
     std::vector<double> candidate_costs(candidates.size());
@@ -203,7 +202,7 @@ FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const dou
         if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         if (safe->cost < result.cost) result = std::move(*safe);
     }
-    return build_outcome(nodes, result.params, result.success, iterations, omega, measured, weights, counter);
+    return build_outcome(model, result.params, result.success, iterations, omega, measured, weights, counter);
 }
 
 }  // namespace vorlane

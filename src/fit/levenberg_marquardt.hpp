@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "fit/fit_model.hpp"
 #include "fit/fit_outcome.hpp"
 #include "fit/lm_solver.hpp"
 
@@ -15,8 +16,10 @@ struct SingleStartResult {
     std::size_t evaluations = 0;
 };
 
+// Works on the model's free parameters: `bounds`, `start_solver`, `fixed`
+// and the returned parameters all have one entry per free parameter.
 std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
-    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start_solver,
     const std::vector<bool>& fixed, const LmOptions& options, EvalCounter& counter);
 
@@ -35,7 +38,7 @@ bool is_clean_solution(std::span<const double> params, double cost, bool success
                        std::span<const double> x0, const std::vector<bool>& settled = {});
 
 // Solver refusals (negative tolerances) come back as a Solver FitError.
-FitResultOr levenberg_marquardt_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
+FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const double> frequencies_hz,
                                     std::span<const Complex> measured, bool modulus, const LmOptions& options);
 
 }  // namespace vorlane

@@ -14,10 +14,10 @@ constexpr double LN_10 = 2.302585092994046;
 
 }  // namespace
 
-LmProblem::LmProblem(const SeriesList& nodes, std::vector<double> omega, std::span<const Complex> measured,
+LmProblem::LmProblem(FitModel model, std::vector<double> omega, std::span<const Complex> measured,
                      std::vector<double> weights, Bounds bounds, std::vector<double> start,
                      std::vector<bool> fixed, EvalCounter& counter)
-    : nodes_(nodes),
+    : model_(std::move(model)),
       omega_(std::move(omega)),
       measured_(measured),
       weights_(std::move(weights)),
@@ -29,13 +29,13 @@ LmProblem::LmProblem(const SeriesList& nodes, std::vector<double> omega, std::sp
 void LmProblem::set_params(std::span<const double> u) { u_.assign(u.begin(), u.end()); }
 
 std::vector<double> LmProblem::residuals() const {
-    return vorlane::residuals(nodes_, physical(u_, bounds_), omega_, measured_, weights_, counter_);
+    return vorlane::residuals(model_, physical(u_, bounds_), omega_, measured_, weights_, counter_);
 }
 
 std::vector<double> LmProblem::jacobian() const {
     const std::vector<double> p = physical(u_, bounds_);
     const std::vector<std::vector<double>> columns =
-        jacobian_columns(nodes_, p, omega_, measured_, weights_, counter_);
+        jacobian_columns(model_, p, omega_, measured_, weights_, counter_);
     const std::size_t rows = num_residuals();
     std::vector<double> j(rows * columns.size(), 0.0);
     for (std::size_t c = 0; c < columns.size(); ++c) {

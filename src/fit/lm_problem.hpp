@@ -6,13 +6,15 @@
 #include <vector>
 
 #include "fit/least_squares_problem.hpp"
+#include "fit/fit_model.hpp"
 #include "fit/residuals.hpp"
 
 namespace vorlane {
 
 class LmProblem final : public LeastSquaresProblem {
 public:
-    LmProblem(const SeriesList& nodes, std::vector<double> omega, std::span<const Complex> measured,
+    // One entry of `bounds`, `start` and `fixed` per free parameter of `model`.
+    LmProblem(FitModel model, std::vector<double> omega, std::span<const Complex> measured,
               std::vector<double> weights, Bounds bounds, std::vector<double> start,
               std::vector<bool> fixed, EvalCounter& counter);
 
@@ -30,7 +32,7 @@ public:
     const Bounds& bounds() const { return bounds_; }
 
 private:
-    const SeriesList& nodes_;
+    FitModel model_;
     std::vector<double> omega_;
     std::span<const Complex> measured_;
     std::vector<double> weights_;

@@ -161,11 +161,11 @@ std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& probl
     return SearchResult{std::move(best.point), iterations};
 }
 
-FitResultOr nelder_mead_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t max_iterations) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+FitResultOr nelder_mead_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t max_iterations) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), model)) {
         return std::unexpected(*error);
     }
-    const PsoProblem problem(nodes, spectrum);
+    const PsoProblem problem(model, spectrum);
     const auto search = nelder_mead_search(problem, max_iterations);
     if (!search) return std::unexpected(search.error());
     return problem.finish(*search, "nelder-mead found no best position");

@@ -140,15 +140,15 @@ SearchResult particle_swarm_search(const PsoProblem& problem, const SearchBox& b
     return SearchResult{std::move(best.point), generations};
 }
 
-FitResultOr particle_swarm_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t num_particles,
+FitResultOr particle_swarm_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t num_particles,
                                std::uint64_t generations, std::optional<std::uint64_t> seed) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), model)) {
         return std::unexpected(*error);
     }
-    const PsoProblem problem(nodes, spectrum);
+    const PsoProblem problem(model, spectrum);
     if (auto error = check_swarm_size(num_particles, problem.dimension())) return std::unexpected(*error);
     const SearchBox box = pso_search_box(problem.bounds(), problem.start());
-    if (auto error = check_search_box(box, nodes)) return std::unexpected(*error);
+    if (auto error = check_search_box(box, model)) return std::unexpected(*error);
     std::optional<ChaChaRng> rng = ChaChaRng::from_seed_or_entropy(seed);
     if (!rng) return std::unexpected(no_entropy_error());
     return problem.finish(particle_swarm_search(problem, box, num_particles, generations, *rng),

@@ -22,22 +22,22 @@ std::vector<double> angular(std::span<const double> frequencies_hz) {
 
 }  // namespace
 
-PsoProblem::PsoProblem(const SeriesList& nodes, const SpectrumRef& spectrum)
-    : nodes_(nodes),
+PsoProblem::PsoProblem(FitModel model, const SpectrumRef& spectrum)
+    : model_(std::move(model)),
       spectrum_(spectrum),
       omega_(angular(spectrum.frequencies_hz)),
       weights_(compute_weights(spectrum.measured, spectrum.modulus)),
-      bounds_(param_bounds(nodes)),
-      start_(param_values(nodes)) {}
+      bounds_(model_.bounds()),
+      start_(model_.start()) {}
 
 double PsoProblem::cost(std::span<const double> y) const {
     const std::vector<double> x = physical(y, bounds_);
-    return cost_of(residuals(nodes_, x, omega_, spectrum_.measured, weights_, counter_));
+    return cost_of(residuals(model_, x, omega_, spectrum_.measured, weights_, counter_));
 }
 
 FitResultOr PsoProblem::polish(std::span<const double> best, std::uint64_t iterations) const {
     const std::vector<double> x = physical(best, bounds_);
-    return polish_or_fallback(nodes_, x, iterations, spectrum_.frequencies_hz, spectrum_.measured,
+    return polish_or_fallback(model_, x, iterations, spectrum_.frequencies_hz, spectrum_.measured,
                               spectrum_.modulus, omega_, weights_, counter_);
 }
 
@@ -47,7 +47,7 @@ FitResultOr PsoProblem::finish(const SearchResult& search, const char* no_best_t
 }
 
 FitOutcome PsoProblem::outcome(std::span<const double> params, bool success, std::uint64_t iterations) const {
-    return build_outcome(nodes_, params, success, iterations, omega_, spectrum_.measured, weights_, counter_);
+    return build_outcome(model_, params, success, iterations, omega_, spectrum_.measured, weights_, counter_);
 }
 
 SearchBox pso_search_box(const Bounds& bounds, std::span<const double> start) {
@@ -68,12 +68,12 @@ SearchBox pso_search_box(const Bounds& bounds, std::span<const double> start) {
     return box;
 }
 
-std::optional<FitError> check_search_box(const SearchBox& box, const SeriesList& nodes) {
+std::optional<FitError> check_search_box(const SearchBox& box, const FitModel& model) {
     const std::size_t n = std::min(box.lower.size(), box.upper.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (std::isfinite(box.upper[i] - box.lower[i])) continue;
-        const std::vector<std::string> names = param_names(nodes);
-        const std::vector<double> values = param_values(nodes);
+        const std::vector<std::string> names = model.names();
+        const std::vector<double>& values = model.start();
         return solver_error("cannot search parameter " + quote(names.at(i)) + " starting at " +
                             format_table_number(values.at(i)) + ": its search range is not finite");
     }

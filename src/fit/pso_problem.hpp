@@ -22,11 +22,11 @@ struct SearchResult {
     std::uint64_t iterations = 0;
 };
 
-// The spectrum in engine units, the bounds and starting values of the tree,
+// The spectrum in engine units, the free parameters' bounds and starting values,
 // and the fit's evaluation counter. Built after check_fit_inputs passed.
 class PsoProblem {
 public:
-    PsoProblem(const SeriesList& nodes, const SpectrumRef& spectrum);
+    PsoProblem(FitModel model, const SpectrumRef& spectrum);
     PsoProblem(const PsoProblem&) = delete;
     PsoProblem& operator=(const PsoProblem&) = delete;
 
@@ -49,7 +49,7 @@ public:
     FitOutcome outcome(std::span<const double> params, bool success, std::uint64_t iterations) const;
 
 private:
-    const SeriesList& nodes_;
+    FitModel model_;
     SpectrumRef spectrum_;
     std::vector<double> omega_;
     std::vector<double> weights_;
@@ -69,7 +69,7 @@ SearchBox pso_search_box(const Bounds& bounds, std::span<const double> start);
 
 // A solver FitError naming the first parameter whose box range has a NaN
 // limit or no finite width: no method can sample such a range.
-std::optional<FitError> check_search_box(const SearchBox& box, const SeriesList& nodes);
+std::optional<FitError> check_search_box(const SearchBox& box, const FitModel& model);
 
 FitError solver_error(std::string text);
 // The refusal when the operating system gives no entropy for a source.

@@ -64,7 +64,7 @@ private:
 }  // namespace
 
 std::expected<SingleStartResult, std::string> range_safe_single_start(
-    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start, const LmOptions& options,
     EvalCounter& counter) {
     std::vector<double> u = to_solver_space(start, bounds);
@@ -76,7 +76,7 @@ std::expected<SingleStartResult, std::string> range_safe_single_start(
         const double t = std::clamp(2.0 * (start[i] - bounds[i].first) / span - 1.0, -END_MARGIN, END_MARGIN);
         v[i] = std::asin(t);
     }
-    LmProblem inner(nodes, std::vector<double>(omega.begin(), omega.end()), measured,
+    LmProblem inner(model, std::vector<double>(omega.begin(), omega.end()), measured,
                     std::vector<double>(weights.begin(), weights.end()), bounds, std::move(u),
                     std::vector<bool>(start.size(), false), counter);
     RangeSafeProblem problem(inner, std::move(v));

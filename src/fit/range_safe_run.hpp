@@ -17,7 +17,7 @@ namespace vorlane {
 // stays inside its range whatever the solver does) and every other parameter
 // through the usual solver space. Returns physical parameters.
 std::expected<SingleStartResult, std::string> range_safe_single_start(
-    const SeriesList& nodes, std::span<const double> omega, std::span<const Complex> measured,
+    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start, const LmOptions& options,
     EvalCounter& counter);
 

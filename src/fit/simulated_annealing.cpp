@@ -64,15 +64,15 @@ SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double 
     return SearchResult{std::move(best.point), iterations};
 }
 
-FitResultOr simulated_annealing_fit(const SeriesList& nodes, const SpectrumRef& spectrum, std::uint64_t iterations,
+FitResultOr simulated_annealing_fit(const FitModel& model, const SpectrumRef& spectrum, std::uint64_t iterations,
                                     double initial_temperature, std::optional<std::uint64_t> seed) {
-    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), nodes)) {
+    if (auto error = check_fit_inputs(spectrum.frequencies_hz.size(), spectrum.measured.size(), model)) {
         return std::unexpected(*error);
     }
     if (auto error = check_initial_temperature(initial_temperature)) return std::unexpected(*error);
     auto sources = annealing_sources(seed);
     if (!sources) return std::unexpected(no_entropy_error());
-    const PsoProblem problem(nodes, spectrum);
+    const PsoProblem problem(model, spectrum);
     return problem.finish(anneal(problem, iterations, initial_temperature, sources->first, sources->second),
                           "simulated annealing found no best position");
 }

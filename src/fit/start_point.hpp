@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "circuit/tree.hpp"
+#include "fit/fit_model.hpp"
 #include "fit/residuals.hpp"
 
 namespace vorlane {
@@ -18,8 +19,8 @@ bool within_bounds(std::span<const double> values, const Bounds& bounds);
 bool same_point(std::span<const double> a, std::span<const double> b);
 
 struct MovedStart {
-    SeriesList nodes;                  // the tree with the moved values
-    std::vector<std::size_t> moved;    // indices of the parameters that moved
+    FitModel model;                    // the model starting from the moved values
+    std::vector<std::size_t> moved;    // parameter indices (in the whole tree) that moved
 };
 
 enum class StartOrigin { User, Guess };
@@ -29,7 +30,16 @@ enum class StartOrigin { User, Guess };
 // end. An open-ended parameter at or below its lower bound (which the
 // solver's logarithmic coordinate would pin there) starts at its placeholder
 // when the user gave it, and just above the bound (twice it) when a network
-// guessed it: a guess that small says the element is negligible.
-MovedStart move_start_inside(const SeriesList& nodes, StartOrigin origin);
+// guessed it: a guess that small says the element is negligible. An own
+// range that leaves the placeholder out takes a point inside it instead.
+// Only free parameters move, within their effective bounds.
+MovedStart move_start_inside(const FitModel& model, StartOrigin origin);
+
+// A guess made a start for a constrained circuit: fixed parameters keep the
+// tree's values, free ones outside their bounds move inside by the rule of
+// move_start_inside for a guess, and interchangeable arcs are ordered when
+// the constraints ask for it.
+std::vector<double> constrained_guess(const SeriesList& nodes, const Constraints& constraints,
+                                      std::vector<double> guessed);
 
 }  // namespace vorlane

@@ -11,6 +11,7 @@
 #include "core/quoting.hpp"
 #include "models/external_cache.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 
 namespace vorlane {
 namespace {
@@ -70,31 +71,6 @@ std::expected<ChosenNetwork, std::string> external_network(const SeriesList& use
     return chosen;
 }
 
-// K and Zarc get back their own parameters from the pair values the network
-// predicts for the R || C and R || CPE they stand for.
-std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<double>& pair_values) {
-    std::vector<double> out;
-    out.reserve(pair_values.size());
-    std::size_t next = 0;
-    for (const Leaf* leaf : collect_leaves(user)) {
-        const double* v = pair_values.data() + next;
-        switch (leaf->element.kind) {
-            case Kind::K:
-                out.insert(out.end(), {v[0], v[0] * v[1]});
-                break;
-            case Kind::Zarc: {
-                // A NaN alpha compares false and so takes the floor.
-                const double exponent = v[2] > 1e-6 ? v[2] : 1e-6;
-                out.insert(out.end(), {v[0], std::pow(v[0] * v[1], 1.0 / exponent), v[2]});
-                break;
-            }
-            default:
-                out.insert(out.end(), v, v + leaf->element.count());
-        }
-        next += leaf->element.count();
-    }
-    return out;
-}
 
 struct UsablePoints {
     std::vector<double> frequencies;
@@ -132,41 +108,81 @@ std::string too_few_points(const UsablePoints& usable, std::span<const double> f
 
 }  // namespace
 
+std::expected<std::vector<double>, std::string> network_values(const Guesser& g, std::span<const double> frequencies,
+                                                               std::span<const Complex> impedances) {
+    const UsablePoints usable = usable_points(frequencies, impedances);
+    if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
+    if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
+
+    const auto [z_scale, w_scale] = reactive_centroid(usable.frequencies, usable.impedances);
+    const Features features = g.features(usable.frequencies, usable.impedances, w_scale, z_scale);
+    auto predicted = g.predict(features, z_scale, w_scale);
+    if (!predicted) return std::unexpected(predicted.error().message());
+    return std::move(*predicted);
+}
+
+std::vector<std::size_t> replace_non_finite(const SeriesList& user, std::vector<double>& values) {
+    std::vector<std::size_t> replaced;
+    const std::vector<double> placeholders = placeholder_values(user);
+    for (std::size_t i = 0; i < values.size() && i < placeholders.size(); ++i) {
+        if (std::isfinite(values[i])) continue;
+        values[i] = placeholders[i];
+        replaced.push_back(i);
+    }
+    return replaced;
+}
+
+std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<double>& pair_values) {
+    std::vector<double> out;
+    out.reserve(pair_values.size());
+    std::size_t next = 0;
+    for (const Leaf* leaf : collect_leaves(user)) {
+        const double* v = pair_values.data() + next;
+        switch (leaf->element.kind) {
+            case Kind::K:
+                out.insert(out.end(), {v[0], v[0] * v[1]});
+                break;
+            case Kind::Zarc: {
+                // A NaN alpha compares false and so takes the floor.
+                const double exponent = v[2] > 1e-6 ? v[2] : 1e-6;
+                out.insert(out.end(), {v[0], std::pow(v[0] * v[1], 1.0 / exponent), v[2]});
+                break;
+            }
+            default:
+                out.insert(out.end(), v, v + leaf->element.count());
+        }
+        next += leaf->element.count();
+    }
+    return out;
+}
+
 std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
                                                std::span<const Complex> impedances, const std::string* weights_path) {
-    const UsablePoints usable = usable_points(frequencies, impedances);
+    // A weight file is only accepted into the cache once the spectrum, too,
+    // can be guessed from.
     const Check enough_points = [&]() -> std::expected<void, std::string> {
+        const UsablePoints usable = usable_points(frequencies, impedances);
         if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
         return {};
     };
     const auto chosen =
         weights_path ? external_network(user, *weights_path, enough_points) : bundled_network(user);
     if (!chosen) return std::unexpected(chosen.error());
-    const Guesser& g = *chosen->guesser;
-    if (auto ok = enough_points(); !ok) return std::unexpected(ok.error());
-    if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
-
-    const auto [z_scale, w_scale] = reactive_centroid(usable.frequencies, usable.impedances);
-    const Features features = g.features(usable.frequencies, usable.impedances, w_scale, z_scale);
-    const auto predicted = g.predict(features, z_scale, w_scale);
-    if (!predicted) return std::unexpected(predicted.error().message());
+    const auto predicted = network_values(*chosen->guesser, frequencies, impedances);
+    if (!predicted) return std::unexpected(predicted.error());
 
     std::vector<double> values(chosen->perm.size());
     for (std::size_t u = 0; u < values.size(); ++u) values[u] = (*predicted)[chosen->perm[u]];
     Guess guess{chosen->expanded ? collapse_expanded(user, values) : std::move(values), {}};
-    const std::vector<double> placeholders = placeholder_values(user);
-    for (std::size_t i = 0; i < guess.values.size() && i < placeholders.size(); ++i) {
-        if (std::isfinite(guess.values[i])) continue;
-        guess.values[i] = placeholders[i];
-        guess.replaced.push_back(i);
-    }
+    guess.replaced = replace_non_finite(user, guess.values);
     return guess;
 }
 
 std::expected<GuessedStart, std::string> guessed_start(const SeriesList& user, std::span<const double> frequencies,
                                                      std::span<const Complex> impedances,
                                                      const std::string* weights_path) {
-    auto guess = guess_params(user, frequencies, impedances, weights_path);
+    auto guess = weights_path ? guess_params(user, frequencies, impedances, weights_path)
+                              : network_start(user, frequencies, impedances);
     if (!guess) return std::unexpected(std::move(guess.error()));
     if (guess->values.size() != param_count(user)) throw std::logic_error("the guess has the wrong number of values");
     return GuessedStart{rebuild_with_values(user, guess->values), std::move(guess->replaced)};

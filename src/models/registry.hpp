@@ -31,6 +31,10 @@ const std::array<ModelEntry, MODEL_COUNT>& model_entries();
 // compared case-insensitively, other bytes exactly).
 std::optional<std::string_view> registry_circuit_for_name(std::string_view text);
 
+// The registry circuits parsed once, in registry order; an entry that does
+// not parse stays empty.
+const std::vector<std::optional<SeriesList>>& registry_trees();
+
 std::vector<std::string> model_names();
 // 'rc', 'rc_l', ... each in single quotes, joined with ", ".
 std::string quoted_model_names();
@@ -54,6 +58,21 @@ struct Guess {
     std::vector<double> values;           // in the user's param_names() order
     std::vector<std::size_t> replaced;    // non-finite outputs, now placeholders
 };
+
+// The network's outputs, in its own parameter order, computed from the points
+// with a finite, positive frequency and a finite impedance; the error is the
+// user-facing message.
+std::expected<std::vector<double>, std::string> network_values(const Guesser& g, std::span<const double> frequencies,
+                                                               std::span<const Complex> impedances);
+
+// Non-finite entries of `values` (in `user`'s parameter order) replaced by
+// their placeholders; the indices replaced.
+std::vector<std::size_t> replace_non_finite(const SeriesList& user, std::vector<double>& values);
+
+// K and Zarc get back their own parameters from the pair values predicted
+// for the R || C and R || CPE they stand for; `pair_values` are in the
+// layout order of the expanded tree of `user`.
+std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<double>& pair_values);
 
 // Starting values for `user` from the bundled model matching its topology,
 // or from the weight file at `weights_path`, computed from the points with a

@@ -10,16 +10,6 @@
 namespace vorlane {
 namespace {
 
-void append_spans(const std::vector<Shape>& list, std::vector<ParamSpan>& spans) {
-    for (const Shape& shape : list) {
-        if (!shape.parallel) {
-            spans.emplace_back(shape.offset, shape.count);
-            continue;
-        }
-        for (const auto& branch : shape.branches) append_spans(branch, spans);
-    }
-}
-
 Shape parallel_shape(const ParallelNode& node, std::size_t& counter) {
     std::vector<std::vector<Shape>> branches;
     std::vector<std::string> keys;
@@ -41,7 +31,8 @@ Shape parallel_shape(const ParallelNode& node, std::size_t& counter) {
     return shape;
 }
 
-// Registry circuits parsed once; an entry that does not parse stays empty.
+}  // namespace
+
 const std::vector<std::optional<SeriesList>>& registry_trees() {
     static const auto trees = [] {
         std::vector<std::optional<SeriesList>> parsed;
@@ -54,7 +45,20 @@ const std::vector<std::optional<SeriesList>>& registry_trees() {
     return trees;
 }
 
-}  // namespace
+std::vector<ParamSpan> shape_spans(const std::vector<Shape>& list) {
+    std::vector<ParamSpan> spans;
+    for (const Shape& shape : list) {
+        if (!shape.parallel) {
+            spans.emplace_back(shape.offset, shape.count);
+            continue;
+        }
+        for (const auto& branch : shape.branches) {
+            const std::vector<ParamSpan> inner = shape_spans(branch);
+            spans.insert(spans.end(), inner.begin(), inner.end());
+        }
+    }
+    return spans;
+}
 
 std::vector<Shape> shapes(const SeriesList& nodes, std::size_t& counter) {
     std::vector<Shape> list;
@@ -86,9 +90,7 @@ std::string series_key(const std::vector<Shape>& list) {
 std::pair<std::string, std::vector<ParamSpan>> canonical(const SeriesList& nodes) {
     std::size_t counter = 0;
     const std::vector<Shape> list = shapes(nodes, counter);
-    std::vector<ParamSpan> spans;
-    append_spans(list, spans);
-    return {series_key(list), std::move(spans)};
+    return {series_key(list), shape_spans(list)};
 }
 
 std::optional<std::vector<std::size_t>> match_topology(const SeriesList& model, const SeriesList& user) {

@@ -26,6 +26,10 @@ using ParamSpan = std::pair<std::size_t, std::size_t>;
 // parameter offset in written layout order.
 std::vector<Shape> shapes(const SeriesList& nodes, std::size_t& counter);
 
+// The parameter spans of `list` in its (sorted) order, parallel branches
+// walked in their sorted order.
+std::vector<ParamSpan> shape_spans(const std::vector<Shape>& list);
+
 // "[" + keys joined with "," + "]".
 std::string series_key(const std::vector<Shape>& list);
 

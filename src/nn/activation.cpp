@@ -90,7 +90,7 @@ constexpr std::size_t BLOCK = CHAINS * LANES;
 
 }  // namespace
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VORLANE_KERNEL_VARIANTS
 void gelu(std::span<double> x) {
     const std::size_t n = x.size();
     std::size_t i = 0;

@@ -40,7 +40,7 @@ template <class Term>
 
 }  // namespace
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VORLANE_KERNEL_VARIANTS
 void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta) {
     const std::size_t n = rows * length;
     const double total = interleaved_sum(n, [v](std::size_t i, auto& e) { load_lanes(v + i, e); });
@@ -56,7 +56,7 @@ void standardise_group(double* v, std::size_t rows, std::size_t length, const do
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
+VORLANE_KERNEL_VARIANTS
 void affine(const LinearTensors& t, const double* x, double* y) {
     for (std::size_t i = 0; i < t.out; ++i) {
         const double* row = t.weight.data() + i * t.in;

@@ -11,6 +11,7 @@
 #include "circuit/layout.hpp"
 #include "core/quoting.hpp"
 #include "python/circuit_object.hpp"
+#include "python/constraints_state.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
 
@@ -190,6 +191,7 @@ PyObject* circuit_reduce(PyObject* self, PyObject*) {
         if (!nodes) return nullptr;
         Ref state(Py_BuildValue("{sOsO}", CIRCUIT_ENTRIES[0], nodes.get(), CIRCUIT_ENTRIES[1],
                                 reinterpret_cast<CircuitObject*>(self)->explicit_values ? Py_True : Py_False));
+        if (!state || !add_constraints_state(state.get(), constraints_of(self))) return nullptr;
         return reduced(self, std::move(state));
     });
 }
@@ -197,11 +199,16 @@ PyObject* circuit_reduce(PyObject* self, PyObject*) {
 PyObject* circuit_from_state(PyObject*, PyObject* state) {
     return guarded([&]() -> PyObject* {
         PyObject* entries[std::size(CIRCUIT_ENTRIES)] = {};
-        if (!state_entries(state, "Circuit", CIRCUIT_ENTRIES, entries)) return nullptr;
+        Ref rest;
+        PyObject* constraints_entry = nullptr;
+        if (!split_constraints_state(state, rest, constraints_entry)) return nullptr;
+        if (!state_entries(rest.get(), "Circuit", CIRCUIT_ENTRIES, entries)) return nullptr;
         SeriesList nodes;
         if (!tree_from_state(entries[0], nodes)) return nullptr;
         if (!PyBool_Check(entries[1])) return raise_value_error("invalid circuit state: explicit_values must be a bool");
-        return make_circuit(std::move(nodes), entries[1] == Py_True);
+        Constraints constraints;
+        if (!constraints_from_state(constraints_entry, nodes, constraints)) return nullptr;
+        return make_circuit(std::move(nodes), entries[1] == Py_True, constraints);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/circuit_string.hpp"
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "circuit/named_values.hpp"
@@ -17,6 +18,7 @@
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
+#include "python/dict_entries.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
 #include "python/interruptible.hpp"
@@ -30,15 +32,27 @@ PyTypeObject* circuit_type = nullptr;
 bool is_circuit(PyObject* obj) { return circuit_type && PyObject_TypeCheck(obj, circuit_type); }
 
 PyObject* make_circuit(SeriesList nodes, bool explicit_values) {
+    return make_circuit(std::move(nodes), explicit_values, Constraints{});
+}
+
+PyObject* make_circuit(SeriesList nodes, bool explicit_values, const Constraints& constraints) {
     return guarded([&]() -> PyObject* {
         auto owned = std::make_unique<SeriesList>(std::move(nodes));
+        auto owned_constraints = constraints.empty() ? nullptr : std::make_unique<Constraints>(constraints);
         PyObject* self = circuit_type->tp_alloc(circuit_type, 0);
         if (!self) return nullptr;
         auto* circuit = reinterpret_cast<CircuitObject*>(self);
         circuit->nodes = owned.release();
         circuit->explicit_values = explicit_values;
+        circuit->constraints = owned_constraints.release();
         return self;
     });
+}
+
+const Constraints& constraints_of(PyObject* circuit) {
+    static const Constraints none;
+    const Constraints* own = reinterpret_cast<CircuitObject*>(circuit)->constraints;
+    return own ? *own : none;
 }
 
 namespace {
@@ -86,6 +100,7 @@ PyObject* circuit_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
 
 void circuit_dealloc(PyObject* self) {
     delete reinterpret_cast<CircuitObject*>(self)->nodes;
+    delete reinterpret_cast<CircuitObject*>(self)->constraints;
     PyTypeObject* type = Py_TYPE(self);
     type->tp_free(self);
     Py_DECREF(type);
@@ -96,24 +111,34 @@ std::string padded(std::string text, std::size_t width) {
     return text;
 }
 
+// What a fit may do with parameter i: "fixed", "own bounds (lo, hi)" or
+// the default "bounds (lo, hi)".
+std::string freedom_text(const Constraints& constraints, const std::vector<Bound>& bounds, std::size_t i) {
+    if (constraints.is_fixed(i)) return "fixed";
+    return (constraints.own_bound(i) ? "own bounds " : "bounds ") + range_text(bounds[i]);
+}
+
 PyObject* circuit_repr(PyObject* self) {
     return guarded([&]() -> PyObject* {
         const SeriesList& nodes = nodes_of(self);
+        const Constraints& constraints = constraints_of(self);
         const std::vector<std::string> names = param_names(nodes);
         const std::vector<std::string> units = param_units(nodes);
-        const auto bounds = param_bounds(nodes);
+        const auto bounds = effective_bounds(nodes, constraints);
         const std::vector<double> values = param_values(nodes);
         std::size_t name_width = 0;
         for (const std::string& name : names) name_width = std::max(name_width, name.size());
 
         std::string text = "Circuit (" + std::to_string(names.size()) + " parameter";
         if (names.size() != 1) text += 's';
+        const std::size_t fixed = names.size() - free_indices(constraints, names.size()).size();
+        if (fixed > 0) text += ", " + std::to_string(fixed) + " fixed";
+        if (constraints.ordered_arcs) text += ", arcs ordered by time constant";
         text += ")\n";
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (i > 0) text += '\n';
             text += "  " + padded(names[i], name_width) + " = " + padded(format_table_number(values[i]), 10) +
-                    " [" + units[i] + "]  bounds (" + format_table_number(bounds[i].first) + ", " +
-                    format_table_number(bounds[i].second) + ")";
+                    " [" + units[i] + "]  " + freedom_text(constraints, bounds, i);
         }
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
@@ -163,6 +188,14 @@ PyObject* circuit_param_values(PyObject* self, PyObject*) {
     return guarded([&] { return float_list(param_values(nodes_of(self))); });
 }
 
+// The circuit with new values and its constraints; a fixed parameter is
+// held at its new value, which must be one it can hold.
+PyObject* rebuilt(PyObject* self, const std::vector<double>& values) {
+    const Constraints& constraints = constraints_of(self);
+    if (auto why = check_fixed_values(nodes_of(self), constraints, values)) return raise_value_error(*why);
+    return make_circuit(rebuild_with_values(nodes_of(self), values), true, constraints);
+}
+
 constexpr const char* WITH_VALUES_DOC =
     "with_values($self, values)\n--\n\n"
     "Rebuild this circuit with a new flat parameter vector, assigned\n"
@@ -183,7 +216,7 @@ PyObject* circuit_with_values(PyObject* self, PyObject* args, PyObject* kwargs) 
             return raise_value_error("expected " + std::to_string(expected) + " values, got " +
                                      std::to_string(values.size()));
         }
-        return make_circuit(rebuild_with_values(nodes, values), true);
+        return rebuilt(self, values);
     });
 }
 
@@ -193,34 +226,6 @@ constexpr const char* WITH_NAMED_VALUES_DOC =
     "`param_names()`). Every name must be present and no unknown names\n"
     "may be supplied.";
 
-// The dict's entries in its iteration order. The items are snapshotted
-// first: a value's __float__ could otherwise change the dict mid-walk.
-bool named_entries(PyObject* dict, std::vector<std::pair<std::string, double>>& out) {
-    if (!PyDict_Check(dict)) {
-        PyErr_Format(PyExc_TypeError, "argument 'values': expected dict, got '%s'", Py_TYPE(dict)->tp_name);
-        return false;
-    }
-    Ref items(PyDict_Items(dict));
-    if (!items) return false;
-    const Py_ssize_t count = PyList_GET_SIZE(items.get());
-    out.reserve(static_cast<std::size_t>(count));
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        PyObject* item = PyList_GET_ITEM(items.get(), i);
-        PyObject* key = PyTuple_GET_ITEM(item, 0);
-        if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "argument 'values': expected str keys, got '%s'", Py_TYPE(key)->tp_name);
-            return false;
-        }
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
-        if (!utf8) return false;
-        double value = 0.0;
-        if (!to_double(PyTuple_GET_ITEM(item, 1), value)) return name_argument_error("values");
-        out.emplace_back(std::string(utf8, static_cast<std::size_t>(size)), value);
-    }
-    return true;
-}
-
 PyObject* circuit_with_named_values(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"values", nullptr};
     PyObject* dict = nullptr;
@@ -229,11 +234,11 @@ PyObject* circuit_with_named_values(PyObject* self, PyObject* args, PyObject* kw
     }
     return guarded([&]() -> PyObject* {
         std::vector<std::pair<std::string, double>> entries;
-        if (!named_entries(dict, entries)) return nullptr;
+        if (!dict_entries<double>(dict, "values", to_double, entries)) return nullptr;
         const SeriesList& nodes = nodes_of(self);
         const auto values = assign_named_values(nodes, entries);
         if (!values) return raise_value_error(values.error());
-        return make_circuit(rebuild_with_values(nodes, *values), true);
+        return rebuilt(self, *values);
     });
 }
 
@@ -282,6 +287,11 @@ PyMethodDef circuit_methods[] = {
     {"with_values", as_cfunction(circuit_with_values), METH_VARARGS | METH_KEYWORDS, WITH_VALUES_DOC},
     {"with_named_values", as_cfunction(circuit_with_named_values), METH_VARARGS | METH_KEYWORDS,
      WITH_NAMED_VALUES_DOC},
+    {"with_fixed", as_cfunction(circuit_with_fixed), METH_VARARGS | METH_KEYWORDS, WITH_FIXED_DOC},
+    {"with_bounds", as_cfunction(circuit_with_bounds), METH_VARARGS | METH_KEYWORDS, WITH_BOUNDS_DOC},
+    {"free_params", as_cfunction(circuit_free_params), METH_NOARGS, FREE_PARAMS_DOC},
+    {"with_ordered_arcs", as_cfunction(circuit_with_ordered_arcs), METH_VARARGS | METH_KEYWORDS,
+     WITH_ORDERED_ARCS_DOC},
     {"impedance", as_cfunction(circuit_impedance), METH_VARARGS | METH_KEYWORDS, IMPEDANCE_DOC},
     {"residuals", as_cfunction(circuit_residuals), METH_VARARGS | METH_KEYWORDS, RESIDUALS_DOC},
     {"jacobian", as_cfunction(circuit_jacobian), METH_VARARGS | METH_KEYWORDS, JACOBIAN_DOC},
@@ -296,11 +306,28 @@ PyMethodDef circuit_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+constexpr const char* CIRCUIT_STRING_DOC =
+    "This circuit in the circuit-string grammar, each element under its label:\n"
+    "`Circuit(\"randles\").circuit_string` is \"R0-(R1-W1,CPE1)\".";
+
+PyObject* circuit_circuit_string(PyObject* self, void*) {
+    return guarded([&]() -> PyObject* {
+        const std::string text = circuit_string(nodes_of(self));
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+PyGetSetDef circuit_getters[] = {
+    {"circuit_string", circuit_circuit_string, nullptr, CIRCUIT_STRING_DOC, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot circuit_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(circuit_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(circuit_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(circuit_repr)},
     {Py_tp_methods, circuit_methods},
+    {Py_tp_getset, circuit_getters},
     {Py_tp_doc, const_cast<char*>(CIRCUIT_DOC)},
     {0, nullptr},
 };

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "circuit/layout.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
@@ -20,6 +21,10 @@ constexpr const char* PARALLEL_DOC = "Parallel(parts)\n--\n\nConnect elements an
 struct Parts {
     std::vector<SeriesList> lists;  // one per operand, in order
     bool explicit_values = true;    // false once a circuit operand still has placeholders
+    // Each operand's constraints (none for an element) and parameter count:
+    // the composed circuit keeps them for the parameters they belong to.
+    std::vector<Constraints> constraints;
+    std::vector<std::size_t> counts;
 };
 
 // An element operand is a single unlabeled leaf; a circuit operand brings
@@ -33,8 +38,12 @@ bool collect_parts(PyObject* args, PyObject* kwargs, const char* format, Parts& 
     return for_each_item(parts, [&](PyObject* item) {
         if (is_element(item)) {
             out.lists.push_back(SeriesList{Node{Leaf{element_of(item), std::nullopt}}});
+            out.constraints.emplace_back();
+            out.counts.push_back(param_count(out.lists.back()));
         } else if (is_circuit(item)) {
             out.lists.push_back(nodes_of(item));
+            out.constraints.push_back(constraints_of(item));
+            out.counts.push_back(param_count(out.lists.back()));
             out.explicit_values = out.explicit_values && reinterpret_cast<CircuitObject*>(item)->explicit_values;
         } else {
             PyErr_Format(PyExc_TypeError, "argument 'parts': expected Element or Circuit items, got '%s'",
@@ -53,7 +62,7 @@ PyObject* series(PyObject*, PyObject* args, PyObject* kwargs) {
         for (SeriesList& list : parts.lists) {
             for (Node& node : list) nodes.push_back(std::move(node));
         }
-        return make_circuit(std::move(nodes), parts.explicit_values);
+        return make_circuit(std::move(nodes), parts.explicit_values, concatenate(parts.constraints, parts.counts));
     });
 }
 
@@ -62,7 +71,7 @@ PyObject* parallel(PyObject*, PyObject* args, PyObject* kwargs) {
         Parts parts;
         if (!collect_parts(args, kwargs, "O:Parallel", parts)) return nullptr;
         SeriesList nodes{Node{ParallelNode{std::move(parts.lists)}}};
-        return make_circuit(std::move(nodes), parts.explicit_values);
+        return make_circuit(std::move(nodes), parts.explicit_values, concatenate(parts.constraints, parts.counts));
     });
 }
 

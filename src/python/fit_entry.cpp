@@ -64,17 +64,22 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, arguments, kind)) return nullptr;
+        options.constraints = constraints_of(self);
         // The guess, if any, runs without the interpreter lock; its warnings
         // are issued below, with it held again.
         auto interruptible_start = interruptible([&] {
-            return start_tree(nodes_of(self), kind, arguments.weights, measured.frequencies, measured.impedances);
+            return start_tree(nodes_of(self), options.constraints, kind, arguments.weights, measured.frequencies,
+                              measured.impedances);
         });
         if (!interruptible_start) return nullptr;
         auto& start = *interruptible_start;
         if (!start) return raise_value_error(start.error());
         if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
-        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes)) return nullptr;
+        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes, options.constraints)) {
+            return nullptr;
+        }
         options.nodes = std::move(start->nodes);
+        options.zero_configuration = zero_configuration(kind, arguments);
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         std::optional<FitResultOr> interruptible_result = interruptible([&] { return run_fit(options); });
@@ -84,7 +89,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
             PyErr_SetString(PyExc_ValueError, result.error().message().c_str());
             return nullptr;
         }
-        return make_fit_result(std::move(*result));
+        return make_fit_result(std::move(*result), options.constraints);
     });
 }
 

@@ -39,6 +39,10 @@ const char* const FIT_MANY_DOC =
     "its cost per point is more than twice the median of the last five fits';\n"
     "the fresh fit replaces it when it succeeded and the warm one did not, or\n"
     "when the warm fit's cost is more than 1.25 times the fresh one's.\n\n"
+    "The circuit's constraints hold for every fit: fixed values, own bounds,\n"
+    "and arcs ordered by time constant. With ordered arcs every result comes\n"
+    "out ordered, so a warm start begins from the previous spectrum's ordered\n"
+    "values and the labels follow the same process along the series.\n\n"
     "`errors=\"raise\"` raises the error of the first spectrum that fails, with\n"
     "its index in the message and the original error as its cause;\n"
     "`errors=\"collect\"` puts the exception in that spectrum's place and\n"
@@ -124,7 +128,7 @@ Ref package_function(const char* module_name, const char* name) {
 // of one dataframe (null labels otherwise).
 bool spectra_list(const BatchArguments& args, Ref& items, Ref& labels) {
     if (args.by != Py_None) {
-        Ref split = package_function("vorlane._spectrum_groups", "split_for_fit");
+        Ref split = package_function("vorlane._frame_groups", "split_for_fit");
         Ref pair(split ? PyObject_CallFunctionObjArgs(split.get(), args.spectra, args.by, nullptr) : nullptr);
         PyObject *frames = nullptr, *names = nullptr;
         if (!pair || !PyArg_ParseTuple(pair.get(), "O!O!", &PyList_Type, &frames, &PyList_Type, &names)) return false;
@@ -265,6 +269,7 @@ struct PreparedBatch {
     std::vector<FitOptions> items;
     std::vector<std::size_t> spectrum_of_item;
     std::vector<Ref> input_errors;  // per spectrum; null when it was read
+    Constraints constraints;        // the circuit's: every result's circuit keeps them
 };
 
 bool prepare(PyObject* items, PyObject* labels, bool collect, const FitOptions& options, PreparedBatch& out) {
@@ -317,7 +322,7 @@ PyObject* results_list(PreparedBatch& prepared, FitBatch& batch, PyObject* label
         }
         PyObject* result = nullptr;
         if (*outcomes[k]) {
-            result = make_fit_result(std::move(**outcomes[k]));
+            result = make_fit_result(std::move(**outcomes[k]), prepared.constraints);
         } else {
             Ref error = exception_of(outcomes[k]->error());
             if (error && !collect) {
@@ -345,21 +350,28 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!is_known_method(options.method)) {
             return raise_value_error(FitError{FitError::Kind::UnknownMethod, options.method}.message());
         }
+        // Every fit holds the circuit's fixed values and own bounds, and
+        // orders its arcs when the circuit asks for that.
+        options.constraints = constraints_of(self);
         Ref items, labels;
         if (!spectra_list(arguments, items, labels)) return nullptr;
         PreparedBatch prepared;
+        prepared.constraints = options.constraints;
         if (!prepare(items.get(), labels.get(), arguments.collect_errors, options, prepared)) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, fit_args, kind)) return nullptr;
+        for (FitOptions& item : prepared.items) item.zero_configuration = zero_configuration(kind, fit_args);
         // The circuit's own values are the same start for every spectrum:
         // moved inside their bounds, with the warning, once.
         SeriesList circuit = nodes_of(self);
-        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(circuit)) return nullptr;
+        if (kind == StartKind::CircuitValues && !user_start_inside_bounds(circuit, options.constraints)) {
+            return nullptr;
+        }
 
         BatchPlan plan{std::move(circuit),
-                       [kind, weights = fit_args.weights](const SeriesList& nodes, std::span<const double> f,
-                                                          std::span<const Complex> z) {
-                           return start_tree(nodes, kind, weights, f, z);
+                       [kind, weights = fit_args.weights, constraints = options.constraints](
+                           const SeriesList& nodes, std::span<const double> f, std::span<const Complex> z) {
+                           return start_tree(nodes, constraints, kind, weights, f, z);
                        },
                        arguments.warm_start, !arguments.collect_errors, arguments.workers};
         const std::size_t count = prepared.items.size();

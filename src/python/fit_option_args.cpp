@@ -2,8 +2,11 @@
 // the starting point.
 #include "python/fit_option_args.hpp"
 
+#include "circuit/layout.hpp"
+#include "fit/data_scaled_start.hpp"
 #include "fit/start_point.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/guess_entry.hpp"
@@ -52,25 +55,35 @@ bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out) {
     const bool explicit_values = reinterpret_cast<CircuitObject*>(circuit)->explicit_values;
     const bool guess = args.guess_init.value_or(args.weights.has_value() || !explicit_values);
     out = guess ? StartKind::Guess : StartKind::CircuitValues;
-    if (guess && !args.weights && !args.guess_init && !find_for_topology(nodes)) {
+    if (guess && !args.weights && !args.guess_init && !network_contributes(nodes)) {
         const std::string message = NO_MODEL_WARNING + quoted_model_names();
         if (PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) != 0) return false;
-        out = StartKind::CircuitValues;
+        out = StartKind::DataScaled;
     }
     return true;
 }
 
-std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKind kind,
-                                             const std::optional<std::string>& weights,
+std::expected<Start, std::string> start_tree(const SeriesList& circuit, const Constraints& constraints,
+                                             StartKind kind, const std::optional<std::string>& weights,
                                              std::span<const double> frequencies, std::span<const Complex> impedances) {
     if (kind == StartKind::CircuitValues) return Start{circuit, {}};
+    if (kind == StartKind::DataScaled) {
+        // Fixed values are kept and free ones held inside their own bounds,
+        // as for a guess.
+        const std::vector<double> scaled = data_scaled_values(circuit, spectrum_scales(frequencies, impedances));
+        const SeriesList held = rebuild_with_values(circuit, constrained_guess(circuit, constraints, scaled));
+        return Start{move_start_inside(FitModel(held, constraints), StartOrigin::Guess).model.tree(), {}};
+    }
     auto guessed = guessed_start(circuit, frequencies, impedances, weights ? &*weights : nullptr);
     if (!guessed) return std::unexpected(std::move(guessed.error()));
-    return Start{move_start_inside(guessed->nodes, StartOrigin::Guess).nodes, std::move(guessed->replaced)};
+    const SeriesList held = rebuild_with_values(
+        circuit, constrained_guess(circuit, constraints, param_values(guessed->nodes)));
+    return Start{move_start_inside(FitModel(held, constraints), StartOrigin::Guess).model.tree(),
+                 std::move(guessed->replaced)};
 }
 
-bool user_start_inside_bounds(SeriesList& nodes) {
-    MovedStart start = move_start_inside(nodes, StartOrigin::User);
+bool user_start_inside_bounds(SeriesList& nodes, const Constraints& constraints) {
+    MovedStart start = move_start_inside(FitModel(nodes, constraints), StartOrigin::User);
     if (start.moved.empty()) return true;
     if (!warn_about_params(nodes, start.moved,
                            "starting values that are not finite or not inside their bounds were moved inside "
@@ -78,7 +91,7 @@ bool user_start_inside_bounds(SeriesList& nodes) {
                            "the nearest end of the range): ")) {
         return false;
     }
-    nodes = std::move(start.nodes);
+    nodes = start.model.tree();
     return true;
 }
 

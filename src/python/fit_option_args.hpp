@@ -46,21 +46,31 @@ bool convert_fit_options(std::span<PyObject* const, FIT_OPTION_COUNT> given, Fit
                          FitOptions& options);
 
 // Where fits of this circuit start, decided once per call. An unset
-// guess_init that finds no bundled model warns and keeps the circuit's values.
-enum class StartKind { CircuitValues, Guess };
+// guess_init that finds no bundled network for the circuit or any part of it
+// warns and starts from values scaled from each spectrum.
+enum class StartKind { CircuitValues, Guess, DataScaled };
 bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out);
 
+// A start found without the caller's help (a bundled network or the
+// spectrum): the default method then checks its fit and searches further
+// when the fit stays poor.
+inline bool zero_configuration(StartKind kind, const FitArguments& args) {
+    return kind == StartKind::DataScaled || (kind == StartKind::Guess && !args.weights);
+}
+
 // The start of one spectrum's fit: the circuit as it is, or a guess moved
-// inside its bounds (silently: a guess is only a starting point). Touches no
+// inside its bounds (silently: a guess is only a starting point), with the
+// fixed values kept and arcs ordered as `constraints` say. Touches no
 // Python object, so batches call it from their worker threads.
-std::expected<Start, std::string> start_tree(const SeriesList& circuit, StartKind kind,
+std::expected<Start, std::string> start_tree(const SeriesList& circuit, const Constraints& constraints,
+                                             StartKind kind,
                                              const std::optional<std::string>& weights,
                                              std::span<const double> frequencies, std::span<const Complex> impedances);
 
-// The user's own starting values moved inside their bounds, as the solver
-// needs them, with a UserWarning naming those moved; false when the warning
-// was raised as an error.
-bool user_start_inside_bounds(SeriesList& nodes);
+// The user's own starting values moved inside their effective bounds, as
+// the solver needs them, with a UserWarning naming those moved; false when
+// the warning was raised as an error.
+bool user_start_inside_bounds(SeriesList& nodes, const Constraints& constraints);
 
 // The UserWarning for the parameters a guess left at their placeholders,
 // after `prefix` ("" or "spectrum 3: "); false when raised as an error.

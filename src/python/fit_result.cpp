@@ -9,7 +9,9 @@
 
 #include "core/number_format.hpp"
 #include "core/quoting.hpp"
+#include "circuit/layout.hpp"
 #include "python/circuit_object.hpp"
+#include "python/constraints_state.hpp"
 #include "python/circuit_state.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
@@ -39,8 +41,10 @@ NamedValues pair_up(const std::vector<std::string>& names, const std::vector<dou
 
 struct FitResultData {
     SeriesList circuit;
+    Constraints constraints;  // of the fitted circuit
     NamedValues params;
     std::optional<NamedValues> stderr_;
+    std::vector<std::string> fixed;  // names whose standard error is None
     bool success;
     std::uint64_t iterations;
     std::uint64_t impedance_evals;
@@ -52,12 +56,15 @@ PyTypeObject* fit_result_type = nullptr;
 
 const FitResultData& data_of(PyObject* self) { return record_of<FitResultData>(self); }
 
-PyObject* dict_of(const NamedValues& values) {
+// A dict of the values; the names in `none` map to None.
+PyObject* dict_of(const NamedValues& values, const std::vector<std::string>& none = {}) {
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
     for (const auto& [name, value] : values) {
         Ref key(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
-        Ref number(PyFloat_FromDouble(value));
+        const bool is_none = std::find(none.begin(), none.end(), name) != none.end();
+        if (is_none) Py_INCREF(Py_None);
+        Ref number(is_none ? Py_None : PyFloat_FromDouble(value));
         if (!key || !number || PyDict_SetItem(dict.get(), key.get(), number.get()) != 0) return nullptr;
     }
     return dict.release();
@@ -82,12 +89,12 @@ PyObject* repr(PyObject* self) {
 }
 
 PyObject* get_circuit(PyObject* self, void*) {
-    return guarded([&] { return make_circuit(data_of(self).circuit, true); });
+    return guarded([&] { return make_circuit(data_of(self).circuit, true, data_of(self).constraints); });
 }
 PyObject* get_params(PyObject* self, void*) { return dict_of(data_of(self).params); }
 PyObject* get_stderr(PyObject* self, void*) {
     const auto& errors = data_of(self).stderr_;
-    if (errors) return dict_of(*errors);
+    if (errors) return dict_of(*errors, data_of(self).fixed);
     Py_RETURN_NONE;
 }
 PyObject* get_success(PyObject* self, void*) { return PyBool_FromLong(data_of(self).success); }
@@ -101,6 +108,15 @@ PyObject* get_chi_square(PyObject* self, void*) { return PyFloat_FromDouble(data
 // Pickle: FitResult._from_state and a dict of every field.
 constexpr const char* STATE_ENTRIES[] = {"circuit", "params", "stderr", "success",
                                          "iterations", "impedance_evals", "cost", "chi_square"};
+
+// Names of the parameters `constraints` fix: their standard error is None.
+std::vector<std::string> fixed_names(const std::vector<std::string>& names, const Constraints& constraints) {
+    std::vector<std::string> fixed;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (constraints.is_fixed(i)) fixed.push_back(names[i]);
+    }
+    return fixed;
+}
 
 PyObject* pairs_state(const NamedValues& values) {
     Ref out(PyTuple_New(static_cast<Py_ssize_t>(values.size())));
@@ -153,6 +169,7 @@ PyObject* reduce(PyObject* self, PyObject*) {
                                 STATE_ENTRIES[4], static_cast<unsigned long long>(d.iterations), STATE_ENTRIES[5],
                                 static_cast<unsigned long long>(d.impedance_evals), STATE_ENTRIES[6], d.cost,
                                 STATE_ENTRIES[7], d.chi_square));
+        if (!state || !add_constraints_state(state.get(), d.constraints)) return nullptr;
         return reduced(self, std::move(state));
     });
 }
@@ -160,9 +177,14 @@ PyObject* reduce(PyObject* self, PyObject*) {
 PyObject* from_state(PyObject*, PyObject* state) {
     return guarded([&]() -> PyObject* {
         PyObject* e[std::size(STATE_ENTRIES)] = {};
-        if (!state_entries(state, "FitResult", STATE_ENTRIES, e)) return nullptr;
+        Ref rest;
+        PyObject* constraints_entry = nullptr;
+        if (!split_constraints_state(state, rest, constraints_entry)) return nullptr;
+        if (!state_entries(rest.get(), "FitResult", STATE_ENTRIES, e)) return nullptr;
         FitResultData d{};
         if (!tree_from_state(e[0], d.circuit) || !pairs_from_state(e[1], d.params)) return nullptr;
+        if (!constraints_from_state(constraints_entry, d.circuit, d.constraints)) return nullptr;
+        d.fixed = fixed_names(param_names(d.circuit), d.constraints);
         if (e[2] != Py_None && !pairs_from_state(e[2], d.stderr_.emplace())) return nullptr;
         if (!PyBool_Check(e[3])) {
             invalid_state("success must be a bool");
@@ -224,11 +246,13 @@ int add_fit_result_type(PyObject* module) {
     return add_type(module, &type_spec, "FitResult", fit_result_type);
 }
 
-PyObject* make_fit_result(FitOutcome outcome) {
+PyObject* make_fit_result(FitOutcome outcome, const Constraints& constraints) {
     FitResultData data{
         std::move(outcome.circuit),
+        constraints,
         pair_up(outcome.names, outcome.params),
         outcome.stderr_ ? std::optional(pair_up(outcome.names, *outcome.stderr_)) : std::nullopt,
+        fixed_names(outcome.names, constraints),
         outcome.success,
         outcome.iterations,
         outcome.impedance_evals,

@@ -9,7 +9,9 @@
 
 #include "circuit/layout.hpp"
 #include "core/quoting.hpp"
+#include "fit/start_point.hpp"
 #include "models/registry.hpp"
+#include "models/zero_config_start.hpp"
 #include "python/argument_values.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
@@ -51,8 +53,10 @@ bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& 
 
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    const auto interruptible_guess =
-        interruptible([&] { return guess_params(nodes, measured.frequencies, measured.impedances, weights_path); });
+    const auto interruptible_guess = interruptible([&] {
+        return weights_path ? guess_params(nodes, measured.frequencies, measured.impedances, weights_path)
+                            : network_start(nodes, measured.frequencies, measured.impedances);
+    });
     if (!interruptible_guess) return false;
     const auto& guessed = *interruptible_guess;
     if (!guessed) {
@@ -78,7 +82,7 @@ PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!spectrum(frequencies, impedances, measured)) return nullptr;
         std::vector<double> values;
         if (!guess_values(nodes_of(self), measured, path ? &*path : nullptr, values)) return nullptr;
-        return float_list(values);
+        return float_list(constrained_guess(nodes_of(self), constraints_of(self), std::move(values)));
     });
 }
 

@@ -40,11 +40,11 @@ inline PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     return nullptr;
 }
 
-// Creates the class from `spec`, adds it to `module` under `name` and keeps
+// Creates the class from its `definition`, adds it to `module` under `name` and keeps
 // a pointer in `slot` for making instances (the module keeps the class
 // alive); 0 on success, -1 with an exception set.
-inline int add_type(PyObject* module, PyType_Spec* spec, const char* name, PyTypeObject*& slot) {
-    Ref type(PyType_FromSpec(spec));
+inline int add_type(PyObject* module, PyType_Spec* definition, const char* name, PyTypeObject*& slot) {
+    Ref type(PyType_FromSpec(definition));
     if (!type) return -1;
     Py_INCREF(type.get());
     if (PyModule_AddObject(module, name, type.get()) != 0) {

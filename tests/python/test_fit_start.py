@@ -26,7 +26,8 @@ NO_MODEL_WARNING = (
     "Models available for " + NAMES)
 NO_TRAINING_DATA = ("No training data on this circuit. Machine-learning based initial parameters available for "
                     + NAMES)
-NO_MODEL_CIRCUIT = "R0-(R1,C1)-(R2,CPE2)"
+# No bundled network is part of this circuit (a network may cover part of one).
+NO_MODEL_CIRCUIT = "R0-(R1-(R2,CPE2),C1)"
 
 
 @pytest.fixture
@@ -107,15 +108,16 @@ def test_unset_with_explicit_values_fits_from_them(no_warnings):
     assert same_fit(EXPLICIT.fit(FREQS, Z_RC), fit_from(EXPLICIT, EXPLICIT.param_values()))
 
 
-def test_unset_without_model_warns_and_fits_from_placeholders():
+def test_unset_without_model_warns_and_fits_from_a_data_scaled_start():
     circuit = vorlane.Circuit(NO_MODEL_CIRCUIT)
-    z = circuit.with_values([10, 20, 1e-5, 40, 1e-3, 0.9]).impedance(FREQS)
+    z = circuit.with_values([10, 20, 40, 1e-3, 0.9, 1e-5]).impedance(FREQS)
     with pytest.warns(UserWarning) as record:
         result = circuit.fit(FREQS, z)
     assert [str(w.message) for w in record] == [NO_MODEL_WARNING]
     assert record[0].filename == __file__
-    expected = circuit.with_values(circuit.param_values()).fit(FREQS, z, guess_init=False)
-    assert same_fit(result, expected)
+    from_placeholders = circuit.with_values(circuit.param_values()).fit(FREQS, z, guess_init=False)
+    assert result.cost <= from_placeholders.cost
+    assert result.cost < 1e-12
 
 
 def test_warning_turned_into_error_propagates():

@@ -4,6 +4,7 @@ and that numpy is reached only when an array is returned."""
 import subprocess
 import sys
 import textwrap
+from inspect import ismodule
 
 import vorlane
 
@@ -23,11 +24,19 @@ def run_python(code):
 
 
 def test_registration_order_and_aliases():
-    public = [name for name in vars(vorlane) if not name.startswith("_")]
+    # Submodules (vorlane.plot, vorlane.readers) join the namespace once imported.
+    public = [name for name, value in vars(vorlane).items() if not name.startswith("_") and not ismodule(value)]
     assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", "KramersKronigResult",
                       "kramers_kronig", *CANONICAL_NAMES, "read_spectrum", "results_table", "group_keys"]
     assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
-    assert vorlane.__doc__ == ""
+    assert vorlane._core.__doc__ == ""
+
+
+def test_help_describes_the_package():
+    first_line, *rest = vorlane.__doc__.splitlines()
+    assert first_line == "Equivalent-circuit analysis of electrochemical impedance spectra."
+    names = ["Circuit", "FitResult", "Series", "read_spectrum", "kramers_kronig", "vorlane.plot"]
+    assert all(name in vorlane.__doc__ for name in names)
 
 
 def test_import_does_not_import_numpy_or_pandas():

@@ -1,0 +1,213 @@
+// The global stage of a zero-configuration fit: the data-scaled starts and
+// seeded random jumps from the best fit so far, each followed by a
+// least-squares fit, while the fit stays well above the noise floor.
+#include "fit/zero_config_fit.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <utility>
+
+#include "circuit/impedance.hpp"
+#include "circuit/layout.hpp"
+#include "fit/chacha_rng.hpp"
+#include "fit/data_scaled_start.hpp"
+#include "fit/levenberg_marquardt.hpp"
+#include "fit/noise_floor.hpp"
+
+namespace vorlane {
+namespace {
+
+// A fit is looked at again when its cost exceeds the noise floor by more
+// than the floor's own statistical spread allows: SPREAD_WIDTHS standard
+// deviations of a chi-square cost with the fit's degrees of freedom, within
+// [MIN_FACTOR, MAX_FACTOR].
+constexpr double SPREAD_WIDTHS = 2.0;
+constexpr double MIN_FACTOR = 1.05;
+constexpr double MAX_FACTOR = 1.5;
+// Above this relative noise (the noise floor against the size of the
+// weighted data) neighbouring minima differ by less than the check can
+// tell: the stage then always tries NOISY_FITS more starts.
+constexpr double NOISY = 0.015;
+constexpr std::size_t NOISY_FITS = 8;
+// A fit above the expected optimum but within the check's spread may still
+// sit in a neighbouring minimum: MILD_FITS more starts then.
+constexpr std::size_t MILD_FITS = 2;
+constexpr std::uint64_t STAGE_SEED = 0x5eed;
+constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
+constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
+constexpr double REPAIR_DECADES = 3.0;
+constexpr double EXPONENT_LOW = 0.3;       // range-bounded values drawn in [lower + this * range, upper]
+
+class Stage {
+public:
+    Stage(const SeriesList& nodes, std::span<const double> frequencies_hz, std::span<const Complex> measured,
+          bool modulus, const LmOptions& options)
+        : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
+          bounds_(param_bounds(nodes)) {
+        omega_.resize(frequencies_hz.size());
+        for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
+        weights_ = compute_weights(measured, modulus);
+    }
+
+    double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
+
+    // One least-squares run from `start`: its end and the cost there.
+    std::expected<std::pair<std::vector<double>, double>, FitError> run_from(std::span<const double> start) const {
+        const std::vector<bool> none_fixed(bounds_.size(), false);
+        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
+                                                    to_solver_space(start, bounds_), none_fixed, options_, counter_);
+        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
+        runs_evaluations_ += run->evaluations;
+        const double cost = cost_of(residuals(nodes_, run->params, omega_, measured_, weights_, counter_));
+        return std::pair{std::move(run->params), cost};
+    }
+
+    std::uint64_t run_iterations() const { return runs_evaluations_; }
+
+    FitResultOr fit_from(std::span<const double> params) const {
+        return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
+                                       options_);
+    }
+
+    // The data-scaled starts, one per arc placement.
+    std::vector<std::vector<double>> scaled_starts() const {
+        std::vector<std::vector<double>> starts;
+        const SpectrumScales scales = spectrum_scales(frequencies_, measured_);
+        for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT; ++p) {
+            starts.push_back(data_scaled_values(nodes_, scales, static_cast<ArcPlacement>(p)));
+        }
+        return starts;
+    }
+
+    // A random jump from `from`: each value, with probability one half, a
+    // log-scaled one moved by up to JUMP_DECADES and a range-bounded one
+    // drawn anew; the last value moves when no other did.
+    std::vector<double> jump(std::span<const double> from, ChaChaRng& rng) const {
+        std::vector<double> y = to_solver_space(from, bounds_);
+        bool moved = false;
+        for (std::size_t i = 0; i < y.size(); ++i) {
+            if (rng.unit() < 0.5 && (moved || i + 1 < y.size())) continue;
+            moved = true;
+            const auto [lower, upper] = bounds_[i];
+            if (unbounded_above(bounds_[i])) {
+                y[i] += JUMP_DECADES * (2.0 * rng.unit() - 1.0);
+            } else {
+                y[i] = rng.between(lower + EXPONENT_LOW * (upper - lower), upper);
+            }
+        }
+        return physical(y, bounds_);
+    }
+
+    std::size_t points() const { return omega_.size(); }
+
+    // A fit that lost an element (a capacitance grown without limit, a
+    // resistance gone to nothing) sits in a degenerate minimum: `fitted`
+    // with every log-scaled value more than REPAIR_DECADES away from the
+    // data-scaled `scaled` put back there. Nothing when no value is that far.
+    std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
+        std::vector<double> out(fitted.begin(), fitted.end());
+        bool changed = false;
+        for (std::size_t i = 0; i < out.size() && i < scaled.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) continue;
+            const double decades = std::fabs(std::log10(out[i] / scaled[i]));
+            if (decades <= REPAIR_DECADES) continue;
+            out[i] = scaled[i];
+            changed = true;
+        }
+        if (!changed) return std::nullopt;
+        return out;
+    }
+
+    // The noise per residual component as a share of the root mean square
+    // of the weighted data, from the expected optimum cost `floor`.
+    double relative_noise(double floor) const {
+        const double freedom = 2.0 * static_cast<double>(omega_.size()) - static_cast<double>(bounds_.size());
+        double sum = 0.0;
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < measured_.size() && i < weights_.size(); ++i) {
+            const double re = measured_[i].re / weights_[i], im = measured_[i].im / weights_[i];
+            if (!std::isfinite(re) || !std::isfinite(im)) continue;
+            sum += re * re + im * im;
+            ++n;
+        }
+        const double size = std::sqrt(sum / static_cast<double>(n > 0 ? n : 1));
+        return std::sqrt(2.0 * floor / freedom) / size;
+    }
+
+    std::uint64_t evaluations() const { return counter_.value(); }
+
+private:
+    const SeriesList& nodes_;
+    std::span<const double> frequencies_;
+    std::span<const Complex> measured_;
+    bool modulus_;
+    const LmOptions& options_;
+    Bounds bounds_;
+    std::vector<double> omega_;
+    std::vector<double> weights_;
+    mutable EvalCounter counter_;
+    mutable std::uint64_t runs_evaluations_ = 0;
+};
+
+double poor_fit_factor(std::size_t points, std::size_t parameters) {
+    const double freedom = 2.0 * static_cast<double>(points) - static_cast<double>(parameters);
+    if (!(freedom > 0.0)) return MAX_FACTOR;
+    return std::clamp(1.0 + SPREAD_WIDTHS * std::sqrt(2.0 / freedom), MIN_FACTOR, MAX_FACTOR);
+}
+
+}  // namespace
+
+FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
+                            std::span<const Complex> measured, bool modulus, const LmOptions& options) {
+    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus, options);
+    if (!first) return first;
+    const Stage stage(nodes, frequencies_hz, measured, modulus, options);
+    const double floor = stage.floor();
+
+    const double limit = poor_fit_factor(stage.points(), param_count(nodes)) * floor;
+    auto poor = [&](double cost) { return std::isfinite(floor) && !(cost <= limit); };
+    const bool noisy = stage.relative_noise(floor) > NOISY;
+    const bool mild = first->cost > floor;
+    const std::vector<std::vector<double>> scaled = stage.scaled_starts();
+    const bool degenerate = stage.repaired(first->params, scaled.front()).has_value();
+    if (!poor(first->cost) && !noisy && !mild && !degenerate) return first;
+
+    FitOutcome best = std::move(*first);
+    std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
+    std::size_t fits = 0;
+    auto wanted = [&] {
+        return poor(best.cost) || ((noisy || degenerate) && fits < NOISY_FITS) || (mild && fits < MILD_FITS);
+    };
+    // A start is followed by one least-squares run; only a run that ends
+    // below the best is finished as a complete fit.
+    auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
+        auto run = stage.run_from(start);
+        if (!run) return run.error();
+        ++fits;
+        if (!(run->second < best.cost)) return std::nullopt;
+        FitResultOr next = stage.fit_from(run->first);
+        if (!next) return next.error();
+        iterations += next->iterations;
+        evaluations += next->impedance_evals;
+        if (next->cost < best.cost) best = std::move(*next);
+        return std::nullopt;
+    };
+    for (const std::vector<double>& start : scaled) {
+        if (!wanted()) break;
+        if (auto repaired = stage.repaired(best.params, start)) {
+            if (auto error = offer(*repaired)) return std::unexpected(*error);
+        }
+        if (!wanted()) break;
+        if (auto error = offer(start)) return std::unexpected(*error);
+    }
+    ChaChaRng rng = ChaChaRng::from_seed(STAGE_SEED);
+    for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
+        if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
+    }
+    best.iterations = iterations + stage.run_iterations();
+    best.impedance_evals = evaluations + stage.evaluations();
+    return best;
+}
+
+}  // namespace vorlane

@@ -1,0 +1,169 @@
+"""Zero-configuration fits of any circuit: a bundled network for the part of
+the circuit it knows, the rest estimated from the spectrum, and a further
+search when the fit stays poor."""
+
+import math
+import warnings
+
+import numpy as np
+import pytest
+
+import vorlane
+from conftest import SPECTRUM_FILES, read_spectrum
+
+NO_MODEL_WARNING_START = "There is no ML model to guess initial parameters for this circuit."
+NESTED = "R0-(R1-(R2,CPE2),CPE1)"
+PARTIAL = ["L0-R0-(R1-W1,CPE1)", "L0-R0-(R1,CPE1)-(R2-Wo2,CPE2)", "R0-(R1,CPE1)-W2",
+           "R0-(R1,C1)-(R2,C2)-(R3,C3)", "L0-R0-(R1,C1)-(R2,CPE2)-Wo3", "R9-(R1,CPE1)-L3-Zarc2",
+           "R0-Zarc1-K2-W3"]
+
+
+def quiet_fit(circuit, f, z, **kwargs):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return circuit.fit(f, z, **kwargs)
+
+
+def best_global_cost(text, f, z):
+    circuit = vorlane.Circuit(text)
+    runs = [("nelder_mead", None), ("basin_hopping", 1), ("simulated_annealing", 1)]
+    return min(quiet_fit(circuit, f, z, method=m, seed=s).cost for m, s in runs)
+
+
+@pytest.mark.parametrize("text, name", [
+    ("L0-R0-(R1-W1,CPE1)", "autolab_cell.csv"),
+    pytest.param("L0-R0-(R1,CPE1)-(R2-Wo2,CPE2)", "li_ion_cell.csv", marks=pytest.mark.xfail(
+        strict=True, reason="known gap: the fit ends 11 % above the best known cost, in a minimum the noise "
+                            "floor check does not flag")),
+    ("L0-R0-(R1,CPE1)-(R2-W2,CPE2)", "li_ion_cell.csv"),
+    ("L0-R0-(R1,C1)-(R2,CPE2)-Wo3", "dummy_cell_a_1.csv"),
+    ("R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)", "gamry_cell.csv"),
+])
+def test_partial_matches_on_real_spectra_reach_the_global_methods(text, name):
+    spectrum = read_spectrum(name)
+    f, z = spectrum.frequencies, spectrum.impedances
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        result = vorlane.Circuit(text).fit(f, z)
+    assert result.cost <= best_global_cost(text, f, z) * (1 + 1e-3)
+
+
+@pytest.mark.parametrize("text", PARTIAL)
+def test_partial_matches_do_not_warn_and_guess_finite_values_inside_bounds(text):
+    spectrum = read_spectrum("li_ion_cell.csv")
+    circuit = vorlane.Circuit(text)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        values = circuit.guess(spectrum.frequencies, spectrum.impedances)
+        circuit.fit(spectrum.frequencies, spectrum.impedances)
+    assert len(values) == len(circuit.param_names())
+    for value, (lower, upper) in zip(values, circuit.param_bounds()):
+        assert math.isfinite(value) and lower <= value <= upper
+
+
+@pytest.mark.parametrize("text", [NESTED, "R0-C1", "L1-W2", "R0-(R1,L1)-Ws2", "T0", "Gs1-Tlmq2-La3"])
+def test_the_no_model_warning_stays_word_for_word_when_no_network_contributes(text):
+    spectrum = read_spectrum("dummy_cell_a_1.csv")
+    circuit = vorlane.Circuit(text)
+    with pytest.warns(UserWarning) as record:
+        result = circuit.fit(spectrum.frequencies, spectrum.impedances)
+    assert [str(w.message) for w in record] == [
+        NO_MODEL_WARNING_START + " Supply your own with Circuit.with_named_values({...}) or "
+        "Circuit.with_values([...]), or pass guess_init=False to silence this. Models available for "
+        "'rc', 'rc_l', 'rq', 'rq_l', 'two_rc', 'two_rc_l', 'two_rq', 'two_rq_l', 'randles', 'sei_randles', "
+        "'sei_randles_wo'"]
+    assert math.isfinite(result.cost)
+    with pytest.raises(ValueError, match="^No training data on this circuit"):
+        circuit.guess(spectrum.frequencies, spectrum.impedances)
+
+
+def test_a_nested_circuit_fits_exact_data_from_the_data_scaled_start():
+    f = np.logspace(-2, 5, 50)
+    truth = [5.0, 40.0, 200.0, 1e-3, 0.85, 2e-6, 0.9]
+    z = vorlane.Circuit(NESTED).with_values(truth).impedance(f)
+    with pytest.warns(UserWarning):
+        result = vorlane.Circuit(NESTED).fit(f, z)
+    assert result.cost < 1e-12
+
+
+@pytest.mark.parametrize("text", PARTIAL + ["two_rq", "sei_randles_wo"])
+def test_the_guess_is_the_start_the_fit_uses(text):
+    spectrum = read_spectrum("li_ion_cell.csv")
+    f, z = spectrum.frequencies, spectrum.impedances
+    circuit = vorlane.Circuit(text)
+    # Nelder-Mead is deterministic from its start and has no further stage.
+    zero_config = circuit.fit(f, z, method="nelder_mead", nelder_mead_iterations=300)
+    from_guess = circuit.with_values(circuit.guess(f, z)).fit(f, z, method="nelder_mead",
+                                                              nelder_mead_iterations=300)
+    assert zero_config.params == from_guess.params and zero_config.cost == from_guess.cost
+
+
+def hard_spectrum(text, seed):
+    """Arcs partly outside the window, few points, 2 % noise and outliers."""
+    rng = np.random.default_rng(seed)
+    f = np.logspace(-1, 3, 21)
+    circuit = vorlane.Circuit(text)
+    values = {"R0.r": 2.0, "R1.r": 30.0, "CPE1.q": 10 ** -3.3, "CPE1.alpha": 0.8, "R2.r": 50.0, "W2.aw": 20.0,
+              "CPE2.q": 10 ** -1.2, "CPE2.alpha": 0.7, "L0.l": 1e-4}
+    z = circuit.with_named_values({n: values[n] for n in circuit.param_names()}).impedance(f)
+    z = z + 0.02 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    z[::7] *= 1.1
+    return f, z
+
+
+@pytest.mark.parametrize("text", ["sei_randles", "L0-R0-(R1,CPE1)-(R2-W2,CPE2)", NESTED])
+def test_zero_configuration_fits_are_bit_identical_run_to_run(text):
+    f, z = hard_spectrum("L0-R0-(R1,CPE1)-(R2-W2,CPE2)", 7)
+    first = quiet_fit(vorlane.Circuit(text), f, z)
+    for _ in range(2):
+        again = quiet_fit(vorlane.Circuit(text), f, z)
+        assert (again.params, again.cost, again.iterations, again.impedance_evals) == \
+               (first.params, first.cost, first.iterations, first.impedance_evals)
+
+
+def test_guess_init_false_and_explicit_values_skip_the_search():
+    """Both start from the given values with the plain default fit: the same
+    result either way, whatever the zero-configuration fit finds."""
+    f, z = hard_spectrum("L0-R0-(R1,CPE1)-(R2-W2,CPE2)", 3)
+    circuit = vorlane.Circuit("L0-R0-(R1,CPE1)-(R2-W2,CPE2)")
+    values = circuit.param_values()
+    explicit = circuit.with_values(values).fit(f, z)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        unguessed = circuit.fit(f, z, guess_init=False)
+    assert (explicit.params, explicit.cost, explicit.impedance_evals) == \
+           (unguessed.params, unguessed.cost, unguessed.impedance_evals)
+
+
+HOSTILE = {
+    "nan and negative frequencies": ([np.nan, -1.0, 0.0, 1.0, 10.0, 100.0, 1e3], [1 + 0j] * 7),
+    "non-finite impedances": (np.logspace(0, 3, 6), [complex(np.inf, 0), complex(np.nan, 1)] + [2 - 1j] * 4),
+    "zero impedance": (np.logspace(0, 3, 8), [0j] * 8),
+    "two points": ([1.0, 10.0], [1 - 1j, 2 - 2j]),
+    "huge values": (np.logspace(0, 3, 8), [1e300 - 1e300j] * 8),
+    "tiny values": (np.logspace(0, 3, 8), [1e-300 - 1e-300j] * 8),
+    "inductive only": (np.logspace(0, 3, 8), 1 + 1j * np.logspace(0, 3, 8)),
+}
+
+
+@pytest.mark.parametrize("text", ["L0-R0-(R1-W1,CPE1)", NESTED, "R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)"])
+@pytest.mark.parametrize("case", HOSTILE)
+def test_hostile_spectra_give_a_result_or_a_clear_error(text, case):
+    f, z = HOSTILE[case]
+    try:
+        result = quiet_fit(vorlane.Circuit(text), f, z)
+    except ValueError as error:
+        assert "need at least 2 frequency points" in str(error)
+        return
+    assert len(result.params) == len(vorlane.Circuit(text).param_names())
+    assert not (result.success and not math.isfinite(result.cost))
+
+
+@pytest.mark.parametrize("name", SPECTRUM_FILES)
+def test_every_real_spectrum_fits_an_extended_topology_without_warnings(name):
+    spectrum = read_spectrum(name)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        result = vorlane.Circuit("L0-R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)").fit(spectrum.frequencies,
+                                                                            spectrum.impedances)
+    assert math.isfinite(result.cost)
