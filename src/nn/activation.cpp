@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/double_lanes.hpp"
+#include "nn/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {
@@ -88,10 +89,8 @@ constexpr std::size_t BLOCK = CHAINS * LANES;
     for (std::size_t c = 0; c < CHAINS; ++c) store_lanes(p + c * LANES, x[c] / (1.0 + e[c]));
 }
 
-}  // namespace
-
 VORLANE_KERNEL_VARIANTS
-void gelu(std::span<double> x) {
+void gelu_variants(std::span<double> x) {
     const std::size_t n = x.size();
     std::size_t i = 0;
     for (; i + BLOCK <= n; i += BLOCK) gelu_block(x.data() + i);
@@ -101,5 +100,9 @@ void gelu(std::span<double> x) {
     gelu_block(rest);
     std::copy(rest, rest + (n - i), x.begin() + static_cast<std::ptrdiff_t>(i));
 }
+
+}  // namespace
+
+void gelu(std::span<double> x) { gelu_variants(x); }
 
 }  // namespace vorlane

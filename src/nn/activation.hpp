@@ -3,8 +3,6 @@
 
 #include <span>
 
-#include "nn/kernel_variants.hpp"
-
 namespace vorlane {
 
 // GELU in its tanh form, 0.5 x (1 + tanh(u)) with
@@ -12,6 +10,6 @@ namespace vorlane {
 // x / (1 + exp(-2u)), the same function without the cancellation of
 // 1 + tanh(u) for negative u, so it agrees with the tanh form to within its
 // rounding; infinities and NaN give what the tanh form gives.
-VORLANE_KERNEL_VARIANTS void gelu(std::span<double> x);
+void gelu(std::span<double> x);
 
 }  // namespace vorlane

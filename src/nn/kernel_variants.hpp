@@ -2,10 +2,10 @@
 // baseline instruction set, and the variant the processor supports is chosen
 // at load; every variant performs the same operations per value.
 //
-// A kernel declared in a header carries the attribute on its declaration as
-// well as on its definition: clang, when a declaration without it comes
-// first, compiles only the first variant, which faults on processors
-// without AVX-512.
+// Only functions without an earlier declaration carry the attribute (the
+// public kernels call them): clang, given a declaration without it first,
+// compiles only the first variant, which faults on processors without
+// AVX-512, and gcc cannot share the variants across files.
 #pragma once
 
 #define VORLANE_KERNEL_VARIANTS __attribute__((target_clones("avx512f", "avx2", "default")))

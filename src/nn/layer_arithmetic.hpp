@@ -3,7 +3,6 @@
 
 #include <cstddef>
 
-#include "nn/kernel_variants.hpp"
 #include "nn/layer_tensors.hpp"
 
 namespace vorlane {
@@ -11,10 +10,10 @@ namespace vorlane {
 // Standardises the rows x length values at v (one group) by their common
 // mean and variance (+1e-5), then scales row c by gamma[c] and shifts it by
 // beta[c]. Sums run in interleaved partial sums combined in a fixed order.
-VORLANE_KERNEL_VARIANTS void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta);
+void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta);
 
 // y = bias + W x, each row's products summed in interleaved partial sums
 // combined in a fixed order.
-VORLANE_KERNEL_VARIANTS void affine(const LinearTensors& t, const double* x, double* y);
+void affine(const LinearTensors& t, const double* x, double* y);
 
 }  // namespace vorlane
