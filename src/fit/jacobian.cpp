@@ -10,6 +10,7 @@
 
 #include "circuit/batch_impedance.hpp"
 #include "circuit/impedance.hpp"
+#include "core/cancellation.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -99,16 +100,15 @@ std::vector<std::vector<double>> jacobian_columns(const SeriesList& nodes, std::
         thread_local BlockMemo memo;
         std::vector<double> trial(params.begin(), params.end());
         std::array<Complex, IMPEDANCE_BLOCK> unperturbed;
-        std::size_t recorded = blocks;
         for (std::size_t tile = begin; tile < end; ++tile) {
+            // The calling thread may run signal handlers here, and they may
+            // use this thread's memo: every tile records its block afresh.
+            if (poll_stop()) return;
             const std::size_t block = tile / tiles_per_block;
             const std::size_t part = tile % tiles_per_block;
             const std::size_t first = block * IMPEDANCE_BLOCK;
             const std::size_t count = std::min(IMPEDANCE_BLOCK, pb.points - first);
-            if (block != recorded) {
-                memo.record(nodes, params, omega.data() + first, count, unperturbed.data());
-                recorded = block;
-            }
+            memo.record(nodes, params, omega.data() + first, count, unperturbed.data());
             difference_rows(pb, first, count, part * p_count / tiles_per_block,
                             (part + 1) * p_count / tiles_per_block, memo, trial, columns);
         }

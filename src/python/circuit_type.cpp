@@ -21,6 +21,7 @@
 #include "python/dict_entries.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
+#include "python/interruptible.hpp"
 #include "python/numpy_array.hpp"
 #include "python/measurement_input.hpp"
 
@@ -273,8 +274,8 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::vector<double> frequencies;
         if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
         const SeriesList& nodes = nodes_of(self);
-        std::vector<Complex> z = without_gil([&] { return spectrum_impedance(nodes, frequencies); });
-        return complex_array(std::move(z));
+        std::optional<std::vector<Complex>> z = interruptible([&] { return spectrum_impedance(nodes, frequencies); });
+        return z ? complex_array(std::move(*z)) : nullptr;
     });
 }
 
