@@ -11,6 +11,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "fit/arc_swaps.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/data_scaled_start.hpp"
@@ -196,6 +197,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
     std::size_t fits = 0;
     auto wanted = [&] {
+        if (poll_stop()) return false;
         return poor(best.cost) || ((noisy || degenerate) && fits < NOISY_FITS) || (mild && fits < MILD_FITS);
     };
     // A start is followed by one least-squares run; only a run that ends
@@ -214,6 +216,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
     for (const std::vector<double>& start : swaps) {
+        if (poll_stop()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
     }
     // The start itself: the first fit tries it only when none of its
