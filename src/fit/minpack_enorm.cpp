@@ -4,8 +4,16 @@
 // intermediate and large components, split at rdwarf and rgiant / n) so that
 // no square overflows or underflows destructively. A NaN component makes the
 // norm NaN; an infinite one makes it infinite or NaN.
+//
+// Where every component is zero or intermediate (the usual case) the three
+// sums reduce to the plain left-to-right sum of squares: the small and large
+// sums stay zero and the result is sqrt(s2 * (1 + 0)) = sqrt(s2), bit for
+// bit. A first pass without branches takes that sum and notes whether any
+// component lies outside; only then are the three sums formed.
 #include <cmath>
+#include <cstdint>
 
+#include "core/magnitude_bits.hpp"
 #include "fit/minpack_routines.hpp"
 
 namespace vorlane::minpack {
@@ -15,12 +23,9 @@ namespace {
 constexpr double RDWARF = 3.834e-20;
 constexpr double RGIANT = 1.304e19;
 
-}  // namespace
-
-double enorm(std::span<const double> x) {
+double scaled_enorm(std::span<const double> x, double agiant) {
     double s1 = 0.0, s2 = 0.0, s3 = 0.0;
     double x1max = 0.0, x3max = 0.0;
-    const double agiant = RGIANT / static_cast<double>(x.size());
     for (const double v : x) {
         const double xabs = std::fabs(v);
         if (xabs > RDWARF && xabs < agiant) {
@@ -52,6 +57,25 @@ double enorm(std::span<const double> x) {
         return std::sqrt(x3max * ((s2 / x3max) + (x3max * s3)));
     }
     return x3max * std::sqrt(s3);
+}
+
+}  // namespace
+
+double enorm(std::span<const double> x) {
+    const double agiant = RGIANT / static_cast<double>(x.size());
+    // Intermediate: rdwarf < |v| < agiant, as bits (NaN lies above); the
+    // unsigned difference wraps for the magnitudes below the range.
+    const std::uint64_t first = magnitude_bits(RDWARF) + 1;
+    const std::uint64_t width = magnitude_bits(agiant) - first;
+    double sum = 0.0;
+    bool outside = false;
+    for (const double v : x) {
+        const double xabs = std::fabs(v);
+        sum += xabs * xabs;
+        const std::uint64_t bits = magnitude_bits(v);
+        outside |= (bits != 0) & (bits - first >= width);
+    }
+    return outside ? scaled_enorm(x, agiant) : std::sqrt(sum);
 }
 
 }  // namespace vorlane::minpack

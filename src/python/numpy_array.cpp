@@ -134,6 +134,22 @@ PyObject* owned_array(std::vector<T>&& values) {
 
 PyObject* complex_array(std::vector<Complex>&& values) { return owned_array(std::move(values)); }
 
+PyObject* uninitialised_complex_array(std::size_t n, Complex*& data) {
+    void** api = numpy_array_api();
+    if (!api) return nullptr;
+    const auto array_new = reinterpret_cast<ArrayNewFn>(api[SLOT_ARRAY_NEW]);
+    auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
+    const Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(n)};
+    Ref array(array_new(array_type, 1, dims, NPY_CDOUBLE, nullptr, nullptr, 0, 0, nullptr));
+    if (!array) return nullptr;
+    // The buffer stays where it is for the array's lifetime.
+    Py_buffer view;
+    if (PyObject_GetBuffer(array.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) return nullptr;
+    data = static_cast<Complex*>(view.buf);
+    PyBuffer_Release(&view);
+    return array.release();
+}
+
 PyObject* float_array(std::vector<double>&& values) { return owned_array(std::move(values)); }
 
 }  // namespace vorlane::py
