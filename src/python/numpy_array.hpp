@@ -19,10 +19,10 @@ PyObject* complex_array(std::vector<Complex>&& values);
 // The same for a float64 array.
 PyObject* float_array(std::vector<double>&& values);
 
-// A new one-dimensional complex128 array of `n` values in numpy's own
-// memory, left unwritten: `data` receives the buffer, which the caller
-// fills (the interpreter lock may be released meanwhile, as long as the
-// array is not handed out before). Null with an exception set on failure.
+// A complex128 array like complex_array's over new memory for `n` values
+// that is left unwritten: `data` receives it, and the caller fills it (the
+// interpreter lock may be released meanwhile, as long as the array is not
+// handed out before).
 PyObject* uninitialised_complex_array(std::size_t n, Complex*& data);
 
 }  // namespace vorlane::py
