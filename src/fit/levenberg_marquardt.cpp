@@ -196,7 +196,8 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
         if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
         iterations += run->evaluations;
         std::vector<bool> held;
-        std::optional<Best> cleaned = fit.clean_up(fit.evaluated(std::move(run->params), run->success), iterations, held);
+        std::optional<Best> cleaned =
+            fit.clean_up(fit.evaluated(std::move(run->params), run->success), iterations, held);
         if (!cleaned) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         // The parameters the clean-up settled at an end of their range are
         // judged by the clean-up; the others as usual.
