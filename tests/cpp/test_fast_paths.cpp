@@ -162,6 +162,22 @@ TEST(Enorm, FastSumIsThePlainSumOfSquaresBitForBit) {
     EXPECT_EQ(minpack::enorm(Vec{1.0, Inf}), Inf);
 }
 
+// Columns summed side by side give each column's enorm, scaled or not.
+TEST(Enorm, ColumnNormsAreTheColumnsEnorms) {
+    const std::size_t m = 7, n = 6;
+    Vec data(m * n);
+    for (std::size_t k = 0; k < data.size(); ++k) data[k] = std::sin(1.0 + static_cast<double>(k)) * 1e3;
+    data[1 * m + 2] = 1e-25;  // a tiny component: scaled sums
+    data[4 * m + 0] = 1e30;   // a huge one
+    data[5 * m + 6] = NaN;
+    Vec norms(n);
+    minpack::column_norms(minpack::ColumnMajor{data.data(), m}, m, n, norms);
+    for (std::size_t j = 0; j < n; ++j) {
+        const double expected = minpack::enorm(std::span<const double>(data.data() + j * m, m));
+        EXPECT_TRUE(same_bits(norms[j], expected) || (std::isnan(norms[j]) && std::isnan(expected))) << j;
+    }
+}
+
 struct Spectrum {
     SeriesList nodes;
     Vec omega, weights;
