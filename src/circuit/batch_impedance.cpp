@@ -88,12 +88,18 @@ public:
     // while its frequencies keep their bits: a fit evaluates the same
     // spectrum again and again.
     const double* log_omega(const double* omega, std::size_t n) {
+        // Blocks come in spectrum order, so the search starts after the last
+        // block found.
         LogBlock* block = nullptr;
-        for (std::size_t i = 0; i < logs_.count; ++i) {
-            if (logs_.items[i].start == omega) block = &logs_.items[i];
+        for (std::size_t k = 0; k < logs_.count && block == nullptr; ++k) {
+            const std::size_t i = (next_log_ + k) % logs_.count;
+            if (logs_.items[i].start == omega) {
+                block = &logs_.items[i];
+                next_log_ = i + 1;
+            }
         }
         if (block != nullptr && block->n == n && same_bits(block->omega.data(), omega, n)) return block->log.data();
-        if (block == nullptr) block = logs_.push();
+        if (block == nullptr && (block = logs_.push()) != nullptr) next_log_ = logs_.count;
         if (block == nullptr) block = &spare_logs_;
         block->start = omega;
         block->n = n;
@@ -119,6 +125,7 @@ private:
 
     std::vector<std::unique_ptr<Level>> levels_;
     BlockEntries<LogBlock> logs_;
+    std::size_t next_log_ = 0;
     LogBlock spare_logs_;
 };
 
