@@ -1,5 +1,8 @@
 # Two entry points: `make quickstart` installs vorlane and runs the example;
 # `make test` installs what the tests need and runs every test.
+# `make test-asan` runs the C++ tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer; `make fuzz FUZZ_SECONDS=...` runs each fuzzer
+# (parser, weight reader, spectrum input) for that long.
 #
 # PYTHON is the interpreter vorlane is installed into. Left unset, it is
 # python3 itself inside a virtual environment or a conda environment, and
@@ -31,7 +34,22 @@ BUILD_TOOLS = scikit-build-core cmake ninja
 TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
   matplotlib mypy "pyright[nodejs]" torch==2.13.0
 
-.PHONY: install quickstart test test-cpp test-python bench system-packages
+# The sanitized C++ tests and the fuzzers share one build (clang 16,
+# AddressSanitizer, UndefinedBehaviorSanitizer and the fuzzers' coverage), so
+# that CI compiles the core once for both.
+SANITIZE = -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+SANITIZER_OPTIONS = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+SANITIZED_CXX = clang++-16
+# clang 16 compiles libstdc++'s <expected> but does not announce the
+# concepts level the header asks for.
+SANITIZED_CXXFLAGS = -O1 -gline-tables-only $(SANITIZE) -fsanitize=fuzzer-no-link \
+  -U__cpp_concepts -D__cpp_concepts=202002L -Wno-builtin-macro-redefined
+# The build tools pip installs, found first (a .venv is not on PATH).
+WITH_TOOLS = PATH="$(shell $(PYTHON) -c 'import sysconfig; print(sysconfig.get_path("scripts"))'):$$PATH"
+FUZZ_SECONDS ?= 600
+FUZZERS = parser weight_reader
+
+.PHONY: install quickstart test test-cpp test-python test-asan sanitized-build fuzz bench system-packages
 
 $(CURDIR)/.venv/bin/python:
 	@echo "python3 is not in a virtual or conda environment: installing into .venv"
@@ -65,6 +83,31 @@ test-python: install
 
 test: CPP_TESTS = ON
 test: test-cpp test-python
+
+sanitized-build: CPP_TESTS = ON
+sanitized-build: system-packages
+	@command -v $(SANITIZED_CXX) >/dev/null || $(APT_INSTALL) clang-16 libclang-rt-16-dev
+	$(PIP) install --quiet $(BUILD_TOOLS)
+	$(WITH_TOOLS) cmake -S . -B build/sanitized -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON \
+	  -DVORLANE_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=$(SANITIZED_CXX) \
+	  "-DCMAKE_CXX_FLAGS=$(SANITIZED_CXXFLAGS)" >/dev/null
+
+test-asan: sanitized-build
+	$(WITH_TOOLS) cmake --build build/sanitized --target vorlane_cpp_tests
+	$(SANITIZER_OPTIONS) build/sanitized/vorlane_cpp_tests --gtest_brief=1
+
+# New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
+fuzz: sanitized-build install
+	$(WITH_TOOLS) cmake --build build/sanitized --target $(FUZZERS:=_fuzz)
+	$(PIP) install --quiet atheris
+	for target in $(FUZZERS); do \
+	  mkdir -p build/fuzz/corpus/$$target && \
+	  $(SANITIZER_OPTIONS) build/sanitized/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/$$target tests/fuzz/corpus/$$target || exit 1; \
+	done
+	mkdir -p build/fuzz/corpus/spectrum_input
+	$(PYTHON) tests/fuzz/spectrum_input_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/spectrum_input tests/fuzz/corpus/spectrum_input
 
 bench: install
 	$(PIP) install --quiet scipy

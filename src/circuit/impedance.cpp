@@ -6,6 +6,7 @@
 
 #include "circuit/batch_impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -127,6 +128,7 @@ void spectrum_impedance_into(const SeriesList& nodes, std::span<const double> fr
     auto evaluate = [&](std::size_t begin, std::size_t end) {
         std::array<double, IMPEDANCE_BLOCK> omega;
         for (std::size_t first = begin; first < end; first += IMPEDANCE_BLOCK) {
+            if (poll_stop()) return;
             const std::size_t n = std::min(IMPEDANCE_BLOCK, end - first);
             for (std::size_t i = 0; i < n; ++i) omega[i] = frequencies_hz[first + i] * TWO_PI;
             block_impedance(nodes, params, omega.data(), n, out + first);

@@ -7,6 +7,11 @@
 // job until none is left and then only waits for the chunks already running.
 // A nested call from inside a worker therefore always makes progress, even
 // when every other worker is busy: it simply runs its chunks itself.
+//
+// A job carries the caller's current cancellation to the threads that run
+// its chunks. A caller that owns a cancellation keeps polling it while it
+// waits for chunks running elsewhere, so that a stop is noticed even when
+// the last chunks are long.
 #include "core/worker_pool.hpp"
 
 #include <sched.h>
@@ -18,7 +23,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <thread>
+
+#include "core/cancellation.hpp"
 
 namespace vorlane::pool {
 namespace {
@@ -54,6 +62,9 @@ struct Job {
     std::size_t chunks;
     std::atomic<std::size_t> next_chunk{0};
     std::atomic<std::size_t> unfinished;
+    // Released once, by whoever finishes the last chunk.
+    std::binary_semaphore finished{0};
+    Cancellation* cancellation = current_cancellation();
 
     Job(const std::function<void(std::size_t, std::size_t)>& b, std::size_t n_, std::size_t size,
         std::size_t count)
@@ -61,11 +72,12 @@ struct Job {
 
     // Runs chunks until none is left unclaimed; false if none was left.
     bool run_chunks() {
+        const CancellationScope scope(cancellation);
         bool ran = false;
         for (std::size_t c = next_chunk.fetch_add(1); c < chunks; c = next_chunk.fetch_add(1)) {
             const std::size_t begin = c * chunk_size;
             (*body)(begin, std::min(n, begin + chunk_size));
-            if (unfinished.fetch_sub(1) == 1) unfinished.notify_all();
+            if (unfinished.fetch_sub(1) == 1) finished.release();
             ran = true;
         }
         return ran;
@@ -80,7 +92,12 @@ struct Job {
     // leaving its processor to that thread.
     void wait_until_done() {
         for (int spin = 0; spin < WAIT_SPINS && unfinished.load() != 0; ++spin) cpu_relax();
-        for (std::size_t left = unfinished.load(); left != 0; left = unfinished.load()) unfinished.wait(left);
+        if (unfinished.load() == 0) return;
+        if (cancellation == nullptr) {
+            finished.acquire();
+            return;
+        }
+        while (!finished.try_acquire_for(Cancellation::CHECK_INTERVAL)) cancellation->poll_after_wait();
     }
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "core/number_format.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/global_methods.hpp"
@@ -47,7 +48,7 @@ FitResultOr basin_hopping_fit(const FitModel& model, const SpectrumRef& spectrum
     std::vector<double> best = model.free_part(current->params);
     double best_cost = current->cost;
     std::uint64_t total_iterations = current->iterations;
-    for (std::uint32_t hop = 0; hop < hops; ++hop) {
+    for (std::uint32_t hop = 0; hop < hops && !poll_stop(); ++hop) {
         std::vector<double> y = to_solver_space(model.free_part(current->params), bounds);
         for (double& coordinate : y) coordinate = coordinate + ((2.0 * step_size) * rng->unit() - step_size);
         FitResultOr next = local_fit(model.with_start(physical(y, bounds)));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "core/number_format.hpp"
 #include "core/quoting.hpp"
 #include "fit/global_methods.hpp"
@@ -153,11 +154,11 @@ std::expected<SearchResult, FitError> differential_evolution_search(const PsoPro
     const std::uint64_t steps = std::max<std::uint64_t>(evaluations, 1);
     SearchResult result;
     double best_cost = std::numeric_limits<double>::infinity();
-    for (int run = 0; run < RUNS; ++run) {
+    for (int run = 0; run < RUNS && !poll_stop(); ++run) {
         std::optional<XorShiftRng> rng = XorShiftRng::from_entropy();
         if (!rng) return std::unexpected(no_entropy_error());
         Evolution evolution(problem, box, *rng);
-        for (std::uint64_t s = 0; s < steps; ++s) evolution.step();
+        for (std::uint64_t s = 0; s < steps && !poll_stop(); ++s) evolution.step();
         if (const Individual* winner = evolution.winner()) {
             std::vector<double> y(winner->position.begin(), winner->position.end());
             const double cost = problem.cost(y);

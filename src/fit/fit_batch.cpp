@@ -52,7 +52,7 @@ FitBatch::FitBatch(BatchPlan plan, std::vector<FitOptions> items)
     : plan_(std::move(plan)), items_(std::move(items)), outcomes_(items_.size()), placeholders_(items_.size()) {}
 
 FitBatch::~FitBatch() {
-    cancel();
+    interrupt();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -72,7 +72,13 @@ void FitBatch::wait() {
 
 void FitBatch::cancel() { cancelled_.store(true); }
 
+void FitBatch::interrupt() {
+    cancel();
+    interruption_.request();
+}
+
 void FitBatch::run() {
+    const CancellationScope scope(&interruption_);
     if (plan_.warm_start) {
         run_in_order();
     } else {

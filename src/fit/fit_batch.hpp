@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/fit_dispatch.hpp"
 
 namespace vorlane {
@@ -76,7 +77,7 @@ public:
     // `items` hold each spectrum with the method and its settings; their
     // `nodes` are replaced by each fit's start.
     FitBatch(BatchPlan plan, std::vector<FitOptions> items);
-    // Cancels and waits for the fits under way.
+    // Interrupts and waits for the fits under way.
     ~FitBatch();
     FitBatch(const FitBatch&) = delete;
     FitBatch& operator=(const FitBatch&) = delete;
@@ -88,6 +89,9 @@ public:
     void wait();
     // Lets the fits under way end and starts no other.
     void cancel();
+    // Starts no other fit and stops those under way within milliseconds,
+    // leaving their outcomes meaningless: for a caller that drops the batch.
+    void interrupt();
     // Spectra whose fit has ended.
     std::size_t finished() const { return finished_.load(); }
 
@@ -114,6 +118,8 @@ private:
     std::atomic<std::size_t> next_{0};
     std::atomic<std::size_t> finished_{0};
     std::atomic<bool> cancelled_{false};
+    // Current on the batch thread and, through the pool, on its workers.
+    Cancellation interruption_{nullptr};
     std::mutex mutex_;
     std::condition_variable done_signal_;
     bool done_ = false;

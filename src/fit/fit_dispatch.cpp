@@ -9,6 +9,7 @@
 #include "circuit/impedance.hpp"
 #include "circuit/arc_order.hpp"
 #include "circuit/layout.hpp"
+#include "fit/fit_size.hpp"
 #include "fit/global_methods.hpp"
 #include "fit/levenberg_marquardt.hpp"
 #include "fit/start_point.hpp"
@@ -101,6 +102,9 @@ bool is_known_method(std::string_view name) {
 }
 
 FitResultOr run_fit(const FitOptions& options) {
+    if (auto error = check_fit_size(options.frequencies.size(), param_count(options.nodes), options)) {
+        return std::unexpected(*error);
+    }
     for (const MethodRow& method : METHODS) {
         if (method.name != options.method) continue;
         const FitModel model(options.nodes, options.constraints);

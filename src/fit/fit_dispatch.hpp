@@ -44,7 +44,8 @@ bool is_known_method(std::string_view name);
 // Runs the method named by options.method on the free parameters of the
 // constrained circuit; interchangeable arcs come out ordered by time
 // constant when the constraints ask for it. An unknown name is an
-// UnknownMethod error carrying the name.
+// UnknownMethod error carrying the name, a fit beyond the memory limit
+// (fit_size.hpp) a TooLarge error.
 FitResultOr run_fit(const FitOptions& options);
 
 }  // namespace vorlane

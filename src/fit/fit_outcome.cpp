@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "core/quoting.hpp"
 #include "fit/jacobian.hpp"
 #include "fit/levenberg_marquardt.hpp"
@@ -24,7 +25,7 @@ constexpr LmOptions POLISH_OPTIONS{1e-8, 1e-8, 1e-8, 200};
 std::vector<double> normal_matrix(const std::vector<std::vector<double>>& columns) {
     const std::size_t p = columns.size();
     std::vector<double> a(p * p);
-    for (std::size_t i = 0; i < p; ++i) {
+    for (std::size_t i = 0; i < p && !poll_stop(); ++i) {
         for (std::size_t j = i; j < p; ++j) {
             double sum = 0.0;
             for (std::size_t k = 0; k < columns[i].size() && k < columns[j].size(); ++k) {
@@ -64,6 +65,7 @@ std::string FitError::message() const {
         case Kind::NoParameters: return "circuit topology has no parameters to fit";
         case Kind::AllFixed: return "every parameter of this circuit is fixed: there is nothing to fit";
         case Kind::Solver: return "solver error: " + text;
+        case Kind::TooLarge: return text;
         case Kind::UnknownMethod:
             return "unknown fit method " + quote(text) +
                    ", expected one of \"levenberg_marquardt\", \"particle_swarm\", \"nelder_mead\", "

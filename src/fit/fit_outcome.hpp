@@ -29,9 +29,9 @@ struct FitOutcome {
 };
 
 struct FitError {
-    enum class Kind { LengthMismatch, NoPoints, NoParameters, AllFixed, Solver, UnknownMethod };
+    enum class Kind { LengthMismatch, NoPoints, NoParameters, AllFixed, Solver, UnknownMethod, TooLarge };
     Kind kind;
-    std::string text;  // solver text or the unknown method name
+    std::string text;  // solver text, the unknown method name or the whole TooLarge message
 
     // The user-facing message ("solver error: ...", "unknown fit method ...").
     std::string message() const;

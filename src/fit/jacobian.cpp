@@ -10,6 +10,7 @@
 
 #include "circuit/batch_impedance.hpp"
 #include "circuit/impedance.hpp"
+#include "core/cancellation.hpp"
 #include "core/worker_pool.hpp"
 
 namespace vorlane {
@@ -110,18 +111,18 @@ void jacobian_into(const SeriesList& nodes, std::span<const double> params, std:
         // between calls.
         thread_local BlockMemo memo;
         thread_local std::vector<double> trial;
-        trial.assign(params.begin(), params.end());
         std::array<Complex, IMPEDANCE_BLOCK> unperturbed;
-        std::size_t recorded = blocks;
         for (std::size_t tile = begin; tile < end; ++tile) {
+            // The calling thread may run signal handlers here, and they may
+            // use this thread's memo and trial vector: every tile records its
+            // block and sets its trial vector afresh.
+            if (poll_stop()) return;
+            trial.assign(params.begin(), params.end());
             const std::size_t block = tile / tiles_per_block;
             const std::size_t part = tile % tiles_per_block;
             const std::size_t first = block * IMPEDANCE_BLOCK;
             const std::size_t count = std::min(IMPEDANCE_BLOCK, pb.points - first);
-            if (block != recorded) {
-                memo.record(nodes, params, omega.data() + first, count, unperturbed.data());
-                recorded = block;
-            }
+            memo.record(nodes, params, omega.data() + first, count, unperturbed.data());
             difference_rows(pb, first, count, part * p_count / tiles_per_block,
                             (part + 1) * p_count / tiles_per_block, memo, trial, columns);
         }

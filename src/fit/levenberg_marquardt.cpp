@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "circuit/impedance.hpp"
+#include "core/cancellation.hpp"
 #include "fit/range_safe_run.hpp"
 #include "fit/start_point.hpp"
 
@@ -208,7 +209,7 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
             (cleaned->success == best->success && cleaned->cost < best->cost)) {
             best = std::move(*cleaned);
         }
-        if (clean) break;
+        if (clean || poll_stop()) break;
     }
     Best result = std::move(*best);
 

@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/minpack_routines.hpp"
 
 namespace vorlane {
@@ -73,6 +74,7 @@ public:
         if (!(fnorm_ > minpack::DWARF)) return LmTermination::ZeroResiduals;
 
         for (;;) {
+            if (poll_stop()) return LmTermination::Interrupted;
             if (!load_jacobian()) return LmTermination::WrongDimensions;
             minpack::qrfac(rows_, n_, jac(), ipvt_, wa1_, wa2_, wa3_);
             if (first_iteration_) initialise_scaling();
@@ -82,6 +84,7 @@ public:
             for (std::size_t j = 0; j < n_; ++j) diag_[j] = std::max(diag_[j], wa2_[j]);
 
             for (;;) {
+                if (poll_stop()) return LmTermination::Interrupted;
                 const std::optional<LmTermination> end = trial_step(gnorm);
                 if (end) return *end;
                 if (accepted_) break;

@@ -29,6 +29,7 @@ enum class LmTermination {
     NoResiduals,
     WrongDimensions,
     ResidualsUnavailable,
+    Interrupted,        // the current cancellation asked to stop
 };
 
 bool is_success(LmTermination reason);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "core/cancellation.hpp"
+
 namespace vorlane {
 
 namespace {
@@ -75,6 +77,7 @@ Inverse invert_lu(std::span<const double> a, std::size_t n) {
     std::vector<std::size_t> perm(n);
     for (std::size_t i = 0; i < n; ++i) perm[i] = i;
     for (std::size_t k = 0; k < n; ++k) {
+        if (poll_stop()) return std::nullopt;
         std::size_t pivot = k;
         double largest = std::fabs(lu[k * n + k]);
         for (std::size_t i = k + 1; i < n; ++i) {
@@ -98,6 +101,7 @@ Inverse invert_lu(std::span<const double> a, std::size_t n) {
     std::vector<double> inv(n * n);
     std::vector<double> x(n);
     for (std::size_t c = 0; c < n; ++c) {
+        if (poll_stop()) return std::nullopt;
         for (std::size_t i = 0; i < n; ++i) {
             double sum = perm[i] == c ? 1.0 : 0.0;
             for (std::size_t j = 0; j < i; ++j) sum -= lu[i * n + j] * x[j];

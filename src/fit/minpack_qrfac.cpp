@@ -6,11 +6,13 @@
 // the lower trapezoid holds the Householder vectors that define Q, rdiag
 // holds the diagonal of R, acnorm the norms of the original columns and
 // ipvt the permutation (column j of a * P is column ipvt[j] of a). wa is
-// scratch of n values.
+// scratch of n values. A requested stop ends it early with a meaningless
+// factorisation.
 #include <algorithm>
 #include <cmath>
 #include <utility>
 
+#include "core/cancellation.hpp"
 #include "fit/minpack_routines.hpp"
 
 namespace vorlane::minpack {
@@ -36,6 +38,7 @@ void qrfac(std::size_t m, std::size_t n, ColumnMajor a, std::span<std::size_t> i
     }
     const std::size_t minmn = std::min(m, n);
     for (std::size_t j = 0; j < minmn; ++j) {
+        if (poll_stop()) return;
         std::size_t kmax = j;
         for (std::size_t k = j; k < n; ++k) {
             if (rdiag[k] > rdiag[kmax]) kmax = k;

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/global_methods.hpp"
 
 namespace vorlane {
@@ -152,7 +153,7 @@ std::expected<SearchResult, FitError> nelder_mead_search(const PsoProblem& probl
     RunBest best;
     best.offer(simplex.best().y, simplex.best().cost);
     std::uint64_t iterations = 0;
-    while (!simplex.converged() && iterations < max_iterations) {
+    while (!simplex.converged() && iterations < max_iterations && !poll_stop()) {
         simplex.iterate();
         best.offer(simplex.best().y, simplex.best().cost);
         ++iterations;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/global_methods.hpp"
 
 namespace vorlane {
@@ -132,7 +133,7 @@ SearchResult particle_swarm_search(const PsoProblem& problem, const SearchBox& b
     Swarm swarm(problem, box, static_cast<std::size_t>(num_particles), rng);
     RunBest best;
     best.offer(swarm.global_position(), swarm.global_cost());
-    for (std::uint64_t g = 0; g < generations; ++g) {
+    for (std::uint64_t g = 0; g < generations && !poll_stop(); ++g) {
         swarm.fly();
         best.offer(swarm.global_position(), swarm.global_cost());
     }

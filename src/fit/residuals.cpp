@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "circuit/batch_impedance.hpp"
+#include "core/cancellation.hpp"
 
 namespace vorlane {
 
@@ -45,6 +46,7 @@ void residuals_into(const SeriesList& nodes, std::span<const double> params, std
     const std::size_t n = std::min({omega.size(), measured.size(), weights.size(), r.size() / 2});
     std::array<Complex, IMPEDANCE_BLOCK> model;
     for (std::size_t first = 0; first < n; first += IMPEDANCE_BLOCK) {
+        if (poll_stop()) break;
         const std::size_t count = std::min(IMPEDANCE_BLOCK, n - first);
         block_impedance(nodes, params, omega.data() + first, count, model.data());
         for (std::size_t i = 0; i < count; ++i) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/cancellation.hpp"
 #include "fit/global_methods.hpp"
 
 namespace vorlane {
@@ -43,7 +44,7 @@ SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double 
     best.offer(current, current_cost);
     std::vector<double> candidate(current.size());
     double temperature = initial_temperature;
-    for (std::uint64_t done = 0; done < iterations;) {
+    for (std::uint64_t done = 0; done < iterations && !poll_stop();) {
         for (std::size_t i = 0; i < current.size(); ++i) {
             candidate[i] = current[i] + ((2.0 * temperature) * moves.unit() - temperature);
         }

@@ -69,16 +69,18 @@ std::expected<std::vector<std::uint8_t>, NnError> read_file(const std::string& p
 
 }  // namespace
 
-std::expected<ExternalGuesser, NnError> load_external(const std::string& path) {
+std::expected<ExternalGuesser, std::string> load_external(const std::string& path, const WeightAcceptance& accept) {
     ExternalCache& c = cache();
     std::unique_lock lock(c.mutex);
     if (const auto it = c.guessers.find(path); it != c.guessers.end()) {
+        if (auto ok = accept(*it->second); !ok) return std::unexpected(ok.error());
         return ExternalGuesser{std::move(lock), it->second.get()};
     }
     const auto bytes = read_file(path);
-    if (!bytes) return std::unexpected(bytes.error());
+    if (!bytes) return std::unexpected(bytes.error().message());
     auto guesser = Guesser::from_bytes(*bytes);
-    if (!guesser) return std::unexpected(guesser.error());
+    if (!guesser) return std::unexpected(guesser.error().message());
+    if (auto ok = accept(*guesser); !ok) return std::unexpected(ok.error());
     const auto it = c.guessers.emplace(path, std::make_unique<const Guesser>(std::move(*guesser))).first;
     return ExternalGuesser{std::move(lock), it->second.get()};
 }

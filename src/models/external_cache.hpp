@@ -1,7 +1,9 @@
 // Weight files named by the caller, read once per path and kept for the
-// life of the process.
+// life of the process once a caller has accepted them.
 #pragma once
 
+#include <expected>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -20,8 +22,14 @@ struct ExternalGuesser {
     const Guesser* guesser = nullptr;
 };
 
-// The guesser loaded from `path` (exactly as given), reading the file only
-// on the first successful load; failures leave the cache unchanged.
-std::expected<ExternalGuesser, NnError> load_external(const std::string& path);
+// Decides, under the cache lock, whether a loaded file suits the caller; an
+// error text rejects it.
+using WeightAcceptance = std::function<std::expected<void, std::string>(const Guesser&)>;
+
+// The guesser loaded from `path` (exactly as given) and accepted by
+// `accept`, reading the file until one load has been accepted. A file that
+// fails to load or is rejected leaves the cache, and the memory it holds,
+// as it was.
+std::expected<ExternalGuesser, std::string> load_external(const std::string& path, const WeightAcceptance& accept);
 
 }  // namespace vorlane

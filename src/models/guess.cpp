@@ -2,6 +2,7 @@
 // spectrum and hand its values back in the user's parameter order.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -36,22 +37,38 @@ std::expected<ChosenNetwork, std::string> bundled_network(const SeriesList& user
     return ChosenNetwork{*guesser, std::move(match->perm), match->expanded};
 }
 
-std::expected<ChosenNetwork, std::string> external_network(const SeriesList& user, const std::string& path) {
-    auto loaded = load_external(path);
-    if (!loaded) return std::unexpected(loaded.error().message());
-    const Guesser& g = *loaded->guesser;
-    const auto file_tree = parse(g.circuit);
-    if (!file_tree) return std::unexpected(wrapped("circuit " + quote(g.circuit) + " in " + path));
-    auto match = match_or_expand(*file_tree, user);
-    if (!match) {
-        return std::unexpected(wrapped(path + " was trained for " + quote(g.circuit) + ", which is a different circuit"));
-    }
-    // Nothing ties a user file's parameter list to its circuit; the mapping
-    // below indexes the network's outputs by the circuit's parameters.
-    if (g.param_names.size() != param_count(*file_tree)) {
-        return std::unexpected(NnError::unparsable("param_names").message());
-    }
-    return ChosenNetwork{&g, std::move(match->first), match->second};
+using Check = std::function<std::expected<void, std::string>()>;
+
+// A weight file suits the user's circuit when its own circuit parses, has
+// the user's topology and as many parameters as the network has names for,
+// and its network has every layer the forward pass reads. `spectrum_check`
+// comes between the last two, in the order every guess reports its errors.
+std::expected<ChosenNetwork, std::string> external_network(const SeriesList& user, const std::string& path,
+                                                           const Check& spectrum_check) {
+    ChosenNetwork chosen;
+    auto suits = [&](const Guesser& g) -> std::expected<void, std::string> {
+        const auto file_tree = parse(g.circuit);
+        if (!file_tree) return std::unexpected(wrapped("circuit " + quote(g.circuit) + " in " + path));
+        auto match = match_or_expand(*file_tree, user);
+        if (!match) {
+            return std::unexpected(
+                wrapped(path + " was trained for " + quote(g.circuit) + ", which is a different circuit"));
+        }
+        // Nothing ties a user file's parameter list to its circuit; the mapping
+        // indexes the network's outputs by the circuit's parameters.
+        if (g.param_names.size() != param_count(*file_tree)) {
+            return std::unexpected(NnError::unparsable("param_names").message());
+        }
+        if (auto ok = spectrum_check(); !ok) return ok;
+        if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
+        chosen.perm = std::move(match->first);
+        chosen.expanded = match->second;
+        return {};
+    };
+    auto loaded = load_external(path, suits);
+    if (!loaded) return std::unexpected(loaded.error());
+    chosen.guesser = loaded->guesser;
+    return chosen;
 }
 
 
@@ -141,7 +158,15 @@ std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<
 
 std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span<const double> frequencies,
                                                std::span<const Complex> impedances, const std::string* weights_path) {
-    const auto chosen = weights_path ? external_network(user, *weights_path) : bundled_network(user);
+    // A weight file is only accepted into the cache once the spectrum, too,
+    // can be guessed from.
+    const Check enough_points = [&]() -> std::expected<void, std::string> {
+        const UsablePoints usable = usable_points(frequencies, impedances);
+        if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
+        return {};
+    };
+    const auto chosen =
+        weights_path ? external_network(user, *weights_path, enough_points) : bundled_network(user);
     if (!chosen) return std::unexpected(chosen.error());
     const auto predicted = network_values(*chosen->guesser, frequencies, impedances);
     if (!predicted) return std::unexpected(predicted.error());

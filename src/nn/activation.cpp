@@ -2,9 +2,8 @@
 // that four values go through it at once.
 #include "nn/activation.hpp"
 
-#include <algorithm>
-
 #include "core/double_lanes.hpp"
+#include "nn/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {
@@ -88,18 +87,19 @@ constexpr std::size_t BLOCK = CHAINS * LANES;
     for (std::size_t c = 0; c < CHAINS; ++c) store_lanes(p + c * LANES, x[c] / (1.0 + e[c]));
 }
 
-}  // namespace
-
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void gelu(std::span<double> x) {
-    const std::size_t n = x.size();
+VORLANE_KERNEL_VARIANTS
+void gelu_variants(double* x, std::size_t n) {
     std::size_t i = 0;
-    for (; i + BLOCK <= n; i += BLOCK) gelu_block(x.data() + i);
+    for (; i + BLOCK <= n; i += BLOCK) gelu_block(x + i);
     if (i == n) return;
     double rest[BLOCK] = {};
-    std::copy(x.begin() + static_cast<std::ptrdiff_t>(i), x.end(), rest);
+    for (std::size_t k = i; k < n; ++k) rest[k - i] = x[k];
     gelu_block(rest);
-    std::copy(rest, rest + (n - i), x.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t k = i; k < n; ++k) x[k] = rest[k - i];
 }
+
+}  // namespace
+
+void gelu(std::span<double> x) { gelu_variants(x.data(), x.size()); }
 
 }  // namespace vorlane

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/double_lanes.hpp"
+#include "nn/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {
@@ -115,9 +116,8 @@ template <std::size_t R, std::size_t V, class Lane>
     }
 }
 
-// Wider vector units are used where the processor has them; every variant
-// performs the same operations per value. False when an output is not finite.
-__attribute__((target_clones("avx512f", "avx2", "default")))
+// False when an output is not finite.
+VORLANE_KERNEL_VARIANTS
 bool convolve_tiles(const ConvShape& c, const double* weight, const double* bias, const PaddedInput& x, double* y) {
     const std::size_t full_rows = c.out_rows - c.out_rows % TILE_ROWS;
     const std::size_t full_positions = c.length - c.length % TILE_POSITIONS;

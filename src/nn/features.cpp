@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 
+#include "core/cancellation.hpp"
 #include "nn/guesser.hpp"
 #include "nn/layer_tensors.hpp"
 
@@ -16,6 +17,11 @@ constexpr double TWO_PI = 6.283185307179586;
 constexpr double PI = 3.141592653589793;
 constexpr double HALF_PI = 1.5707963267948966;
 constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
+
+// Points between two polls for a stop: some microseconds of work.
+constexpr std::size_t POINTS_PER_POLL = 256;
+
+bool stop_due(std::size_t i) { return i % POINTS_PER_POLL == 0 && poll_stop(); }
 
 // Key whose signed integer order is the IEEE 754 totalOrder of doubles.
 std::int64_t total_order_key(double x) {
@@ -43,7 +49,7 @@ std::pair<double, double> reactive_centroid(std::span<const double> frequencies,
     double weight_sum = 0.0;
     double log_modulus_sum = 0.0;
     double log_omega_sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n && !stop_due(i); ++i) {
         const double f = frequencies[i];
         const double m = modulus(impedances[i]);
         if (f <= 0.0 || m <= 0.0) continue;
@@ -103,7 +109,7 @@ Features Guesser::features(std::span<const double> frequencies, std::span<const 
     std::vector<double> log_f(n);
     std::vector<double> log_m(n);
     std::vector<double> phase(n);
-    for (std::size_t k = 0; k < n; ++k) {
+    for (std::size_t k = 0; k < n && !stop_due(k); ++k) {
         const Complex z = impedances[order[k]];
         log_f[k] = std::log10(frequencies[order[k]]);
         log_m[k] = std::log10(modulus(z));

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "core/double_lanes.hpp"
+#include "nn/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {
@@ -38,10 +39,9 @@ template <class Term>
     return sum;
 }
 
-}  // namespace
-
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta) {
+VORLANE_KERNEL_VARIANTS
+void standardise_group_variants(double* v, std::size_t rows, std::size_t length, const double* gamma,
+                                const double* beta) {
     const std::size_t n = rows * length;
     const double total = interleaved_sum(n, [v](std::size_t i, auto& e) { load_lanes(v + i, e); });
     const double mean = total / static_cast<double>(n);
@@ -56,8 +56,8 @@ void standardise_group(double* v, std::size_t rows, std::size_t length, const do
     }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default")))
-void affine(const LinearTensors& t, const double* x, double* y) {
+VORLANE_KERNEL_VARIANTS
+void affine_variants(const LinearTensors& t, const double* x, double* y) {
     for (std::size_t i = 0; i < t.out; ++i) {
         const double* row = t.weight.data() + i * t.in;
         y[i] = t.bias[i] + interleaved_sum(t.in, [row, x](std::size_t j, auto& e) {
@@ -68,5 +68,13 @@ void affine(const LinearTensors& t, const double* x, double* y) {
         });
     }
 }
+
+}  // namespace
+
+void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta) {
+    standardise_group_variants(v, rows, length, gamma, beta);
+}
+
+void affine(const LinearTensors& t, const double* x, double* y) { affine_variants(t, x, y); }
 
 }  // namespace vorlane

@@ -21,6 +21,7 @@
 #include "python/dict_entries.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
+#include "python/interruptible.hpp"
 #include "python/numpy_array.hpp"
 #include "python/measurement_input.hpp"
 
@@ -274,12 +275,15 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
         const SeriesList& nodes = nodes_of(self);
         // Written straight into the array's memory, which nothing else can
-        // reach before it is returned.
+        // reach before it is returned; an interrupted evaluation drops it.
         Complex* data = nullptr;
         Ref array(uninitialised_complex_array(frequencies.size(), data));
         if (!array) return nullptr;
-        without_gil([&] { spectrum_impedance_into(nodes, frequencies, data); });
-        return array.release();
+        const std::optional<bool> done = interruptible([&] {
+            spectrum_impedance_into(nodes, frequencies, data);
+            return true;
+        });
+        return done ? array.release() : nullptr;
     });
 }
 

@@ -1,13 +1,17 @@
 // Circuit.fit: argument conversion, the starting point, the dispatch with
 // the interpreter lock released, and the error mapping.
+#include <optional>
 #include <utility>
 
+#include "circuit/layout.hpp"
 #include "fit/fit_dispatch.hpp"
+#include "fit/fit_size.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
 #include "python/fit_option_args.hpp"
 #include "python/fit_result.hpp"
+#include "python/interruptible.hpp"
 #include "python/measurement_input.hpp"
 
 namespace vorlane::py {
@@ -54,15 +58,21 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         Spectrum measured;
         if (!spectrum(frequencies, impedances, measured)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus)) return nullptr;
+        // Before the guess: a fit that cannot run needs no starting values.
+        if (auto error = check_fit_size(measured.frequencies.size(), param_count(nodes_of(self)), options)) {
+            return raise_value_error(error->message());
+        }
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, arguments, kind)) return nullptr;
         options.constraints = constraints_of(self);
         // The guess, if any, runs without the interpreter lock; its warnings
         // are issued below, with it held again.
-        auto start = without_gil([&] {
+        auto interruptible_start = interruptible([&] {
             return start_tree(nodes_of(self), options.constraints, kind, arguments.weights, measured.frequencies,
                               measured.impedances);
         });
+        if (!interruptible_start) return nullptr;
+        auto& start = *interruptible_start;
         if (!start) return raise_value_error(start.error());
         if (!warn_placeholders(start->nodes, start->placeholders, "")) return nullptr;
         if (kind == StartKind::CircuitValues && !user_start_inside_bounds(start->nodes, options.constraints)) {
@@ -72,7 +82,9 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         options.zero_configuration = zero_configuration(kind, arguments);
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
-        FitResultOr result = without_gil([&] { return run_fit(options); });
+        std::optional<FitResultOr> interruptible_result = interruptible([&] { return run_fit(options); });
+        if (!interruptible_result) return nullptr;
+        FitResultOr& result = *interruptible_result;
         if (!result) {
             PyErr_SetString(PyExc_ValueError, result.error().message().c_str());
             return nullptr;

@@ -48,7 +48,7 @@ const char* const FIT_MANY_DOC =
     "`errors=\"collect\"` puts the exception in that spectrum's place and\n"
     "carries on. Spectra that cannot be read fail before any fit runs.\n\n"
     "`progress=True` shows a progress bar on stderr (tqdm when installed).\n"
-    "Ctrl-C stops the batch once the fits under way have ended.";
+    "Ctrl-C stops the batch, the fits under way included.";
 
 namespace {
 
@@ -258,7 +258,7 @@ bool watch(FitBatch& batch, Progress& progress) {
         }
     }
     if (!ok) {
-        batch.cancel();
+        batch.interrupt();
         without_gil([&] { batch.wait(); });
     }
     return ok;

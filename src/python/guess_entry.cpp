@@ -17,7 +17,7 @@
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
 #include "python/fit_option_args.hpp"
-#include "python/py_ref.hpp"
+#include "python/interruptible.hpp"
 
 namespace vorlane::py {
 
@@ -53,10 +53,12 @@ bool warn_about_params(const SeriesList& nodes, const std::vector<std::size_t>& 
 
 bool guess_values(const SeriesList& nodes, const Spectrum& measured, const std::string* weights_path,
                   std::vector<double>& out) {
-    auto guessed = without_gil([&] {
+    const auto interruptible_guess = interruptible([&] {
         return weights_path ? guess_params(nodes, measured.frequencies, measured.impedances, weights_path)
                             : network_start(nodes, measured.frequencies, measured.impedances);
     });
+    if (!interruptible_guess) return false;
+    const auto& guessed = *interruptible_guess;
     if (!guessed) {
         PyErr_SetString(PyExc_ValueError, guessed.error().c_str());
         return false;

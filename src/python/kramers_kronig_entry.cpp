@@ -9,6 +9,7 @@
 #include "python/circuit_object.hpp"
 #include "python/exception_guard.hpp"
 #include "python/heap_types.hpp"
+#include "python/interruptible.hpp"
 #include "python/kramers_kronig_result.hpp"
 #include "python/measurement_input.hpp"
 
@@ -90,7 +91,10 @@ PyObject* kramers_kronig_function(PyObject*, PyObject* args, PyObject* kwargs) {
         if (!spectrum(arguments.frequencies, arguments.impedances, measured)) return nullptr;
         if (!parse_part(arguments.part, options.part)) return nullptr;
         if (!parse_weighting(arguments.weight, options.modulus_weights)) return nullptr;
-        auto result = without_gil([&] { return kramers_kronig(measured.frequencies, measured.impedances, options); });
+        auto interruptible_result =
+            interruptible([&] { return kramers_kronig(measured.frequencies, measured.impedances, options); });
+        if (!interruptible_result) return nullptr;
+        auto& result = *interruptible_result;
         if (!result) {
             PyErr_SetString(PyExc_ValueError, result.error().message.c_str());
             return nullptr;

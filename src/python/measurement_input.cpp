@@ -59,6 +59,13 @@ bool to_complex_vector(PyObject* obj, std::vector<Complex>& out) {
     return sequence_to_vector(obj, out, complex_buffer, to_complex);
 }
 
+// Errors that say nothing about the frame's columns: an interrupt, an exit,
+// exhausted memory, and whatever else is not an Exception. They go on to
+// the caller as raised.
+bool pending_error_must_propagate() {
+    return PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception);
+}
+
 bool set_value_error(const std::string& message) {
     PyErr_SetString(PyExc_ValueError, message.c_str());
     return false;
@@ -172,10 +179,12 @@ ColumnLookup column(PyObject* frame, const ColumnPair& pair, std::vector<double>
         if (!key) return ColumnLookup::Failed;
         Ref values(PyObject_GetItem(frame, key.get()));
         if (!values) {
+            if (pending_error_must_propagate()) return ColumnLookup::Failed;
             PyErr_Clear();
             continue;
         }
         if (!to_float_vector(values.get(), out)) {
+            if (pending_error_must_propagate()) return ColumnLookup::Failed;
             PyErr_Clear();
             set_value_error("column " + quote(name) + " is not numeric");
             return ColumnLookup::Failed;

@@ -11,6 +11,7 @@
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
+#include "python/interruptible.hpp"
 #include "python/measurement_input.hpp"
 
 namespace vorlane::py {
@@ -88,11 +89,11 @@ PyObject* circuit_residuals(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         ResidualInputs in;
         if (!read_inputs(self, args, kwargs, "OO|OO:residuals", in)) return nullptr;
-        const std::vector<double> r = without_gil([&] {
+        const auto r = interruptible([&] {
             EvalCounter counter;
             return residuals(nodes_of(self), in.params, in.omega, in.measured, in.weights, counter);
         });
-        return float_list(r);
+        return r ? float_list(*r) : nullptr;
     });
 }
 
@@ -100,11 +101,11 @@ PyObject* circuit_jacobian(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         ResidualInputs in;
         if (!read_inputs(self, args, kwargs, "OO|OO:jacobian", in)) return nullptr;
-        const auto columns = without_gil([&] {
+        const auto columns = interruptible([&] {
             EvalCounter counter;
             return jacobian_columns(nodes_of(self), in.params, in.omega, in.measured, in.weights, counter);
         });
-        return transposed_rows(columns);
+        return columns ? transposed_rows(*columns) : nullptr;
     });
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "core/cancellation.hpp"
 #include "core/number_format.hpp"
 #include "validation/least_squares.hpp"
 
@@ -129,7 +130,7 @@ std::vector<double> time_constants(std::size_t m, const Measurement& data) {
 ColumnMatrix design_matrix(const Measurement& data, const std::vector<double>& tau, const Columns& columns) {
     const std::size_t n = data.omega.size();
     ColumnMatrix a(2 * n, columns.count());
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < n && !poll_stop(); ++i) {
         const double w = data.weight[i];
         const double omega = data.omega[i];
         a.at(i, 0) = w;
@@ -290,7 +291,7 @@ std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequ
     if (options.m) return fit_with(data, *options.m, options);
     const std::size_t limit = std::min(max_time_constants(frequencies.size(), options), MAX_AUTOMATIC_M);
     KkResult result;
-    for (std::size_t m = 1; m <= limit; ++m) {
+    for (std::size_t m = 1; m <= limit && !poll_stop(); ++m) {
         result = fit_with(data, m, options);
         // One element cannot over-fit: its resistance may come out negative
         // only because a single time constant misses the spectrum.

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/cancellation.hpp"
+
 namespace vorlane {
 namespace {
 
@@ -19,7 +21,7 @@ constexpr int MAX_SWEEPS = 60;
 void householder_qr(ColumnMatrix& a, std::vector<double>& b) {
     const std::size_t m = a.rows;
     std::vector<double> v(m);
-    for (std::size_t j = 0; j < a.cols; ++j) {
+    for (std::size_t j = 0; j < a.cols && !poll_stop(); ++j) {
         double norm2 = 0.0;
         for (std::size_t i = j; i < m; ++i) norm2 += a.at(i, j) * a.at(i, j);
         if (norm2 == 0.0) continue;

@@ -8,6 +8,7 @@
 
 #include "eisnn_test_files.hpp"
 #include "nn/guesser.hpp"
+#include "unwrap.hpp"
 
 using namespace vorlane;
 using eisnn_test::rc_spectrum;
@@ -22,9 +23,7 @@ constexpr double TWO_PI = 6.283185307179586;
 Guesser grid_guesser(std::uint32_t n_grid) {
     eisnn_test::NetworkSpec net;
     net.n_grid = n_grid;
-    auto g = Guesser::from_bytes(eisnn_test::network_file(net).bytes());
-    EXPECT_TRUE(g.has_value());
-    return std::move(*g);
+    return test::unwrap(Guesser::from_bytes(eisnn_test::network_file(net).bytes()));
 }
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {

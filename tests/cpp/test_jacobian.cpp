@@ -74,7 +74,9 @@ TEST_P(CentralDifference, MatchesItsDefinitionBitForBit) {
 INSTANTIATE_TEST_SUITE_P(Points, CentralDifference,
                          ::testing::Values(Vec{10.0, 100.0, 1e-4, 0.8, 50.0, 2.0},
                                            Vec{0.0, 1000.0, 1e-12, 0.0, 1e-9, 1.0},
-                                           Vec{-3.0, 1e6, 2e-3, 1.0, NaN, 0.5}));
+                                           Vec{-3.0, 1e6, 2e-3, 1.0, NaN, 0.5},
+                                           // negative values whose columns are all finite
+                                           Vec{-3.0, 100.0, -2e-4, 0.8, -50.0, 2.0}));
 
 TEST(Jacobian, ExactDerivativeForALinearParameter) {
     // Series resistance: d r / d R0 is 1 / w on the real rows and 0 on the imaginary ones.

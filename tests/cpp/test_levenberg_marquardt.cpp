@@ -148,6 +148,39 @@ TEST(LevenbergMarquardtFit, NegativeToleranceIsASolverError) {
     EXPECT_EQ(xtol.error().message(), "solver error: xtol must be >= 0");
 }
 
+TEST(LevenbergMarquardtFit, TriesTheCheapestCandidateFirstAndKeepsItsCleanRun) {
+    const SeriesList shape = *parse("R0-(R1,C1)");
+    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
+    const SeriesList start = rebuild_with_values(shape, Vec{3.0, 700.0, 1e-3});
+    Vec omega;
+    for (const double f : s.frequencies) omega.push_back(f * TWO_PI);
+    const Vec weights = compute_weights(s.impedances, true);
+    const Bounds bounds = param_bounds(start);
+    const auto candidates = candidate_starting_points(param_values(start), bounds);
+    EvalCounter counter;
+    std::size_t cheapest = 0;
+    double lowest = INF;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const double c = cost_of(residuals(start, candidates[i], omega, s.impedances, weights, counter));
+        if (c < lowest) {
+            lowest = c;
+            cheapest = i;
+        }
+    }
+    ASSERT_NE(cheapest, 0u);
+    const auto run = levenberg_marquardt_single_start(start, omega, s.impedances, weights, bounds,
+                                                      to_solver_space(candidates[cheapest], bounds),
+                                                      std::vector<bool>(3, false), LmOptions{}, counter);
+    ASSERT_TRUE(run);
+    ASSERT_TRUE(is_clean_solution(run->params, cost_of(residuals(start, run->params, omega, s.impedances, weights,
+                                                                 counter)),
+                                  run->success, bounds, param_values(start)));
+    const auto outcome = fit(start, s);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->params, run->params);
+    EXPECT_EQ(outcome->iterations, run->evaluations);
+}
+
 TEST(CandidateStartingPoints, ScaleLogParametersAndSpreadRangeParameters) {
     const Vec x0{10.0, 0.8, 1e-4};
     const Bounds bounds{{1e-12, INF}, {0.0, 1.0}, {1e-12, NaN}};

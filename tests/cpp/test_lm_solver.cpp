@@ -87,6 +87,9 @@ struct Classic {
     VecFn f;
     double sum_of_squares;  // at the published minimum
     Vec solution;
+    // How this solver gets there; an early or a late stop shows here first.
+    LmTermination reason;
+    std::size_t evaluations;
 };
 
 // Test problems of Moré, Garbow and Hillstrom, from their standard starts.
@@ -103,32 +106,32 @@ std::vector<Classic> classics() {
     };
     return {
         {"Rosenbrock", 2, {-1.2, 1.0}, [](const Vec& x) { return Vec{10 * (x[1] - x[0] * x[0]), 1 - x[0]}; }, 0.0,
-         {1.0, 1.0}},
+         {1.0, 1.0}, LmTermination::Converged, 22},
         {"FreudensteinRoth", 2, {0.5, -2.0},
          [](const Vec& x) {
              return Vec{-13 + x[0] + ((5 - x[1]) * x[1] - 2) * x[1], -29 + x[0] + ((x[1] + 1) * x[1] - 14) * x[1]};
          },
-         48.98425367924, {11.4128, -0.896805}},
+         48.98425367924, {11.4128, -0.896805}, LmTermination::Converged, 14},
         {"PowellSingular", 4, {3.0, -1.0, 0.0, 1.0},
          [](const Vec& x) {
              const double a = x[1] - 2 * x[2], b = x[0] - x[3];
              return Vec{x[0] + 10 * x[1], std::sqrt(5.0) * (x[2] - x[3]), a * a, std::sqrt(10.0) * b * b};
          },
-         0.0, {0.0, 0.0, 0.0, 0.0}},
+         0.0, {0.0, 0.0, 0.0, 0.0}, LmTermination::Orthogonal, 34},
         {"Bard", 15, {1.0, 1.0, 1.0}, rows(15, [=](const Vec& x, double u, std::size_t i) {
              const double v = 16 - u;
              return bard_y[i] - (x[0] + u / (v * x[1] + std::min(u, v) * x[2]));
          }),
-         8.214877306578e-3, {0.0824106, 1.13304, 2.34370}},
+         8.214877306578e-3, {0.0824106, 1.13304, 2.34370}, LmTermination::Converged, 6},
         {"Meyer", 16, {0.02, 4000.0, 250.0}, rows(16, [=](const Vec& x, double u, std::size_t i) {
              return x[0] * std::exp(x[1] / (45 + 5 * u + x[2])) - meyer_y[i];
          }),
-         87.94585517, {0.00560964, 6181.35, 345.224}},
+         87.94585517, {0.00560964, 6181.35, 345.224}, LmTermination::Converged, 126},
         {"Box3D", 10, {0.0, 10.0, 20.0}, rows(10, [](const Vec& x, double u, std::size_t) {
              const double t = 0.1 * u;
              return std::exp(-t * x[0]) - std::exp(-t * x[1]) - x[2] * (std::exp(-t) - std::exp(-10 * t));
          }),
-         0.0, {1.0, 10.0, 1.0}},
+         0.0, {1.0, 10.0, 1.0}, LmTermination::Converged, 7},
     };
 }
 
@@ -139,7 +142,8 @@ TEST_P(ClassicProblems, ReachThePublishedMinimum) {
     AnalyticProblem problem(c.m, c.start, c.f);
     const auto report = lm_minimize(problem, LmOptions{1e-8, 1e-8, 1e-8, 1000});
     ASSERT_TRUE(report.has_value());
-    EXPECT_TRUE(is_success(report->reason)) << static_cast<int>(report->reason);
+    EXPECT_EQ(report->reason, c.reason) << static_cast<int>(report->reason);
+    EXPECT_EQ(report->evaluations, c.evaluations);
     EXPECT_EQ(report->evaluations, problem.evaluations);
     const Vec x = problem.x();
     const double ss = sum_of_squares(c.f(x));
@@ -204,6 +208,11 @@ INSTANTIATE_TEST_SUITE_P(
         // x = 1 and x = 3 started at their least-squares solution.
         Stop{"StationaryStart", 2, {2.0}, [](const Vec& x) { return Vec{x[0] - 1, x[0] - 3}; }, nullptr, {},
              LmTermination::Orthogonal, 1},
+        // The first step lands on the mirror point, r = +0.8 from r = -0.8: no
+        // actual reduction although a large one was predicted. The step is
+        // refused and the run goes on; it has not converged.
+        Stop{"StepWithoutReductionIsNotConvergence", 1, {std::sqrt(0.2)},
+             [](const Vec& x) { return Vec{x[0] * x[0] - 1}; }, nullptr, {}, LmTermination::Converged, 7},
         // max(max_iterations, 1) * (P + 1) evaluations: 3 for Rosenbrock.
         Stop{"BudgetOfOneIteration", 2, {-1.2, 1.0}, rosenbrock, nullptr, {1e-8, 1e-8, 1e-8, 1},
              LmTermination::BudgetExhausted, 3},

@@ -9,6 +9,7 @@
 #include "eisnn_test_files.hpp"
 #include "nn/guesser.hpp"
 #include "nn/pooling.hpp"
+#include "unwrap.hpp"
 
 using namespace vorlane;
 using eisnn_test::FileBuilder;
@@ -20,9 +21,7 @@ constexpr double INF = std::numeric_limits<double>::infinity();
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 Guesser load(const FileBuilder& b) {
-    auto g = Guesser::from_bytes(b.bytes());
-    EXPECT_TRUE(g.has_value()) << g.error().message();
-    return std::move(*g);
+    return test::unwrap(Guesser::from_bytes(b.bytes()));
 }
 
 Features flat_features(const Guesser& g, double value) {

@@ -6,15 +6,14 @@
 #include "circuit/parser.hpp"
 #include "models/registry.hpp"
 #include "models/topology.hpp"
+#include "unwrap.hpp"
 
 using namespace vorlane;
 
 namespace {
 
 SeriesList tree(std::string_view text) {
-    auto parsed = parse(text);
-    EXPECT_TRUE(parsed.has_value()) << text;
-    return parsed ? std::move(*parsed) : SeriesList{};
+    return test::unwrap(parse(text));
 }
 
 std::vector<std::string> user_to_model_names(const SeriesList& model, const SeriesList& user,

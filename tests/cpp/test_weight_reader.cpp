@@ -7,6 +7,7 @@
 #include "eisnn_test_files.hpp"
 #include "nn/guesser.hpp"
 #include "nn/meta_values.hpp"
+#include "unwrap.hpp"
 
 using namespace vorlane;
 using eisnn_test::FileBuilder;
@@ -31,9 +32,7 @@ Record raw_record(std::string name, std::uint8_t encoding, std::vector<std::uint
 
 const Tensor& loaded_tensor(const std::vector<std::uint8_t>& bytes, const std::string& name) {
     static thread_local std::optional<Guesser> keep;
-    auto g = Guesser::from_bytes(bytes);
-    EXPECT_TRUE(g.has_value()) << g.error().message();
-    keep = std::move(*g);
+    keep = test::unwrap(Guesser::from_bytes(bytes));
     return *keep->tensor(name).value();
 }
 

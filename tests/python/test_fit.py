@@ -351,3 +351,15 @@ def test_hostile_spectra_and_starts_end_in_a_result(values, z):
     result = vorlane.Circuit("R0-(R1,C1)").with_values(values).fit(FREQS, z)
     assert math.isnan(result.cost) or result.chi_square == 2 * result.cost
     assert set(result.params) == {"R0.r", "R1.r", "C1.c"}
+
+
+@pytest.mark.parametrize("method", ["levenberg_marquardt", "particle_swarm", "nelder_mead",
+                                    "differential_evolution", "simulated_annealing", "basin_hopping"])
+def test_a_fit_beyond_the_memory_limit_is_refused_before_it_starts(method):
+    circuit = vorlane.Circuit("-".join(f"R{i}" for i in range(100000)))
+    frequencies = np.logspace(0, 5, 60)
+    with pytest.raises(ValueError) as info:
+        circuit.fit(frequencies, np.ones(60), guess_init=False, method=method)
+    assert re.fullmatch(r"fit needs about \d+\.\d GB of working memory for 100000 parameters and 60 points "
+                        r"\(the Jacobian, J\^T J and its inverse for the standard errors\); the limit is "
+                        r"\d+\.\d GB, half of the physical memory and at most 16\.0 GB", str(info.value))

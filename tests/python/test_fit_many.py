@@ -275,7 +275,9 @@ def test_ctrl_c_stops_the_batch_promptly():
             f"import sys; sys.path[:0] = {sys.path!r}\n"
             + textwrap.dedent(
                 """
-                import time, numpy as np, vorlane
+                import signal, time, numpy as np, vorlane
+                # A shell starts background jobs with SIGINT ignored.
+                signal.signal(signal.SIGINT, signal.default_int_handler)
                 f = np.logspace(-2, 5, 60)
                 c = vorlane.Circuit("R0-(R1,CPE1)-(R2,CPE2)")
                 z = c.with_values([1, 10, 1e-3, 0.8, 20, 1e-2, 0.7]).impedance(f)

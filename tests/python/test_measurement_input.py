@@ -299,3 +299,53 @@ def test_check_order_params_weight_type_spectrum_scheme():
         ZERO_OHM.residuals([1.0], "bad", [1.0], weight="nope")
     with pytest.raises(ValueError, match="unknown weight scheme"):
         ZERO_OHM.residuals([1.0], [1.0], [1.0], weight="nope")
+
+
+class Abort(BaseException):
+    """A BaseException that is not an Exception."""
+
+
+class RaisingFrame:
+    """A frame whose lookup of one column raises `error`."""
+
+    def __init__(self, error, on_key="Frequency / Hz"):
+        self.error = error
+        self.on_key = on_key
+
+    def __getitem__(self, key):
+        if key == self.on_key:
+            raise self.error
+        raise KeyError(key)
+
+
+class RaisingColumn:
+    """A column whose conversion to numbers raises `error`."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, index):
+        raise self.error
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt(), MemoryError(), SystemExit(3), GeneratorExit(), Abort()])
+@pytest.mark.parametrize("call", [
+    lambda frame: ZERO_OHM.residuals([1.0], frame),
+    lambda frame: ZERO_OHM.impedance(frame),
+    lambda frame: ZERO_OHM.fit(frame),
+])
+def test_fatal_errors_from_a_frame_propagate_unchanged(error, call):
+    for frame in (RaisingFrame(error), {"Frequency / Hz": RaisingColumn(error)}):
+        with pytest.raises(type(error)) as info:
+            call(frame)
+        assert info.value is error
+
+
+def test_ordinary_lookup_errors_still_mean_missing_or_not_numeric():
+    with pytest.raises(ValueError, match="^expected a dataframe with a "):
+        ZERO_OHM.residuals([1.0], RaisingFrame(LookupError("gone")))
+    with pytest.raises(ValueError, match='^column "Frequency / Hz" is not numeric$'):
+        ZERO_OHM.residuals([1.0], {"Frequency / Hz": RaisingColumn(ArithmeticError("bad"))})

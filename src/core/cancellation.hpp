@@ -1,0 +1,83 @@
+// Cooperative stopping of long computations.
+//
+// A Cancellation belongs to the thread that creates it (its owner) and is
+// made the current one of that thread by a CancellationScope. The worker
+// pool hands the current cancellation of a caller on to the workers that run
+// its chunks, so every thread working for one call sees the same flag.
+//
+// Long loops call `poll_stop()` where the owner thread may safely run other
+// code (loop heads, between blocks of a spectrum): on the owner it runs the
+// cancellation's check when one is due, elsewhere it only reads the flag.
+// Code in the middle of per-thread state it will reuse calls
+// `stop_requested()`, which only reads the flag. Once a stop is requested the
+// results of the interrupted computation are meaningless; the computation
+// only has to end soon, and its caller discards what it returns.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace vorlane {
+
+class Cancellation {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `check` runs on the owner thread only, about every CHECK_INTERVAL of
+    // work, and returns true when the computation must stop.
+    explicit Cancellation(std::function<bool()> check);
+    Cancellation(const Cancellation&) = delete;
+    Cancellation& operator=(const Cancellation&) = delete;
+
+    bool requested() const noexcept { return stopped_.load(std::memory_order_relaxed); }
+    void request() noexcept { stopped_.store(true, std::memory_order_relaxed); }
+
+    // On the owner thread: runs the check when it is due, reading the clock
+    // only every few calls. Any thread: whether a stop has been requested.
+    bool poll();
+    // As poll(), reading the clock at once: for a caller that has just
+    // waited rather than worked.
+    bool poll_after_wait();
+
+    static constexpr Clock::duration CHECK_INTERVAL = std::chrono::milliseconds(10);
+
+private:
+    std::function<bool()> check_;
+    std::thread::id owner_;
+    std::atomic<bool> stopped_{false};
+    // Touched by the owner thread only.
+    Clock::time_point next_check_;
+    unsigned calls_until_clock_ = 0;
+};
+
+// Makes `cancellation` (may be null) the current one of this thread for the
+// scope's lifetime; scopes nest.
+class CancellationScope {
+public:
+    explicit CancellationScope(Cancellation* cancellation) noexcept;
+    ~CancellationScope();
+    CancellationScope(const CancellationScope&) = delete;
+    CancellationScope& operator=(const CancellationScope&) = delete;
+
+private:
+    Cancellation* previous_;
+};
+
+// The current cancellation of this thread, or null.
+Cancellation* current_cancellation() noexcept;
+
+// Whether the current cancellation of this thread asked to stop.
+inline bool stop_requested() noexcept {
+    const Cancellation* c = current_cancellation();
+    return c != nullptr && c->requested();
+}
+
+// As stop_requested(), after running the owner's check when one is due.
+inline bool poll_stop() {
+    Cancellation* c = current_cancellation();
+    return c != nullptr && c->poll();
+}
+
+}  // namespace vorlane
