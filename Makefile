@@ -31,7 +31,7 @@ APT_INSTALL = sh -c 'command -v apt-get >/dev/null && $(APT_GET) update -qq && \
 BUILD_DIR = build/dev
 CPP_TESTS ?= OFF
 BUILD_TOOLS = scikit-build-core cmake ninja
-TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
+TEST_DEPS = numpy scipy scipy-stubs pandas-stubs pytest pytest-xdist hypothesis pandas polars pyarrow tqdm "dask[distributed,dataframe]" \
   matplotlib mypy "pyright[nodejs]" torch==2.13.0
 
 # The sanitized C++ tests and the fuzzers share one build (clang 16,
@@ -79,7 +79,7 @@ test-cpp: install
 
 test-python: install
 	$(PIP) install --quiet $(TEST_DEPS)
-	cd tests/python && $(PYTHON) -m pytest -q
+	cd tests/python && $(PYTHON) -m pytest -q -n auto
 
 test: CPP_TESTS = ON
 test: test-cpp test-python
