@@ -6,13 +6,25 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "circuit/impedance.hpp"
+#include "core/magnitude_bits.hpp"
 
 namespace vorlane {
 
 using BlockRun = std::array<Complex, IMPEDANCE_BLOCK>;
+
+namespace {
+
+bool same_bits(const double* a, const double* b, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+    return true;
+}
+
+}  // namespace
 
 // A leaf's parameters, shapes and values on one block: its impedance, or
 // its admittance where a parallel node takes that directly.
@@ -72,6 +84,30 @@ public:
         return *levels_[depth];
     }
 
+    // ln omega[i] of a block, kept per block start (up to MAX_KEPT blocks)
+    // while its frequencies keep their bits: a fit evaluates the same
+    // spectrum again and again.
+    const double* log_omega(const double* omega, std::size_t n) {
+        // Blocks come in spectrum order, so the search starts after the last
+        // block found.
+        LogBlock* block = nullptr;
+        for (std::size_t k = 0; k < logs_.count && block == nullptr; ++k) {
+            const std::size_t i = (next_log_ + k) % logs_.count;
+            if (logs_.items[i].start == omega) {
+                block = &logs_.items[i];
+                next_log_ = i + 1;
+            }
+        }
+        if (block != nullptr && block->n == n && same_bits(block->omega.data(), omega, n)) return block->log.data();
+        if (block == nullptr && (block = logs_.push()) != nullptr) next_log_ = logs_.count;
+        if (block == nullptr) block = &spare_logs_;
+        block->start = omega;
+        block->n = n;
+        std::copy_n(omega, n, block->omega.begin());
+        for (std::size_t i = 0; i < n; ++i) block->log[i] = std::log(omega[i]);
+        return block->log.data();
+    }
+
     // The leaves of the last plain walk on this scratch and its frequencies:
     // a fit asks for the Jacobian where it has just evaluated.
     BlockEntries<BlockLeaf> recent;
@@ -80,7 +116,17 @@ public:
     BlockRun spare;  // a leaf that is not kept
 
 private:
+    struct LogBlock {
+        const double* start = nullptr;
+        std::size_t n = 0;
+        std::array<double, IMPEDANCE_BLOCK> omega;
+        std::array<double, IMPEDANCE_BLOCK> log;
+    };
+
     std::vector<std::unique_ptr<Level>> levels_;
+    BlockEntries<LogBlock> logs_;
+    std::size_t next_log_ = 0;
+    LogBlock spare_logs_;
 };
 
 struct BlockMemo::State {
@@ -96,12 +142,6 @@ constexpr Complex ZERO{0.0, 0.0};
 
 thread_local BlockScratch thread_scratch;
 
-bool same_bits(const double* a, const double* b, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
-    return true;
-}
-
 // sum[i] = sum[i] + z[i], where the first term of a sum starts from 0 + 0j
 // without a pass of its own (0 + x is not always x: -0 and NaN signs).
 void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
@@ -114,14 +154,16 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
 
 // out[i] = parallel_reciprocal(z[i]). The plain division is that wherever z
 // is neither zero nor infinite, so the guarded form runs only on runs that
-// hold such a point.
+// hold such a point. The test works on the bits of the magnitudes (see
+// magnitude_bits), without branches.
 void reciprocals(const Complex* z, Complex* out, std::size_t n) {
+    constexpr std::uint64_t INFINITE = std::bit_cast<std::uint64_t>(std::numeric_limits<double>::infinity());
     bool guarded = false;
     for (std::size_t i = 0; i < n; ++i) {
         out[i] = Complex{1.0, 0.0} / z[i];
-        const double a = z[i].re < 0.0 ? -z[i].re : z[i].re;
-        const double b = z[i].im < 0.0 ? -z[i].im : z[i].im;
-        guarded |= ((a == 0.0) & (b == 0.0)) | (a == INFINITY) | (b == INFINITY);
+        const std::uint64_t a = magnitude_bits(z[i].re);
+        const std::uint64_t b = magnitude_bits(z[i].im);
+        guarded |= ((a | b) == 0) | (a == INFINITE) | (b == INFINITE);
     }
     if (!guarded) return;
     for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
@@ -157,11 +199,11 @@ void finish_leaf(Kind kind, bool admittance, const double* params, const double*
 
 // Fills `entry` with a leaf computed afresh.
 const Complex* compute_leaf(BlockLeaf& entry, Kind kind, bool admittance, const double* params, const double* omega,
-                            std::size_t n) {
+                            const double* log_omega, std::size_t n) {
     entry.kind = kind;
     entry.admittance = admittance;
     std::copy_n(params, kind_info(kind).count, entry.params.begin());
-    element_shapes(kind, params, omega, n, entry.shapes.data());
+    element_shapes(kind, params, omega, n, entry.shapes.data(), log_omega);
     finish_leaf(kind, admittance, params, omega, n, entry.shapes.data(), entry.values.data());
     return entry.values.data();
 }
@@ -193,7 +235,7 @@ public:
             if (const Leaf* leaf = node.leaf()) {
                 const Kind kind = leaf->element.kind;
                 const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(sum, policy_.leaf(kind, false, params, omega_, n_), n_, first);
+                accumulate(sum, policy_.leaf(kind, false, params, omega_, logs(kind), n_), n_, first);
             } else if (depth < MAX_PARALLEL_DEPTH) {
                 parallel(*node.parallel(), depth, sum, first);
             } else {
@@ -204,6 +246,13 @@ public:
     }
 
 private:
+    // ln omega of the block for a kind that takes it, fetched once per walk.
+    const double* logs(Kind kind) {
+        if (!uses_log_omega(kind)) return nullptr;
+        if (log_omega_ == nullptr) log_omega_ = scratch_.log_omega(omega_, n_);
+        return log_omega_;
+    }
+
     void parallel(const ParallelNode& node, std::size_t depth, Complex* sum, bool first) {
         if (const Complex* kept = policy_.reuse(&node, cursor_)) {
             accumulate(sum, kept, n_, first);
@@ -219,7 +268,7 @@ private:
             if (const Leaf* leaf = direct_admittance_leaf(nodes)) {
                 const Kind kind = leaf->element.kind;
                 const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(admittance, policy_.leaf(kind, true, params, omega_, n_), n_, first_branch);
+                accumulate(admittance, policy_.leaf(kind, true, params, omega_, logs(kind), n_), n_, first_branch);
             } else if (const Complex* kept = policy_.reuse(&nodes, cursor_)) {
                 accumulate(admittance, kept, n_, first_branch);
             } else {
@@ -246,6 +295,7 @@ private:
     std::size_t n_;
     Policy& policy_;
     BlockScratch& scratch_;
+    const double* log_omega_ = nullptr;
     std::array<double, MAX_ELEMENT_PARAMS> spare_params_{};
 };
 
@@ -265,13 +315,13 @@ struct NoSubtrees {
 
 // A leaf that is not kept.
 const Complex* compute_spare(Complex* spare, Kind kind, bool admittance, const double* params, const double* omega,
-                             std::size_t n) {
+                             const double* log_omega, std::size_t n) {
     if (!admittance) {
-        element_impedance_block(kind, params, omega, n, spare);
+        element_impedance_block(kind, params, omega, n, spare, log_omega);
         return spare;
     }
     std::array<ElementShape, IMPEDANCE_BLOCK> shapes;
-    element_shapes(kind, params, omega, n, shapes.data());
+    element_shapes(kind, params, omega, n, shapes.data(), log_omega);
     finish_leaf(kind, true, params, omega, n, shapes.data(), spare);
     return spare;
 }
@@ -281,10 +331,11 @@ struct Plain : NoSubtrees {
     BlockEntries<BlockLeaf>& recent;
     Complex* spare;
 
-    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega,
+                        const double* log_omega, std::size_t n) {
         BlockLeaf* entry = recent.push();
-        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, n);
-        return compute_leaf(*entry, kind, admittance, params, omega, n);
+        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, log_omega, n);
+        return compute_leaf(*entry, kind, admittance, params, omega, log_omega, n);
     }
 };
 
@@ -297,13 +348,14 @@ struct Record {
     Complex* spare;
 
     // Copying pays only where computing costs library calls.
-    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega,
+                        const double* log_omega, std::size_t n) {
         const std::size_t index = leaves.count;
         BlockLeaf* entry = leaves.push();
-        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, n);
+        if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, log_omega, n);
         if (recent == nullptr || index >= recent->count || shape_params(kind) == 0 ||
             !same_leaf(recent->items[index], kind, admittance, params))
-            return compute_leaf(*entry, kind, admittance, params, omega, n);
+            return compute_leaf(*entry, kind, admittance, params, omega, log_omega, n);
         const BlockLeaf& known = recent->items[index];
         entry->kind = kind;
         entry->admittance = admittance;
@@ -341,7 +393,8 @@ struct Reuse : NoSubtrees {
     std::size_t next_leaf = 0;
     std::size_t next_subtree = 0;
 
-    const Complex* leaf(Kind kind, bool admittance, const double* values, const double* omega, std::size_t n) {
+    const Complex* leaf(Kind kind, bool admittance, const double* values, const double* omega,
+                        const double* log_omega, std::size_t n) {
         const std::size_t index = next_leaf++;
         if (index < leaves.count && leaves.items[index].kind == kind) {
             const BlockLeaf& entry = leaves.items[index];
@@ -351,7 +404,7 @@ struct Reuse : NoSubtrees {
                 return spare;
             }
         }
-        return compute_spare(spare, kind, admittance, values, omega, n);
+        return compute_spare(spare, kind, admittance, values, omega, log_omega, n);
     }
 
     // A subtree that is not reused is walked, and the entries within it are

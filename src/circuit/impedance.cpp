@@ -117,6 +117,11 @@ Complex impedance_with_params(const SeriesList& nodes, std::span<const double> p
 
 std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const double> frequencies_hz) {
     std::vector<Complex> out(frequencies_hz.size());
+    spectrum_impedance_into(nodes, frequencies_hz, out.data());
+    return out;
+}
+
+void spectrum_impedance_into(const SeriesList& nodes, std::span<const double> frequencies_hz, Complex* out) {
     // The leaves' own values streamed in layout order give the same bits as
     // reading them from the leaves.
     const std::vector<double> params = param_values(nodes);
@@ -126,7 +131,7 @@ std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const
             if (poll_stop()) return;
             const std::size_t n = std::min(IMPEDANCE_BLOCK, end - first);
             for (std::size_t i = 0; i < n; ++i) omega[i] = frequencies_hz[first + i] * TWO_PI;
-            block_impedance(nodes, params, omega.data(), n, out.data() + first);
+            block_impedance(nodes, params, omega.data(), n, out + first);
         }
     };
     if (frequencies_hz.size() < PARALLEL_SPECTRUM_THRESHOLD) {
@@ -134,7 +139,6 @@ std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const
     } else {
         pool::parallel_for(frequencies_hz.size(), SPECTRUM_GRAIN, evaluate);
     }
-    return out;
 }
 
 }  // namespace vorlane

@@ -71,5 +71,7 @@ Complex impedance_with_params(const SeriesList& nodes, std::span<const double> p
 // circuit from about 5000 points, for R0-(R1,CPE1) from a few thousand.
 inline constexpr std::size_t PARALLEL_SPECTRUM_THRESHOLD = 4096;
 std::vector<Complex> spectrum_impedance(const SeriesList& nodes, std::span<const double> frequencies_hz);
+// The same into out[0 .. frequencies_hz.size()).
+void spectrum_impedance_into(const SeriesList& nodes, std::span<const double> frequencies_hz, Complex* out);
 
 }  // namespace vorlane

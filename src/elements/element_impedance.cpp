@@ -31,9 +31,31 @@ inline Complex from_polar(double magnitude, double angle) {
     return {magnitude * std::cos(angle), magnitude * std::sin(angle)};
 }
 
-// The polar form of z^p, one library call per step, at any single point.
+// Beyond this |p ln rho| the rounding of ln rho, magnified by p, could move
+// exp(p ln rho) more than 5e-14 away from rho^p; pow takes over there.
+constexpr double EXP_FORM_LIMIT = 200.0;
+
+// rho^p from ln rho (NaN when not known): exp(p ln rho) within the limit,
+// which also keeps NaN and infinite exponents on pow.
+inline double power_magnitude(double rho, double p, double log_rho) {
+    const double x = p * log_rho;
+    return std::fabs(x) <= EXP_FORM_LIMIT ? std::exp(x) : std::pow(rho, p);
+}
+
+// Where z = s = j omega lies on the positive imaginary axis, hypot(+0, y)
+// is exactly y and atan2(y, +0) exactly pi/2 (C Annex F), so |z| = omega
+// and its logarithm, when known, gives |z|^p.
+inline bool on_positive_imaginary_axis(Complex z) { return z.re == 0.0 && !std::signbit(z.re) && z.im > 0.0; }
+
+// The polar form of z^p, one library call per step, at any single point;
+// log_rho is ln omega for a power of s itself, NaN otherwise.
 struct LibraryPolar {
+    double log_rho = std::numeric_limits<double>::quiet_NaN();
+
     Complex operator()(Complex z, double p) const {
+        if (on_positive_imaginary_axis(z)) {
+            return from_polar(power_magnitude(z.im, p, log_rho), p * std::atan2(z.im, z.re));
+        }
         return from_polar(std::pow(std::hypot(z.re, z.im), p), p * std::atan2(z.im, z.re));
     }
 };
@@ -43,14 +65,15 @@ constexpr double HALF_PI = 1.5707963267948966;
 
 // The polar form of z^p along a run of frequencies, where the exponent is an
 // element parameter and z = s or s times a positive constant lies on the
-// positive imaginary axis. There hypot(+0, y) is exactly y and atan2(y, +0)
-// exactly pi/2 (C Annex F), so the angle p*theta is the same number at every
-// point; its cosine and sine are kept while the angle stays bit-identical,
-// which leaves pow as the only library call per point.
+// positive imaginary axis. There the angle p*pi/2 is the same number at
+// every point; its cosine and sine are kept while the angle stays
+// bit-identical, which leaves one library call (exp or pow) per point.
 class SharedAnglePolar {
 public:
+    double log_rho = std::numeric_limits<double>::quiet_NaN();
+
     Complex operator()(Complex z, double p) {
-        const bool on_imaginary_axis = z.re == 0.0 && !std::signbit(z.re) && z.im > 0.0;
+        const bool on_imaginary_axis = on_positive_imaginary_axis(z);
         const double rho = on_imaginary_axis ? z.im : std::hypot(z.re, z.im);
         const double angle = p * (on_imaginary_axis ? HALF_PI : std::atan2(z.im, z.re));
         const std::uint64_t key = std::bit_cast<std::uint64_t>(angle);
@@ -60,7 +83,7 @@ public:
             key_ = key;
             known_ = true;
         }
-        const double magnitude = std::pow(rho, p);
+        const double magnitude = on_imaginary_axis ? power_magnitude(rho, p, log_rho) : std::pow(rho, p);
         return {magnitude * cos_, magnitude * sin_};
     }
 
@@ -133,6 +156,7 @@ struct Formula<Kind::La> {
 template <>
 struct Formula<Kind::Cpe> {
     static constexpr unsigned SHAPE_PARAMS = 0b10;
+    static constexpr bool POWER_OF_S = true;
     template <class Polar>
     static Shape shape(const double* p, double omega, Polar& polar) {
         return {power(jw(omega), p[1], polar)};
@@ -214,6 +238,7 @@ struct Formula<Kind::Zarc> {
 template <>
 struct Formula<Kind::Tlmq> {
     static constexpr unsigned SHAPE_PARAMS = 0b100;
+    static constexpr bool POWER_OF_S = true;
     template <class Polar>
     static Shape shape(const double* p, double omega, Polar& polar) {
         return {power(jw(omega), p[2], polar)};
@@ -318,9 +343,21 @@ void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
     csch = over(1.0, sinh_z);
 }
 
+template <class F>
+concept PowerOfS = F::POWER_OF_S;
+
+// A fresh polar form at one frequency, knowing ln omega where the kind
+// raises s itself.
+template <class F>
+LibraryPolar polar_at(double omega) {
+    LibraryPolar polar;
+    if constexpr (PowerOfS<F>) polar.log_rho = std::log(omega);
+    return polar;
+}
+
 Complex element_impedance(Kind kind, const double* p, double omega) {
     return on_kind(kind, [&](auto formula) {
-        LibraryPolar polar;
+        LibraryPolar polar = polar_at<decltype(formula)>(omega);
         return formula.finish(p, omega, formula.shape(p, omega, polar));
     });
 }
@@ -329,11 +366,21 @@ unsigned shape_params(Kind kind) {
     return on_kind(kind, [](auto formula) { return decltype(formula)::SHAPE_PARAMS; });
 }
 
-void element_shapes(Kind kind, const double* p, const double* omega, std::size_t n, ElementShape* shapes) {
+bool uses_log_omega(Kind kind) {
+    return on_kind(kind, [](auto formula) { return PowerOfS<decltype(formula)>; });
+}
+
+void element_shapes(Kind kind, const double* p, const double* omega, std::size_t n, ElementShape* shapes,
+                    const double* log_omega) {
     on_kind(kind, [&](auto formula) {
         if constexpr (decltype(formula)::SHAPE_PARAMS != 0) {
             SharedAnglePolar polar;
-            for (std::size_t i = 0; i < n; ++i) shapes[i] = formula.shape(p, omega[i], polar);
+            for (std::size_t i = 0; i < n; ++i) {
+                if constexpr (PowerOfS<decltype(formula)>) {
+                    polar.log_rho = log_omega != nullptr ? log_omega[i] : std::log(omega[i]);
+                }
+                shapes[i] = formula.shape(p, omega[i], polar);
+            }
         }
     });
 }
@@ -370,7 +417,7 @@ void element_admittance(Kind kind, const double* p, const double* omega, std::si
 Complex element_admittance_at(Kind kind, const double* p, double omega) {
     return on_kind(kind, [&](auto formula) {
         if constexpr (DirectAdmittance<decltype(formula)>) {
-            LibraryPolar polar;
+            LibraryPolar polar = polar_at<decltype(formula)>(omega);
             return formula.admittance(p, omega, formula.shape(p, omega, polar));
         } else {
             return Complex{NAN_VALUE, NAN_VALUE};
@@ -378,11 +425,12 @@ Complex element_admittance_at(Kind kind, const double* p, double omega) {
     });
 }
 
-void element_impedance_block(Kind kind, const double* p, const double* omega, std::size_t n, Complex* out) {
+void element_impedance_block(Kind kind, const double* p, const double* omega, std::size_t n, Complex* out,
+                             const double* log_omega) {
     std::array<ElementShape, ELEMENT_RUN> shapes;
     for (std::size_t first = 0; first < n; first += ELEMENT_RUN) {
         const std::size_t count = std::min(ELEMENT_RUN, n - first);
-        element_shapes(kind, p, omega + first, count, shapes.data());
+        element_shapes(kind, p, omega + first, count, shapes.data(), log_omega ? log_omega + first : nullptr);
         element_finish(kind, p, omega + first, count, shapes.data(), out + first);
     }
 }

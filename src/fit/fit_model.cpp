@@ -27,7 +27,8 @@ FitModel::FitModel(const SeriesList& nodes, const Constraints& constraints) {
     state->param_count = vorlane::param_count(nodes);
     state->free = vorlane::free_indices(constraints, state->param_count);
     state->bounds = pick(effective_bounds(nodes, constraints), state->free);
-    state->start = pick(param_values(nodes), state->free);
+    state->values = param_values(nodes);
+    state->start = pick(state->values, state->free);
     state_ = std::move(state);
 }
 
@@ -37,9 +38,15 @@ std::vector<std::string> FitModel::names() const { return pick(param_names(tree(
 
 std::vector<double> FitModel::full(std::span<const double> free) const {
     if (all_free()) return {free.begin(), free.end()};
-    std::vector<double> all = param_values(tree());
-    for (std::size_t k = 0; k < free.size() && k < state_->free.size(); ++k) all[state_->free[k]] = free[k];
+    std::vector<double> all = state_->values;
+    full_into(free, all);
     return all;
+}
+
+void FitModel::full_into(std::span<const double> free, std::span<double> all) const {
+    for (std::size_t k = 0; k < free.size() && k < state_->free.size(); ++k) {
+        if (state_->free[k] < all.size()) all[state_->free[k]] = free[k];
+    }
 }
 
 std::vector<double> FitModel::free_part(std::span<const double> all) const {
@@ -58,6 +65,13 @@ std::vector<double> residuals(const FitModel& model, std::span<const double> fre
                               EvalCounter& counter) {
     if (model.all_free()) return residuals(model.tree(), free, omega, measured, weights, counter);
     return residuals(model.tree(), model.full(free), omega, measured, weights, counter);
+}
+
+void residuals_into(const FitModel& model, std::span<const double> free, std::span<const double> omega,
+                    std::span<const Complex> measured, std::span<const double> weights, EvalCounter& counter,
+                    std::span<double> out) {
+    if (model.all_free()) return residuals_into(model.tree(), free, omega, measured, weights, counter, out);
+    residuals_into(model.tree(), model.full(free), omega, measured, weights, counter, out);
 }
 
 std::vector<std::vector<double>> jacobian_columns(const FitModel& model, std::span<const double> free,

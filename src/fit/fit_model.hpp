@@ -38,8 +38,13 @@ public:
     std::vector<double> placeholders() const;
     std::vector<std::string> names() const;
 
+    // Every parameter as the tree holds it.
+    const std::vector<double>& fixed_values() const { return state_->values; }
     // Every parameter: `free` in the free places, the fixed values elsewhere.
     std::vector<double> full(std::span<const double> free) const;
+    // The same into `all`, which holds every parameter (the fixed ones
+    // already in place, as full() left them).
+    void full_into(std::span<const double> free, std::span<double> all) const;
     // The free entries of a full parameter vector.
     std::vector<double> free_part(std::span<const double> all) const;
     // The same model starting from `free`.
@@ -53,6 +58,7 @@ private:
         std::vector<std::size_t> free;
         Bounds bounds;
         std::vector<double> start;
+        std::vector<double> values;
     };
     std::shared_ptr<const State> state_;  // shared: models are copied into every solver run
 };
@@ -61,6 +67,10 @@ private:
 std::vector<double> residuals(const FitModel& model, std::span<const double> free, std::span<const double> omega,
                               std::span<const Complex> measured, std::span<const double> weights,
                               EvalCounter& counter);
+// The same into `out` (2 * min(lengths) entries).
+void residuals_into(const FitModel& model, std::span<const double> free, std::span<const double> omega,
+                    std::span<const Complex> measured, std::span<const double> weights, EvalCounter& counter,
+                    std::span<double> out);
 std::vector<std::vector<double>> jacobian_columns(const FitModel& model, std::span<const double> free,
                                                   std::span<const double> omega, std::span<const Complex> measured,
                                                   std::span<const double> weights, EvalCounter& counter);

@@ -46,10 +46,13 @@ std::optional<FitError> check_fit_inputs(std::size_t n_frequencies, std::size_t 
 
 // `params` holds the free parameters; the outcome lists every parameter,
 // and its standard errors and degrees of freedom count the free ones.
+// `known_residuals`, when not empty, is the residual vector at `params` the
+// caller already has: it stands in for the evaluation (and is counted as
+// one) wherever the bounds leave `params` as they are.
 FitOutcome build_outcome(const FitModel& model, std::span<const double> params, bool success,
                          std::uint64_t iterations, std::span<const double> omega,
                          std::span<const Complex> measured, std::span<const double> weights,
-                         EvalCounter& counter);
+                         EvalCounter& counter, std::span<const double> known_residuals = {});
 
 FitResultOr polish_or_fallback(const FitModel& model, std::span<const double> best, std::uint64_t iterations,
                                std::span<const double> frequencies_hz, std::span<const Complex> measured,

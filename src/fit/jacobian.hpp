@@ -16,4 +16,12 @@ std::vector<std::vector<double>> jacobian_columns(const SeriesList& nodes, std::
                                                   std::span<const Complex> measured,
                                                   std::span<const double> weights, EvalCounter& counter);
 
+// The same columns written in place: column j to columns[j] (2N entries),
+// skipped where columns[j] is null; counts 2P evaluations whatever is
+// skipped. Allocates nothing once the calling thread has run a Jacobian of
+// as many parameters.
+void jacobian_into(const SeriesList& nodes, std::span<const double> params, std::span<const double> omega,
+                   std::span<const Complex> measured, std::span<const double> weights, EvalCounter& counter,
+                   std::span<double* const> columns);
+
 }  // namespace vorlane

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <span>
-#include <vector>
 
 namespace vorlane {
 
@@ -16,11 +15,13 @@ public:
     virtual std::size_t num_params() const = 0;
     virtual std::size_t num_residuals() const = 0;
     virtual void set_params(std::span<const double> u) = 0;
-    virtual std::vector<double> params() const = 0;
-    // num_residuals() values at the current vector.
-    virtual std::vector<double> residuals() const = 0;
-    // Column-major num_residuals() x num_params() matrix at the current vector.
-    virtual std::vector<double> jacobian() const = 0;
+    virtual std::span<const double> params() const = 0;
+    // Writes the num_residuals() values at the current vector into `out`
+    // (that many entries); false when they cannot be had.
+    virtual bool residuals(std::span<double> out) = 0;
+    // Writes the Jacobian at the current vector, column j into the
+    // num_residuals() entries from out + j * ld; false when it cannot be had.
+    virtual bool jacobian(double* out, std::size_t ld) = 0;
 };
 
 }  // namespace vorlane

@@ -31,14 +31,28 @@ std::int64_t total_order_key(double x) {
     return bits ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(bits >> 63) >> 1);
 }
 
+// A point with its cost and the residual vector that cost was taken from.
 struct Best {
     std::vector<double> params;
     double cost;
     bool success;
+    std::vector<double> residuals;
 };
 
-// Everything a run needs besides its start and fixed flags.
+// Everything a run needs besides its start and fixed flags, and the problem
+// and solver arrays every run of the fit shares.
 struct FitContext {
+    FitContext(const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
+               std::span<const double> weights, const LmOptions& options, EvalCounter& counter)
+        : model(model),
+          omega(omega),
+          measured(measured),
+          weights(weights),
+          bounds(model.bounds()),
+          options(options),
+          counter(counter),
+          problem(model, omega, measured, weights, model.bounds(), {}, {}, counter) {}
+
     const FitModel& model;
     std::span<const double> omega;
     std::span<const Complex> measured;
@@ -46,27 +60,40 @@ struct FitContext {
     const Bounds& bounds;
     const LmOptions& options;
     EvalCounter& counter;
+    LmProblem problem;
+    LmWorkspace workspace;
+    std::vector<double> scratch;  // residuals whose cost is all that is kept
 
     std::expected<SingleStartResult, std::string> run(std::span<const double> start_physical,
-                                                      const std::vector<bool>& fixed) const {
-        return levenberg_marquardt_single_start(model, omega, measured, weights, bounds,
-                                                to_solver_space(start_physical, bounds), fixed, options, counter);
+                                                      const std::vector<bool>& fixed) {
+        problem.restart(to_solver_space(start_physical, bounds), fixed);
+        const std::expected<LmReport, std::string> report = lm_minimize(problem, options, workspace);
+        if (!report) return std::unexpected(report.error());
+        return SingleStartResult{physical(problem.params(), bounds), is_success(report->reason),
+                                 report->evaluations};
     }
-    double cost(std::span<const double> params) const {
-        return cost_of(residuals(model, params, omega, measured, weights, counter));
+    // The point with its cost.
+    Best evaluated(std::vector<double> params, bool success) const {
+        std::vector<double> r = residuals(model, params, omega, measured, weights, counter);
+        const double c = cost_of(r);
+        return Best{std::move(params), c, success, std::move(r)};
+    }
+    double cost(std::span<const double> params) {
+        scratch.resize(problem.num_residuals());
+        residuals_into(model, params, omega, measured, weights, counter, scratch);
+        return cost_of(scratch);
     }
     // A run that cannot leave the finite ranges, with its cost; nothing (and
     // the solver's text in `error`) when the solver fails.
     std::optional<Best> range_safe(std::span<const double> start, std::uint64_t& iterations) {
         std::expected<SingleStartResult, std::string> run =
-            range_safe_single_start(model, omega, measured, weights, bounds, start, options, counter);
+            range_safe_single_start(problem, start, options, workspace);
         if (!run) {
             error = run.error();
             return std::nullopt;
         }
         iterations += run->evaluations;
-        const double c = cost(run->params);
-        return Best{std::move(run->params), c, run->success};
+        return evaluated(std::move(run->params), run->success);
     }
 
     // A run whose finite-range parameters ended at or beyond an end of their
@@ -90,9 +117,9 @@ struct FitContext {
         iterations += refit->evaluations;
         // The refit starts from the clamped point and accepts only steps that
         // lower the cost, so a successful refit is never worse than that point.
-        const double refit_cost = cost(refit->params);
-        if (refit->success && std::isfinite(refit_cost)) return Best{std::move(refit->params), refit_cost, true};
-        Best result{clamped, cost(clamped), run.success};
+        Best refitted = evaluated(std::move(refit->params), true);
+        if (refit->success && std::isfinite(refitted.cost)) return refitted;
+        Best result = evaluated(clamped, run.success);
         std::optional<Best> safe = range_safe(clamped, iterations);
         if (!safe) return std::nullopt;
         if (safe->cost < result.cost) result = std::move(*safe);
@@ -128,9 +155,7 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
     const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
     std::span<const double> weights, const Bounds& bounds, std::span<const double> start_solver,
     const std::vector<bool>& fixed, const LmOptions& options, EvalCounter& counter) {
-    LmProblem problem(model, std::vector<double>(omega.begin(), omega.end()), measured,
-                      std::vector<double>(weights.begin(), weights.end()), bounds,
-                      std::vector<double>(start_solver.begin(), start_solver.end()), fixed, counter);
+    LmProblem problem(model, omega, measured, weights, bounds, start_solver, fixed, counter);
     const std::expected<LmReport, std::string> report = lm_minimize(problem, options);
     if (!report) return std::unexpected(report.error());
     return SingleStartResult{physical(problem.params(), bounds), is_success(report->reason), report->evaluations};
@@ -147,11 +172,14 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
     EvalCounter counter;
     const Bounds& bounds = model.bounds();
     const std::vector<double>& x0 = model.start();
-    FitContext fit{model, omega, measured, weights, bounds, options, counter, {}};
+    FitContext fit(model, omega, measured, weights, options, counter);
 
     const std::vector<std::vector<double>> candidates = candidate_starting_points(x0, bounds);
     std::vector<double> candidate_costs(candidates.size());
-    for (std::size_t i = 0; i < candidates.size(); ++i) candidate_costs[i] = fit.cost(candidates[i]);
+    // The first candidate is x0, whose residuals may become the outcome's.
+    Best start = fit.evaluated(candidates[0], false);
+    candidate_costs[0] = start.cost;
+    for (std::size_t i = 1; i < candidates.size(); ++i) candidate_costs[i] = fit.cost(candidates[i]);
     std::vector<std::size_t> order(candidates.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -168,10 +196,9 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
         std::expected<SingleStartResult, std::string> run = fit.run(candidates[index], none_fixed);
         if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
         iterations += run->evaluations;
-        const double c = fit.cost(run->params);
         std::vector<bool> held;
         std::optional<Best> cleaned =
-            fit.clean_up(Best{std::move(run->params), c, run->success}, iterations, held);
+            fit.clean_up(fit.evaluated(std::move(run->params), run->success), iterations, held);
         if (!cleaned) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         // The parameters the clean-up settled at an end of their range are
         // judged by the clean-up; the others as usual.
@@ -194,7 +221,8 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
     if (lowest && !(result.cost <= lowest->cost)) inside = std::move(*lowest);
     if (within_bounds(x0, bounds) && std::isfinite(candidate_costs[0]) &&
         !((inside ? inside->cost : result.cost) <= candidate_costs[0])) {
-        inside = Best{x0, candidate_costs[0], result.success && same_point(result.params, x0)};
+        start.success = result.success && same_point(result.params, x0);
+        inside = std::move(start);
     }
     if (inside) {
         result = std::move(*inside);
@@ -202,7 +230,8 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
         if (!safe) return std::unexpected(FitError{FitError::Kind::Solver, fit.error});
         if (safe->cost < result.cost) result = std::move(*safe);
     }
-    return build_outcome(model, result.params, result.success, iterations, omega, measured, weights, counter);
+    return build_outcome(model, result.params, result.success, iterations, omega, measured, weights, counter,
+                         result.residuals);
 }
 
 }  // namespace vorlane

@@ -2,6 +2,7 @@
 // Jacobian in solver space.
 #include "fit/lm_problem.hpp"
 
+#include <algorithm>
 #include <utility>
 
 #include "fit/jacobian.hpp"
@@ -14,39 +15,67 @@ constexpr double LN_10 = 2.302585092994046;
 
 }  // namespace
 
-LmProblem::LmProblem(FitModel model, std::vector<double> omega, std::span<const Complex> measured,
-                     std::vector<double> weights, Bounds bounds, std::vector<double> start,
-                     std::vector<bool> fixed, EvalCounter& counter)
+LmProblem::LmProblem(FitModel model, std::span<const double> omega, std::span<const Complex> measured,
+                     std::span<const double> weights, Bounds bounds, std::span<const double> start,
+                     const std::vector<bool>& fixed, EvalCounter& counter)
     : model_(std::move(model)),
-      omega_(std::move(omega)),
+      omega_(omega),
       measured_(measured),
-      weights_(std::move(weights)),
+      weights_(weights),
+      points_(std::min({omega.size(), measured.size(), weights.size()})),
       bounds_(std::move(bounds)),
-      u_(std::move(start)),
-      fixed_(std::move(fixed)),
-      counter_(counter) {}
+      u_(start.begin(), start.end()),
+      fixed_(fixed),
+      counter_(counter),
+      tree_(model_.fixed_values()),
+      columns_(model_.param_count()) {
+    physical_.reserve(bounds_.size());
+    physical_.resize(std::min(u_.size(), bounds_.size()));
+}
+
+void LmProblem::restart(std::span<const double> start, const std::vector<bool>& fixed) {
+    u_.assign(start.begin(), start.end());
+    fixed_ = fixed;
+    physical_.resize(std::min(u_.size(), bounds_.size()));
+}
 
 void LmProblem::set_params(std::span<const double> u) { u_.assign(u.begin(), u.end()); }
 
-std::vector<double> LmProblem::residuals() const {
-    return vorlane::residuals(model_, physical(u_, bounds_), omega_, measured_, weights_, counter_);
+std::span<const double> LmProblem::tree_params() {
+    physical_into(u_, bounds_, physical_);
+    if (model_.all_free()) return physical_;
+    model_.full_into(physical_, tree_);
+    return tree_;
 }
 
-std::vector<double> LmProblem::jacobian() const {
-    const std::vector<double> p = physical(u_, bounds_);
-    const std::vector<std::vector<double>> columns =
-        jacobian_columns(model_, p, omega_, measured_, weights_, counter_);
+bool LmProblem::residuals(std::span<double> out) {
+    if (out.size() != num_residuals()) return false;
+    residuals_into(model_.tree(), tree_params(), omega_, measured_, weights_, counter_, out);
+    return true;
+}
+
+bool LmProblem::jacobian(double* out, std::size_t ld) {
+    const std::span<const double> params = tree_params();
     const std::size_t rows = num_residuals();
-    std::vector<double> j(rows * columns.size(), 0.0);
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        if (c < fixed_.size() && fixed_[c]) continue;
-        // d p / d u of p = lower + 10^u, taken at the current point; a
-        // factor of 1 leaves every entry, NaN included, as it is.
-        const double factor = unbounded_above(bounds_[c]) ? (p[c] - bounds_[c].first) * LN_10 : 1.0;
-        double* out = j.data() + c * rows;
-        for (std::size_t k = 0; k < rows && k < columns[c].size(); ++k) out[k] = columns[c][k] * factor;
+    std::fill(columns_.begin(), columns_.end(), nullptr);
+    const std::vector<std::size_t>& free = model_.free_indices();
+    for (std::size_t c = 0; c < physical_.size(); ++c) {
+        double* column = out + c * ld;
+        if (c < fixed_.size() && fixed_[c]) {
+            std::fill_n(column, rows, 0.0);
+        } else {
+            columns_[model_.all_free() ? c : free[c]] = column;
+        }
     }
-    return j;
+    jacobian_into(model_.tree(), params, omega_, measured_, weights_, counter_, columns_);
+    for (std::size_t c = 0; c < physical_.size(); ++c) {
+        if ((c < fixed_.size() && fixed_[c]) || !unbounded_above(bounds_[c])) continue;
+        // d p / d u of p = lower + 10^u, taken at the current point.
+        const double factor = (physical_[c] - bounds_[c].first) * LN_10;
+        double* column = out + c * ld;
+        for (std::size_t k = 0; k < rows; ++k) column[k] *= factor;
+    }
+    return true;
 }
 
 }  // namespace vorlane

@@ -38,33 +38,37 @@ bool all_finite(std::span<const double> v) {
     return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
 }
 
-// One run's state and work arrays, allocated once per run.
+// One run's state, on work arrays that are sized (and zeroed) once per run.
 class Lmder {
 public:
-    Lmder(LeastSquaresProblem& problem, const LmOptions& options)
+    Lmder(LeastSquaresProblem& problem, const LmOptions& options, LmWorkspace& workspace)
         : problem_(problem),
           options_(options),
           m_(problem.num_residuals()),
-          x_(problem.params()),
-          n_(x_.size()),
+          n_(problem.num_params()),
           rows_(std::max(m_, n_)),
           maxfev_(static_cast<std::size_t>(std::max<std::uint32_t>(options.max_iterations, 1)) * (n_ + 1)),
-          fjac_(rows_ * n_),
-          fvec_(rows_),
-          wa4_(rows_),
-          diag_(n_),
-          qtf_(n_),
-          wa1_(n_),
-          wa2_(n_),
-          wa3_(n_),
-          ipvt_(n_) {}
+          fjac_(sized(workspace.fjac, rows_ * n_)),
+          fvec_(sized(workspace.fvec, rows_)),
+          wa4_(sized(workspace.wa4, rows_)),
+          x_(workspace.x),
+          diag_(sized(workspace.diag, n_)),
+          qtf_(sized(workspace.qtf, n_)),
+          wa1_(sized(workspace.wa1, n_)),
+          wa2_(sized(workspace.wa2, n_)),
+          wa3_(sized(workspace.wa3, n_)),
+          ipvt_(workspace.ipvt) {
+        const std::span<const double> start = problem.params();
+        x_.assign(start.begin(), start.end());
+        ipvt_.assign(n_, 0);
+    }
 
     LmTermination run() {
-        const std::vector<double> start = problem_.residuals();
+        const bool loaded = load_residuals(fvec_);
         nfev_ = 1;
         if (n_ == 0) return LmTermination::NoParameters;
         if (m_ == 0) return LmTermination::NoResiduals;
-        if (!load_residuals(start, fvec_)) return LmTermination::ResidualsUnavailable;
+        if (!loaded) return LmTermination::ResidualsUnavailable;
         fnorm_ = enorm(fvec_);
         if (!std::isfinite(fnorm_)) return LmTermination::NonFinite;
         if (!(fnorm_ > minpack::DWARF)) return LmTermination::ZeroResiduals;
@@ -94,22 +98,24 @@ public:
 private:
     ColumnMajor jac() { return ColumnMajor{fjac_.data(), rows_}; }
 
-    // Copies the m residuals into `out`, zero-padding to rows_.
-    bool load_residuals(const std::vector<double>& r, std::vector<double>& out) const {
-        if (r.size() != m_) return false;
-        std::copy(r.begin(), r.end(), out.begin());
+    static std::vector<double>& sized(std::vector<double>& v, std::size_t n) {
+        v.assign(n, 0.0);
+        return v;
+    }
+
+    // The m residuals at the problem's vector into `out`, zero-padded to rows_.
+    bool load_residuals(std::vector<double>& out) {
+        if (!problem_.residuals(std::span<double>(out.data(), m_))) return false;
         std::fill(out.begin() + static_cast<std::ptrdiff_t>(m_), out.end(), 0.0);
         return true;
     }
 
+    // The factorisation overwrote the padding rows of the last Jacobian.
     bool load_jacobian() {
         problem_.set_params(x_);
-        const std::vector<double> j = problem_.jacobian();
-        if (j.size() != m_ * n_) return false;
-        for (std::size_t c = 0; c < n_; ++c) {
-            double* column = fjac_.data() + c * rows_;
-            std::copy_n(j.data() + c * m_, m_, column);
-            std::fill(column + m_, column + rows_, 0.0);
+        if (!problem_.jacobian(fjac_.data(), rows_)) return false;
+        if (rows_ > m_) {
+            for (std::size_t c = 0; c < n_; ++c) std::fill_n(fjac_.data() + c * rows_ + m_, rows_ - m_, 0.0);
         }
         return true;
     }
@@ -178,9 +184,9 @@ private:
         if (!all_finite(wa2_)) return LmTermination::NonFinite;
 
         problem_.set_params(wa2_);
-        const std::vector<double> r = problem_.residuals();
+        const bool loaded = load_residuals(wa4_);
         ++nfev_;
-        if (!load_residuals(r, wa4_)) return LmTermination::ResidualsUnavailable;
+        if (!loaded) return LmTermination::ResidualsUnavailable;
         const double fnorm1 = enorm(wa4_);
 
         // A trial norm that is not below ten times the current one, NaN and
@@ -242,13 +248,19 @@ private:
     LeastSquaresProblem& problem_;
     const LmOptions& options_;
     const std::size_t m_;
-    std::vector<double> x_;
     const std::size_t n_;
     const std::size_t rows_;
     const std::size_t maxfev_;
-    std::vector<double> fjac_, fvec_, wa4_;
-    std::vector<double> diag_, qtf_, wa1_, wa2_, wa3_;
-    std::vector<std::size_t> ipvt_;
+    std::vector<double>& fjac_;
+    std::vector<double>& fvec_;
+    std::vector<double>& wa4_;
+    std::vector<double>& x_;
+    std::vector<double>& diag_;
+    std::vector<double>& qtf_;
+    std::vector<double>& wa1_;
+    std::vector<double>& wa2_;
+    std::vector<double>& wa3_;
+    std::vector<std::size_t>& ipvt_;
     std::size_t nfev_ = 0;
     double fnorm_ = 0.0, xnorm_ = 0.0, delta_ = 0.0, par_ = 0.0;
     bool first_iteration_ = true;
@@ -263,10 +275,16 @@ bool is_success(LmTermination reason) {
 }
 
 std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options) {
+    LmWorkspace workspace;
+    return lm_minimize(problem, options, workspace);
+}
+
+std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options,
+                                                 LmWorkspace& workspace) {
     if (std::signbit(options.ftol)) return std::unexpected(std::string("ftol must be >= 0"));
     if (std::signbit(options.xtol)) return std::unexpected(std::string("xtol must be >= 0"));
     if (std::signbit(options.gtol)) return std::unexpected(std::string("gtol must be >= 0"));
-    Lmder run(problem, options);
+    Lmder run(problem, options, workspace);
     const LmTermination reason = run.run();
     problem.set_params(run.solution());
     return LmReport{reason, run.evaluations()};

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <string>
+#include <vector>
 
 #include "fit/lm_problem.hpp"
 
@@ -38,10 +39,19 @@ struct LmReport {
     std::size_t evaluations;  // the initial one plus one per trial point
 };
 
+// The work arrays of a run. Kept between the runs of one fit, they are
+// allocated by the first run only (and by a larger problem).
+struct LmWorkspace {
+    std::vector<double> fjac, fvec, wa4, x, diag, qtf, wa1, wa2, wa3;
+    std::vector<std::size_t> ipvt;
+};
+
 // Minimises 0.5 * |r(u)|^2 from the problem's current vector and leaves the
 // problem at the last accepted iterate. A negative tolerance (sign bit set,
 // -0.0 included) is refused before the run with "ftol must be >= 0",
 // "xtol must be >= 0" or "gtol must be >= 0".
+std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options,
+                                                 LmWorkspace& workspace);
 std::expected<LmReport, std::string> lm_minimize(LeastSquaresProblem& problem, const LmOptions& options);
 
 }  // namespace vorlane

@@ -30,8 +30,8 @@ double column_norm(ColumnMajor a, std::size_t m, std::size_t from, std::size_t j
 
 void qrfac(std::size_t m, std::size_t n, ColumnMajor a, std::span<std::size_t> ipvt, std::span<double> rdiag,
            std::span<double> acnorm, std::span<double> wa) {
+    column_norms(a, m, n, acnorm);
     for (std::size_t j = 0; j < n; ++j) {
-        acnorm[j] = column_norm(a, m, 0, j);
         rdiag[j] = acnorm[j];
         wa[j] = rdiag[j];
         ipvt[j] = j;

@@ -20,6 +20,8 @@ struct ColumnMajor {
 };
 
 double enorm(std::span<const double> x);
+// norms[j] = enorm of rows [0, m) of column j, for j < n, bit for bit.
+void column_norms(ColumnMajor a, std::size_t m, std::size_t n, std::span<double> norms);
 
 void qrfac(std::size_t m, std::size_t n, ColumnMajor a, std::span<std::size_t> ipvt, std::span<double> rdiag,
            std::span<double> acnorm, std::span<double> wa);

@@ -21,52 +21,57 @@ bool has_range(const std::pair<double, double>& b) { return !unbounded_above(b);
 // own coordinates v map onto them by the sine, the others pass unchanged.
 class RangeSafeProblem final : public LeastSquaresProblem {
 public:
-    RangeSafeProblem(LmProblem& inner, std::vector<double> v) : inner_(inner), v_(std::move(v)) {
-        inner_.set_params(inner_coordinates());
+    RangeSafeProblem(LmProblem& inner, std::vector<double> v)
+        : inner_(inner), v_(std::move(v)), u_(v_.size()) {
+        move_inner();
     }
 
     std::size_t num_params() const override { return inner_.num_params(); }
     std::size_t num_residuals() const override { return inner_.num_residuals(); }
     void set_params(std::span<const double> v) override {
         v_.assign(v.begin(), v.end());
-        inner_.set_params(inner_coordinates());
+        move_inner();
     }
-    std::vector<double> params() const override { return v_; }
-    std::vector<double> residuals() const override { return inner_.residuals(); }
-    std::vector<double> jacobian() const override {
-        std::vector<double> j = inner_.jacobian();
+    std::span<const double> params() const override { return v_; }
+    bool residuals(std::span<double> out) override { return inner_.residuals(out); }
+    bool jacobian(double* out, std::size_t ld) override {
+        if (!inner_.jacobian(out, ld)) return false;
         const std::size_t rows = num_residuals();
         const Bounds& bounds = inner_.bounds();
         for (std::size_t c = 0; c < v_.size(); ++c) {
             if (!has_range(bounds[c])) continue;
             const double factor = 0.5 * (bounds[c].second - bounds[c].first) * std::cos(v_[c]);
-            for (std::size_t k = 0; k < rows; ++k) j[c * rows + k] *= factor;
+            for (std::size_t k = 0; k < rows; ++k) out[c * ld + k] *= factor;
         }
-        return j;
+        return true;
     }
 
     // The inner problem's coordinates at v.
-    std::vector<double> inner_coordinates() const {
-        std::vector<double> u = v_;
-        const Bounds& bounds = inner_.bounds();
-        for (std::size_t i = 0; i < u.size(); ++i) {
-            if (!has_range(bounds[i])) continue;
-            u[i] = bounds[i].first + (bounds[i].second - bounds[i].first) * 0.5 * (1.0 + std::sin(v_[i]));
-        }
-        return u;
-    }
+    std::span<const double> inner_coordinates() const { return u_; }
 
 private:
+    void move_inner() {
+        const Bounds& bounds = inner_.bounds();
+        for (std::size_t i = 0; i < u_.size(); ++i) {
+            u_[i] = has_range(bounds[i])
+                        ? bounds[i].first + (bounds[i].second - bounds[i].first) * 0.5 * (1.0 + std::sin(v_[i]))
+                        : v_[i];
+        }
+        inner_.set_params(u_);
+    }
+
     LmProblem& inner_;
     std::vector<double> v_;
+    std::vector<double> u_;
 };
 
 }  // namespace
 
-std::expected<SingleStartResult, std::string> range_safe_single_start(
-    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
-    std::span<const double> weights, const Bounds& bounds, std::span<const double> start, const LmOptions& options,
-    EvalCounter& counter) {
+std::expected<SingleStartResult, std::string> range_safe_single_start(LmProblem& problem,
+                                                                      std::span<const double> start,
+                                                                      const LmOptions& options,
+                                                                      LmWorkspace& workspace) {
+    const Bounds& bounds = problem.bounds();
     std::vector<double> u = to_solver_space(start, bounds);
     std::vector<double> v = u;
     for (std::size_t i = 0; i < v.size(); ++i) {
@@ -76,13 +81,11 @@ std::expected<SingleStartResult, std::string> range_safe_single_start(
         const double t = std::clamp(2.0 * (start[i] - bounds[i].first) / span - 1.0, -END_MARGIN, END_MARGIN);
         v[i] = std::asin(t);
     }
-    LmProblem inner(model, std::vector<double>(omega.begin(), omega.end()), measured,
-                    std::vector<double>(weights.begin(), weights.end()), bounds, std::move(u),
-                    std::vector<bool>(start.size(), false), counter);
-    RangeSafeProblem problem(inner, std::move(v));
-    const std::expected<LmReport, std::string> report = lm_minimize(problem, options);
+    problem.restart(u, std::vector<bool>(start.size(), false));
+    RangeSafeProblem safe(problem, std::move(v));
+    const std::expected<LmReport, std::string> report = lm_minimize(safe, options, workspace);
     if (!report) return std::unexpected(report.error());
-    return SingleStartResult{physical(problem.inner_coordinates(), bounds), is_success(report->reason),
+    return SingleStartResult{physical(safe.inner_coordinates(), bounds), is_success(report->reason),
                              report->evaluations};
 }
 

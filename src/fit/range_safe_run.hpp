@@ -9,16 +9,18 @@
 #include <string>
 
 #include "fit/levenberg_marquardt.hpp"
+#include "fit/lm_problem.hpp"
 
 namespace vorlane {
 
 // One run from the physical point `start`, in which every parameter with a
 // finite range moves through p = lower + (upper - lower)(1 + sin v)/2 (so it
 // stays inside its range whatever the solver does) and every other parameter
-// through the usual solver space. Returns physical parameters.
-std::expected<SingleStartResult, std::string> range_safe_single_start(
-    const FitModel& model, std::span<const double> omega, std::span<const Complex> measured,
-    std::span<const double> weights, const Bounds& bounds, std::span<const double> start, const LmOptions& options,
-    EvalCounter& counter);
+// through the usual solver space. Returns physical parameters. `problem` is
+// restarted with nothing fixed; `workspace` holds the solver's arrays.
+std::expected<SingleStartResult, std::string> range_safe_single_start(LmProblem& problem,
+                                                                      std::span<const double> start,
+                                                                      const LmOptions& options,
+                                                                      LmWorkspace& workspace);
 
 }  // namespace vorlane

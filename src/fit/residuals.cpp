@@ -33,10 +33,17 @@ std::vector<double> compute_weights(std::span<const Complex> measured, bool modu
 std::vector<double> residuals(const SeriesList& nodes, std::span<const double> params,
                               std::span<const double> omega, std::span<const Complex> measured,
                               std::span<const double> weights, EvalCounter& counter) {
+    std::vector<double> r(2 * std::min({omega.size(), measured.size(), weights.size()}));
+    residuals_into(nodes, params, omega, measured, weights, counter, r);
+    return r;
+}
+
+void residuals_into(const SeriesList& nodes, std::span<const double> params, std::span<const double> omega,
+                    std::span<const Complex> measured, std::span<const double> weights, EvalCounter& counter,
+                    std::span<double> r) {
     counter.add();
     // The lengths agree for every caller; the minimum only guards the reads.
-    const std::size_t n = std::min({omega.size(), measured.size(), weights.size()});
-    std::vector<double> r(2 * n, 0.0);
+    const std::size_t n = std::min({omega.size(), measured.size(), weights.size(), r.size() / 2});
     std::array<Complex, IMPEDANCE_BLOCK> model;
     for (std::size_t first = 0; first < n; first += IMPEDANCE_BLOCK) {
         if (poll_stop()) break;
@@ -48,7 +55,6 @@ std::vector<double> residuals(const SeriesList& nodes, std::span<const double> p
             r[2 * (first + i) + 1] = ri.im;
         }
     }
-    return r;
 }
 
 double cost_of(std::span<const double> r) {
@@ -68,13 +74,17 @@ std::vector<double> to_solver_space(std::span<const double> physical_values, con
 }
 
 std::vector<double> physical(std::span<const double> solver_values, const Bounds& bounds) {
-    const std::size_t n = std::min(solver_values.size(), bounds.size());
-    std::vector<double> p(n);
+    std::vector<double> p(std::min(solver_values.size(), bounds.size()));
+    physical_into(solver_values, bounds, p);
+    return p;
+}
+
+void physical_into(std::span<const double> solver_values, const Bounds& bounds, std::span<double> p) {
+    const std::size_t n = std::min({solver_values.size(), bounds.size(), p.size()});
     for (std::size_t i = 0; i < n; ++i) {
         const double u = solver_values[i];
         p[i] = unbounded_above(bounds[i]) ? bounds[i].first + std::pow(10.0, u) : u;
     }
-    return p;
 }
 
 std::vector<double> clamp_to_bounds(std::span<const double> values, const Bounds& bounds) {

@@ -28,6 +28,10 @@ std::vector<double> compute_weights(std::span<const Complex> measured, bool modu
 std::vector<double> residuals(const SeriesList& nodes, std::span<const double> params,
                               std::span<const double> omega, std::span<const Complex> measured,
                               std::span<const double> weights, EvalCounter& counter);
+// The same into `out`, which holds 2 * min(lengths) entries; allocates nothing.
+void residuals_into(const SeriesList& nodes, std::span<const double> params, std::span<const double> omega,
+                    std::span<const Complex> measured, std::span<const double> weights, EvalCounter& counter,
+                    std::span<double> out);
 
 // One point of the residual vector, model minus measurement over the weight
 // in both parts; the Jacobian columns difference the same numbers.
@@ -44,6 +48,8 @@ using Bounds = std::vector<std::pair<double, double>>;
 // otherwise u = p. Both apply over the shorter of the two inputs.
 std::vector<double> to_solver_space(std::span<const double> physical_values, const Bounds& bounds);
 std::vector<double> physical(std::span<const double> solver_values, const Bounds& bounds);
+// physical() into `out`, which holds min(lengths) entries.
+void physical_into(std::span<const double> solver_values, const Bounds& bounds, std::span<double> out);
 
 // Each value forced into [lower, upper]; a NaN stays NaN. Over the shorter input.
 std::vector<double> clamp_to_bounds(std::span<const double> values, const Bounds& bounds);

@@ -274,8 +274,16 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::vector<double> frequencies;
         if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
         const SeriesList& nodes = nodes_of(self);
-        std::optional<std::vector<Complex>> z = interruptible([&] { return spectrum_impedance(nodes, frequencies); });
-        return z ? complex_array(std::move(*z)) : nullptr;
+        // Written straight into the array's memory, which nothing else can
+        // reach before it is returned; an interrupted evaluation drops it.
+        Complex* data = nullptr;
+        Ref array(uninitialised_complex_array(frequencies.size(), data));
+        if (!array) return nullptr;
+        const std::optional<bool> done = interruptible([&] {
+            spectrum_impedance_into(nodes, frequencies, data);
+            return true;
+        });
+        return done ? array.release() : nullptr;
     });
 }
 

@@ -6,7 +6,9 @@
 // which numpy keeps fixed across its 1.x and 2.x releases.
 #include "python/numpy_array.hpp"
 
+#include <algorithm>
 #include <memory>
+#include <new>
 
 namespace vorlane::py {
 namespace {
@@ -104,6 +106,21 @@ void free_buffer(PyObject* capsule) {
     delete static_cast<std::vector<T>*>(PyCapsule_GetPointer(capsule, ElementType<T>::capsule_name));
 }
 
+// The array of `count` elements of type number at `data`, with `owner` (which
+// frees data) as its base; the owner is released even on failure.
+PyObject* array_with_owner(void** api, int number, void* data, std::size_t count, Ref owner) {
+    const auto array_new = reinterpret_cast<ArrayNewFn>(api[SLOT_ARRAY_NEW]);
+    const auto set_base_object = reinterpret_cast<SetBaseObjectFn>(api[SLOT_SET_BASE_OBJECT]);
+    auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
+    const int flags = NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE;
+    const Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(count)};
+    Ref array(array_new(array_type, 1, dims, number, nullptr, data, 0, flags, nullptr));
+    if (!array) return nullptr;
+    // Steals the owner even when it fails.
+    if (set_base_object(array.get(), owner.release()) != 0) return nullptr;
+    return array.release();
+}
+
 template <class T>
 PyObject* owned_array(std::vector<T>&& values) {
     void** api = numpy_array_api();
@@ -113,26 +130,37 @@ PyObject* owned_array(std::vector<T>&& values) {
     // vector gets a real allocation so that every array has our owner.
     if (buffer->capacity() == 0) buffer->reserve(1);
     void* data = buffer->data();
-    const Py_ssize_t dims[1] = {static_cast<Py_ssize_t>(buffer->size())};
+    const std::size_t count = buffer->size();
 
     Ref owner(PyCapsule_New(buffer.get(), ElementType<T>::capsule_name, free_buffer<T>));
     if (!owner) return nullptr;
     buffer.release();
-
-    const auto array_new = reinterpret_cast<ArrayNewFn>(api[SLOT_ARRAY_NEW]);
-    const auto set_base_object = reinterpret_cast<SetBaseObjectFn>(api[SLOT_SET_BASE_OBJECT]);
-    auto* array_type = static_cast<PyTypeObject*>(api[SLOT_ARRAY_TYPE]);
-    const int flags = NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE;
-    Ref array(array_new(array_type, 1, dims, ElementType<T>::number, nullptr, data, 0, flags, nullptr));
-    if (!array) return nullptr;
-    // Steals the owner even when it fails.
-    if (set_base_object(array.get(), owner.release()) != 0) return nullptr;
-    return array.release();
+    return array_with_owner(api, ElementType<T>::number, data, count, std::move(owner));
 }
+
+constexpr const char* RAW_COMPLEX_CAPSULE = "vorlane.complex_memory";
+
+void free_raw(PyObject* capsule) { ::operator delete(PyCapsule_GetPointer(capsule, RAW_COMPLEX_CAPSULE)); }
 
 }  // namespace
 
 PyObject* complex_array(std::vector<Complex>&& values) { return owned_array(std::move(values)); }
+
+PyObject* uninitialised_complex_array(std::size_t n, Complex*& data) {
+    void** api = numpy_array_api();
+    if (!api) return nullptr;
+    // Complex is an implicit-lifetime type: the allocation holds its
+    // elements, to be written before they are read. At least one element,
+    // so that even an empty array has our owner.
+    void* memory = ::operator new(std::max<std::size_t>(n, 1) * sizeof(Complex));
+    Ref owner(PyCapsule_New(memory, RAW_COMPLEX_CAPSULE, free_raw));
+    if (!owner) {
+        ::operator delete(memory);
+        return nullptr;
+    }
+    data = static_cast<Complex*>(memory);
+    return array_with_owner(api, NPY_CDOUBLE, memory, n, std::move(owner));
+}
 
 PyObject* float_array(std::vector<double>&& values) { return owned_array(std::move(values)); }
 

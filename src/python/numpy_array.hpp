@@ -2,6 +2,7 @@
 // copying them.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "core/complex.hpp"
@@ -17,5 +18,11 @@ PyObject* complex_array(std::vector<Complex>&& values);
 
 // The same for a float64 array.
 PyObject* float_array(std::vector<double>&& values);
+
+// A complex128 array like complex_array's over new memory for `n` values
+// that is left unwritten: `data` receives it, and the caller fills it (the
+// interpreter lock may be released meanwhile, as long as the array is not
+// handed out before).
+PyObject* uninitialised_complex_array(std::size_t n, Complex*& data);
 
 }  // namespace vorlane::py

@@ -146,13 +146,19 @@ TEST(LmProblemJacobian, AppliesChainRuleAndFixedColumns) {
     const auto columns = jacobian_columns(nodes, p, omega, measured, weights, counter);
     for (const std::vector<bool>& fixed : {std::vector<bool>(4, false), std::vector<bool>{false, true, false, true}}) {
         LmProblem problem(nodes, omega, measured, weights, bounds, u, fixed, counter);
-        const Vec j = problem.jacobian();
-        ASSERT_EQ(j.size(), 8u * 4u);
+        // Column stride 9: the solver pads its rows; the padding is left alone.
+        Vec j(9 * 4, 7.0);
+        ASSERT_TRUE(problem.jacobian(j.data(), 9));
         for (std::size_t c = 0; c < 4; ++c) {
             const double factor = c == 3 ? 1.0 : (p[c] - bounds[c].first) * 2.302585092994046;
-            for (std::size_t k = 0; k < 8; ++k) EXPECT_EQ(j[c * 8 + k], fixed[c] ? 0.0 : columns[c][k] * factor);
+            for (std::size_t k = 0; k < 8; ++k) EXPECT_EQ(j[c * 9 + k], fixed[c] ? 0.0 : columns[c][k] * factor);
+            EXPECT_EQ(j[c * 9 + 8], 7.0);
         }
-        EXPECT_EQ(problem.residuals(), residuals(nodes, p, omega, measured, weights, counter));
+        Vec r(8);
+        ASSERT_TRUE(problem.residuals(r));
+        EXPECT_EQ(r, residuals(nodes, p, omega, measured, weights, counter));
+        Vec wrong(7);
+        EXPECT_FALSE(problem.residuals(wrong));
     }
 }
 
