@@ -77,10 +77,8 @@ test-cpp: CPP_TESTS = ON
 test-cpp: install
 	$(BUILD_DIR)/vorlane_cpp_tests --gtest_brief=1
 
-# --no-compile: bytecode is written for the modules the tests import, when
-# they import them, not for every file of every package (45 s less).
 test-python: install
-	$(PIP) install --quiet --no-compile $(TEST_DEPS)
+	$(PIP) install --quiet $(TEST_DEPS)
 	cd tests/python && $(PYTHON) -m pytest -q -n auto
 
 test: CPP_TESTS = ON
