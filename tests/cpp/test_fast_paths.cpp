@@ -50,7 +50,7 @@ TEST(DirectAdmittanceUsable, MatchesTheComparisonsOnEveryKindOfValue) {
     }
 }
 
-// (j omega)^alpha by pow, the specified form, with s = 0 * omega + j omega.
+// (j omega)^alpha by pow, the reference form, with s = 0 * omega + j omega.
 Complex pow_of_s(double omega, double alpha) {
     const Complex s{0.0 * omega, omega};
     const double magnitude = std::pow(std::hypot(s.re, s.im), alpha);
