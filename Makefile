@@ -105,9 +105,9 @@ fuzz: sanitized-build install
 	  $(SANITIZER_OPTIONS) build/sanitized/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	    -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/$$target tests/fuzz/corpus/$$target || exit 1; \
 	done
-	mkdir -p build/fuzz/corpus/spectrum_input
-	$(PYTHON) tests/fuzz/spectrum_input_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/spectrum_input tests/fuzz/corpus/spectrum_input
+	mkdir -p build/fuzz/corpus/measured_input
+	$(PYTHON) tests/fuzz/measured_input_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/measured_input tests/fuzz/corpus/measured_input
 
 bench: install
 	$(PIP) install --quiet scipy

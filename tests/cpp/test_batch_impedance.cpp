@@ -14,21 +14,16 @@
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
 #include "fit/jacobian.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double Inf = std::numeric_limits<double>::infinity();
-constexpr double Tiny = std::numeric_limits<double>::denorm_min();
-
-// Bit for bit, except that any NaN equals any NaN: which NaN an operation
-// passes on follows the compiler's operand order, which is not a result.
-bool same_value(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) || (std::isnan(a) && std::isnan(b));
-}
-bool same_value(Complex a, Complex b) { return same_value(a.re, b.re) && same_value(a.im, b.im); }
+using test::Inf;
+using test::NaN;
+using test::same_value;
+using test::Tiny;
 
 // Ordinary decades plus every value a caller may hand in: zeros of both
 // signs, negative, subnormal, huge, infinite and NaN. Longer than one run.

@@ -20,18 +20,17 @@
 #include "fit/lm_problem.hpp"
 #include "fit/lm_solver.hpp"
 #include "fit/minpack_routines.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double Inf = std::numeric_limits<double>::infinity();
-constexpr double Tiny = std::numeric_limits<double>::denorm_min();
+using test::Inf;
+using test::NaN;
+using test::same_bits;
+using test::Tiny;
 constexpr double BOUND = 1e-13;
-
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-bool same_bits(Complex a, Complex b) { return same_bits(a.re, b.re) && same_bits(a.im, b.im); }
 
 double modulus(Complex z) { return std::hypot(z.re, z.im); }
 double distance(Complex a, Complex b) { return std::hypot(a.re - b.re, a.im - b.im); }
