@@ -5,9 +5,13 @@ import subprocess
 import sys
 from pathlib import Path
 
+import pytest
+
 ROOT = Path(__file__).resolve().parents[2]
 EXAMPLE_FOLDER = ROOT / "examples"
 EXAMPLES = sorted(path.name for path in EXAMPLE_FOLDER.glob("*.py"))
+
+pytestmark = pytest.mark.long_running
 
 
 def run(arguments, cwd):
