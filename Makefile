@@ -20,6 +20,9 @@ ifeq ($(origin PYTHON), undefined)
   endif
 endif
 PIP = $(PYTHON) -m pip
+# Packages come with uv (see tools/install_packages.py), which pip installs
+# first; vorlane itself is built and installed with pip.
+INSTALL_PACKAGES = $(PIP) install --quiet uv && $(PYTHON) tools/install_packages.py
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 APT_GET = $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get
 # `$(APT_INSTALL) PACKAGE...`: fails at once where there is no apt-get.
@@ -64,12 +67,12 @@ system-packages: $(ENVIRONMENT)
 	  || $(APT_INSTALL) libgtest-dev
 
 install: system-packages
-	$(PIP) install --quiet $(BUILD_TOOLS) numpy
+	$(INSTALL_PACKAGES) $(BUILD_TOOLS) numpy
 	$(PIP) install --quiet --no-build-isolation -C build-dir=$(BUILD_DIR) \
 	  -C cmake.define.VORLANE_BUILD_TESTS=$(CPP_TESTS) .
 
 quickstart: install
-	$(PIP) install --quiet matplotlib
+	$(INSTALL_PACKAGES) matplotlib
 	$(PYTHON) examples/quickstart.py
 
 # The module and the C++ tests come out of the same build.
@@ -78,8 +81,8 @@ test-cpp: install
 	$(BUILD_DIR)/vorlane_cpp_tests --gtest_brief=1
 
 test-python: install
-	$(PIP) install --quiet $(TEST_DEPS)
-	cd tests/python && $(PYTHON) -m pytest -q -n auto
+	$(INSTALL_PACKAGES) $(TEST_DEPS)
+	cd tests/python && $(PYTHON) -m pytest -q -n auto --dist loadgroup
 
 test: CPP_TESTS = ON
 test: test-cpp test-python
@@ -87,7 +90,7 @@ test: test-cpp test-python
 sanitized-build: CPP_TESTS = ON
 sanitized-build: system-packages
 	@command -v $(SANITIZED_CXX) >/dev/null || $(APT_INSTALL) clang-16 libclang-rt-16-dev
-	$(PIP) install --quiet $(BUILD_TOOLS)
+	$(INSTALL_PACKAGES) $(BUILD_TOOLS)
 	$(WITH_TOOLS) cmake -S . -B build/sanitized -G Ninja -DVORLANE_PYTHON=OFF -DVORLANE_BUILD_TESTS=ON \
 	  -DVORLANE_BUILD_FUZZERS=ON -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_COMPILER=$(SANITIZED_CXX) \
 	  "-DCMAKE_CXX_FLAGS=$(SANITIZED_CXXFLAGS)" >/dev/null
@@ -99,7 +102,7 @@ test-asan: sanitized-build
 # New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
 fuzz: sanitized-build install
 	$(WITH_TOOLS) cmake --build build/sanitized --target $(FUZZERS:=_fuzz)
-	$(PIP) install --quiet atheris
+	$(INSTALL_PACKAGES) atheris
 	for target in $(FUZZERS); do \
 	  mkdir -p build/fuzz/corpus/$$target && \
 	  $(SANITIZER_OPTIONS) build/sanitized/$${target}_fuzz -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
@@ -110,7 +113,7 @@ fuzz: sanitized-build install
 	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/measured_input tests/fuzz/corpus/measured_input
 
 bench: install
-	$(PIP) install --quiet scipy
+	$(INSTALL_PACKAGES) scipy
 	$(PYTHON) bench/impedance.py
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py

@@ -63,3 +63,13 @@ def dummy_cell_a():
     """A physical R-(R||C) test circuit; a fit gives about R0 = 29.1 ohm,
     R1 = 46.7 ohm, C1 = 1.04e-5 F."""
     return read_spectrum("dummy_cell_a_1.csv")
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "long_running: takes many seconds; started before the rest")
+
+
+def pytest_collection_modifyitems(items):
+    """Long-running tests start first, so that the parallel workers finish
+    together instead of one of them starting a long test at the end."""
+    items.sort(key=lambda item: item.get_closest_marker("long_running") is None)

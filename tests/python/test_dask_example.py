@@ -25,6 +25,7 @@ def example_module():
     return types.SimpleNamespace(**runpy.run_path(str(EXAMPLE), run_name="dask_fit"))
 
 
+@pytest.mark.long_running
 def test_the_dask_example_matches_serial_fits(tmp_path):
     output = tmp_path / "fits.parquet"
     run = subprocess.run(

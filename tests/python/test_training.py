@@ -145,12 +145,16 @@ def tiny_networks(tmp_path_factory):
 
 
 @needs_torch
+@pytest.mark.long_running
+@pytest.mark.xdist_group("tiny_networks")  # one worker trains them once
 @pytest.mark.parametrize("name", ["rc", "rq", "randles"])
 def test_exported_network_layout(tiny_networks, name):
     check_layout(tiny_networks[name].read_bytes(), name)
 
 
 @needs_torch
+@pytest.mark.long_running
+@pytest.mark.xdist_group("tiny_networks")  # one worker trains them once
 @pytest.mark.parametrize("name", ["rc", "rq", "randles"])
 def test_module_guess_equals_pytorch_prediction(tiny_networks, name):
     from training.reference import reference_guess
