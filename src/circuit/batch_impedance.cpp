@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "circuit/impedance.hpp"
+#include "core/kernel_variants.hpp"
 #include "core/magnitude_bits.hpp"
 
 namespace vorlane {
@@ -144,6 +145,7 @@ thread_local BlockScratch thread_scratch;
 
 // sum[i] = sum[i] + z[i], where the first term of a sum starts from 0 + 0j
 // without a pass of its own (0 + x is not always x: -0 and NaN signs).
+VORLANE_KERNEL_VARIANTS
 void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     if (first) {
         for (std::size_t i = 0; i < n; ++i) sum[i] = ZERO + z[i];
@@ -165,6 +167,7 @@ bool needs_guard(Complex z) {
 // out[i] = parallel_reciprocal(z[i]). The plain division is that wherever no
 // guard is needed, so the guarded form runs only on runs that hold such a
 // point.
+VORLANE_KERNEL_VARIANTS
 void reciprocals(const Complex* z, Complex* out, std::size_t n) {
     bool guarded = false;
     for (std::size_t i = 0; i < n; ++i) {
@@ -176,6 +179,7 @@ void reciprocals(const Complex* z, Complex* out, std::size_t n) {
 }
 
 // Whether parallel_reciprocal(z[i]) is the plain division at every point.
+VORLANE_KERNEL_VARIANTS
 bool plain_reciprocals(const Complex* z, std::size_t n) {
     bool guarded = false;
     for (std::size_t i = 0; i < n; ++i) guarded |= needs_guard(z[i]);
@@ -185,6 +189,7 @@ bool plain_reciprocals(const Complex* z, std::size_t n) {
 // sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first
 // term), keeping the reciprocals in `kept` when there is one; without one,
 // dividing and adding share a pass.
+VORLANE_KERNEL_VARIANTS
 void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
     if (kept != nullptr) {
         reciprocals(z, kept, n);
