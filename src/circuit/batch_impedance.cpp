@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "circuit/impedance.hpp"
+#include "core/kernel_variants.hpp"
 #include "core/magnitude_bits.hpp"
 
 namespace vorlane {
@@ -144,6 +145,7 @@ thread_local BlockScratch thread_scratch;
 
 // sum[i] = sum[i] + z[i], where the first term of a sum starts from 0 + 0j
 // without a pass of its own (0 + x is not always x: -0 and NaN signs).
+VORLANE_KERNEL_VARIANTS
 void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     if (first) {
         for (std::size_t i = 0; i < n; ++i) sum[i] = ZERO + z[i];
@@ -152,30 +154,53 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     }
 }
 
-// out[i] = parallel_reciprocal(z[i]). The plain division is that wherever z
-// is neither zero nor infinite, so the guarded form runs only on runs that
-// hold such a point. The test works on the bits of the magnitudes (see
+// Whether parallel_reciprocal(z) differs from the plain division: z is zero
+// or has an infinite part. The test works on the bits of the magnitudes (see
 // magnitude_bits), without branches.
-void reciprocals(const Complex* z, Complex* out, std::size_t n) {
+bool needs_guard(Complex z) {
     constexpr std::uint64_t INFINITE = std::bit_cast<std::uint64_t>(std::numeric_limits<double>::infinity());
+    const std::uint64_t a = magnitude_bits(z.re);
+    const std::uint64_t b = magnitude_bits(z.im);
+    return ((a | b) == 0) | (a == INFINITE) | (b == INFINITE);
+}
+
+// out[i] = parallel_reciprocal(z[i]). The plain division is that wherever no
+// guard is needed, so the guarded form runs only on runs that hold such a
+// point.
+VORLANE_KERNEL_VARIANTS
+void reciprocals(const Complex* z, Complex* out, std::size_t n) {
     bool guarded = false;
     for (std::size_t i = 0; i < n; ++i) {
         out[i] = Complex{1.0, 0.0} / z[i];
-        const std::uint64_t a = magnitude_bits(z[i].re);
-        const std::uint64_t b = magnitude_bits(z[i].im);
-        guarded |= ((a | b) == 0) | (a == INFINITE) | (b == INFINITE);
+        guarded |= needs_guard(z[i]);
     }
     if (!guarded) return;
     for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
 }
 
+// Whether parallel_reciprocal(z[i]) is the plain division at every point.
+VORLANE_KERNEL_VARIANTS
+bool plain_reciprocals(const Complex* z, std::size_t n) {
+    bool guarded = false;
+    for (std::size_t i = 0; i < n; ++i) guarded |= needs_guard(z[i]);
+    return !guarded;
+}
+
 // sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first
-// term), keeping the reciprocals in `kept` when there is one.
+// term), keeping the reciprocals in `kept` when there is one; without one,
+// dividing and adding share a pass.
+VORLANE_KERNEL_VARIANTS
 void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
-    BlockRun own;
-    Complex* values = kept != nullptr ? kept : own.data();
-    reciprocals(z, values, n);
-    accumulate(sum, values, n, first);
+    if (kept != nullptr) {
+        reciprocals(z, kept, n);
+        accumulate(sum, kept, n, first);
+    } else if (!plain_reciprocals(z, n)) {
+        for (std::size_t i = 0; i < n; ++i) sum[i] = (first ? ZERO : sum[i]) + parallel_reciprocal(z[i]);
+    } else if (first) {
+        for (std::size_t i = 0; i < n; ++i) sum[i] = ZERO + Complex{1.0, 0.0} / z[i];
+    } else {
+        for (std::size_t i = 0; i < n; ++i) sum[i] = sum[i] + Complex{1.0, 0.0} / z[i];
+    }
 }
 
 // A leaf's values from its shapes: the impedance, or the admittance, taken
@@ -186,10 +211,7 @@ void finish_leaf(Kind kind, bool admittance, const double* params, const double*
         element_finish(kind, params, omega, n, shapes, out);
         return;
     }
-    element_admittance(kind, params, omega, n, shapes, out);
-    bool usable = true;
-    for (std::size_t i = 0; i < n; ++i) usable &= direct_admittance_usable(out[i]);
-    if (usable) return;
+    if (element_admittance(kind, params, omega, n, shapes, out)) return;
     for (std::size_t i = 0; i < n; ++i) {
         if (direct_admittance_usable(out[i])) continue;
         element_finish(kind, params, omega + i, 1, shapes + i, out + i);
@@ -234,8 +256,7 @@ public:
         for (const Node& node : nodes) {
             if (const Leaf* leaf = node.leaf()) {
                 const Kind kind = leaf->element.kind;
-                const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(sum, policy_.leaf(kind, false, params, omega_, logs(kind), n_), n_, first);
+                add_leaf(kind, false, read_leaf_params(cursor_, kind_info(kind).count, spare_params_), sum, first);
             } else if (depth < MAX_PARALLEL_DEPTH) {
                 parallel(*node.parallel(), depth, sum, first);
             } else {
@@ -246,6 +267,16 @@ public:
     }
 
 private:
+    // A leaf's run added to `sum`: by the policy in one pass where it can,
+    // else from the run it supplies.
+    void add_leaf(Kind kind, bool admittance, const double* params, Complex* sum, bool first) {
+        if constexpr (requires { policy_.add_leaf(kind, admittance, params, omega_, log_omega_, n_, sum, first); }) {
+            policy_.add_leaf(kind, admittance, params, omega_, logs(kind), n_, sum, first);
+        } else {
+            accumulate(sum, policy_.leaf(kind, admittance, params, omega_, logs(kind), n_), n_, first);
+        }
+    }
+
     // ln omega of the block for a kind that takes it, fetched once per walk.
     const double* logs(Kind kind) {
         if (!uses_log_omega(kind)) return nullptr;
@@ -267,8 +298,8 @@ private:
         for (const SeriesList& nodes : node.branches) {
             if (const Leaf* leaf = direct_admittance_leaf(nodes)) {
                 const Kind kind = leaf->element.kind;
-                const double* params = read_leaf_params(cursor_, kind_info(kind).count, spare_params_);
-                accumulate(admittance, policy_.leaf(kind, true, params, omega_, logs(kind), n_), n_, first_branch);
+                add_leaf(kind, true, read_leaf_params(cursor_, kind_info(kind).count, spare_params_), admittance,
+                         first_branch);
             } else if (const Complex* kept = policy_.reuse(&nodes, cursor_)) {
                 accumulate(admittance, kept, n_, first_branch);
             } else {
@@ -327,13 +358,33 @@ const Complex* compute_spare(Complex* spare, Kind kind, bool admittance, const d
 }
 
 // The plain walk; its leaves stay on the scratch as its most recent ones.
+// Only leaves with shapes are kept whole, since only theirs are copied
+// later; every leaf leaves its kind, so that an entry never passes for a
+// leaf other than its own.
 struct Plain : NoSubtrees {
     BlockEntries<BlockLeaf>& recent;
     Complex* spare;
 
-    const Complex* leaf(Kind kind, bool admittance, const double* params, const double* omega,
-                        const double* log_omega, std::size_t n) {
+    void add_leaf(Kind kind, bool admittance, const double* params, const double* omega, const double* log_omega,
+                  std::size_t n, Complex* sum, bool first) {
         BlockLeaf* entry = recent.push();
+        if (entry == nullptr || admittance) {
+            accumulate(sum, leaf(entry, kind, admittance, params, omega, log_omega, n), n, first);
+        } else if (shape_params(kind) == 0) {
+            entry->kind = kind;
+            entry->admittance = false;
+            element_finish_add(kind, params, omega, n, nullptr, sum, first, nullptr);
+        } else {
+            entry->kind = kind;
+            entry->admittance = false;
+            std::copy_n(params, kind_info(kind).count, entry->params.begin());
+            element_shapes(kind, params, omega, n, entry->shapes.data(), log_omega);
+            element_finish_add(kind, params, omega, n, entry->shapes.data(), sum, first, entry->values.data());
+        }
+    }
+
+    const Complex* leaf(BlockLeaf* entry, Kind kind, bool admittance, const double* params, const double* omega,
+                        const double* log_omega, std::size_t n) {
         if (entry == nullptr) return compute_spare(spare, kind, admittance, params, omega, log_omega, n);
         return compute_leaf(*entry, kind, admittance, params, omega, log_omega, n);
     }

@@ -79,6 +79,12 @@ void element_shapes(Kind kind, const double* params, const double* omega, std::s
                     const double* log_omega = nullptr);
 void element_finish(Kind kind, const double* params, const double* omega, std::size_t n,
                     const ElementShape* shapes, Complex* out);
+// Finishing added to a running sum in the same pass: sum[i] = sum[i] +
+// value[i], or 0 + 0j + value[i] for the first term of a sum (0 + x is not
+// always x: -0 and NaN signs), keeping value[i] in kept[i] when `kept` is
+// given. `shapes` may be null for a kind with no shape parameters.
+void element_finish_add(Kind kind, const double* params, const double* omega, std::size_t n,
+                        const ElementShape* shapes, Complex* sum, bool first, Complex* kept);
 
 // Both stages: out[i] = element_impedance(kind, params, omega[i]) for i < n.
 inline constexpr std::size_t ELEMENT_RUN = 64;
@@ -92,8 +98,9 @@ bool has_direct_admittance(Kind kind);
 // (an R's is the same at every point). They equal the reciprocal of the
 // impedance up to rounding wherever both are finite and neither is far
 // from 1 (see direct_admittance_usable); zero, infinite and NaN cases are
-// the caller's to take from the impedance.
-void element_admittance(Kind kind, const double* params, const double* omega, std::size_t n,
+// the caller's to take from the impedance. Returns whether every value is
+// usable (see direct_admittance_usable).
+bool element_admittance(Kind kind, const double* params, const double* omega, std::size_t n,
                         const ElementShape* shapes, Complex* out);
 // The same at one frequency, shapes included.
 Complex element_admittance_at(Kind kind, const double* params, double omega);

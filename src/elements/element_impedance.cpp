@@ -392,6 +392,37 @@ void element_finish(Kind kind, const double* p, const double* omega, std::size_t
     });
 }
 
+namespace {
+
+// The loop of element_finish_add, compiled apart for each kind and each way
+// of starting and keeping, so that every variant stays a plain loop.
+template <class F, bool FIRST, bool KEEP>
+void finish_add_run(const double* p, const double* omega, std::size_t n, const ElementShape* shapes, Complex* sum,
+                    Complex* kept) {
+    static constexpr Shape NO_SHAPE{};
+    for (std::size_t i = 0; i < n; ++i) {
+        const Complex value = F::finish(p, omega[i], F::SHAPE_PARAMS != 0 ? shapes[i] : NO_SHAPE);
+        if constexpr (KEEP) kept[i] = value;
+        sum[i] = (FIRST ? Complex{0.0, 0.0} : sum[i]) + value;
+    }
+}
+
+}  // namespace
+
+void element_finish_add(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
+                        Complex* sum, bool first, Complex* kept) {
+    on_kind(kind, [&](auto formula) {
+        using F = decltype(formula);
+        if (first) {
+            kept != nullptr ? finish_add_run<F, true, true>(p, omega, n, shapes, sum, kept)
+                            : finish_add_run<F, true, false>(p, omega, n, shapes, sum, kept);
+        } else {
+            kept != nullptr ? finish_add_run<F, false, true>(p, omega, n, shapes, sum, kept)
+                            : finish_add_run<F, false, false>(p, omega, n, shapes, sum, kept);
+        }
+    });
+}
+
 template <class F>
 concept DirectAdmittance = requires(const double* p, double omega, const Shape& z) { F::admittance(p, omega, z); };
 
@@ -399,17 +430,26 @@ bool has_direct_admittance(Kind kind) {
     return on_kind(kind, [](auto formula) { return DirectAdmittance<decltype(formula)>; });
 }
 
-void element_admittance(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
+bool element_admittance(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
                         Complex* out) {
-    on_kind(kind, [&](auto formula) {
+    return on_kind(kind, [&](auto formula) {
         if constexpr (DirectAdmittance<decltype(formula)>) {
             if constexpr (decltype(formula)::CONSTANT_ADMITTANCE) {
-                if (n > 0) std::fill_n(out, n, formula.admittance(p, omega[0], shapes[0]));
+                if (n == 0) return true;
+                const Complex y = formula.admittance(p, omega[0], shapes[0]);
+                std::fill_n(out, n, y);
+                return direct_admittance_usable(y);
             } else {
-                for (std::size_t i = 0; i < n; ++i) out[i] = formula.admittance(p, omega[i], shapes[i]);
+                bool usable = true;
+                for (std::size_t i = 0; i < n; ++i) {
+                    out[i] = formula.admittance(p, omega[i], shapes[i]);
+                    usable &= direct_admittance_usable(out[i]);
+                }
+                return usable;
             }
         } else {
             std::fill_n(out, n, Complex{NAN_VALUE, NAN_VALUE});
+            return n == 0;
         }
     });
 }

@@ -3,7 +3,7 @@
 #include "nn/activation.hpp"
 
 #include "core/double_lanes.hpp"
-#include "nn/kernel_variants.hpp"
+#include "core/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/double_lanes.hpp"
-#include "nn/kernel_variants.hpp"
+#include "core/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {

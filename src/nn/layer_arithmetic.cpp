@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "core/double_lanes.hpp"
-#include "nn/kernel_variants.hpp"
+#include "core/kernel_variants.hpp"
 
 namespace vorlane {
 namespace {

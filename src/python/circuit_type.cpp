@@ -279,6 +279,13 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
         Complex* data = nullptr;
         Ref array(uninitialised_complex_array(frequencies.size(), data));
         if (!array) return nullptr;
+        // A short evaluation (tens of microseconds for common circuits)
+        // keeps the interpreter lock: releasing it and watching for signals
+        // would cost a good part of its time.
+        if (frequencies.size() < PARALLEL_SPECTRUM_THRESHOLD) {
+            spectrum_impedance_into(nodes, frequencies, data);
+            return array.release();
+        }
         const std::optional<bool> done = interruptible([&] {
             spectrum_impedance_into(nodes, frequencies, data);
             return true;

@@ -222,6 +222,26 @@ TEST(BlockMemo, EvaluationsAfterARecordMatchFreshOnes) {
     }
 }
 
+// A plain walk keeps only the leaves with shapes whole. A record must not
+// take a leaf from an older walk on other frequencies that a later walk,
+// whose leaf at that place had no shapes, left in place.
+TEST(BlockMemo, ARecordNeverCopiesALeafOfOtherFrequencies) {
+    const SeriesList cpe = *parse("CPE0-R1");
+    const SeriesList resistor = *parse("R0-R1");
+    const Vec params{1e-5, 0.8, 10.0};
+    Vec older(IMPEDANCE_BLOCK), later(IMPEDANCE_BLOCK);
+    for (std::size_t i = 0; i < IMPEDANCE_BLOCK; ++i) {
+        older[i] = 3.0 + static_cast<double>(i);
+        later[i] = 1000.0 + static_cast<double>(i);
+    }
+    std::array<Complex, IMPEDANCE_BLOCK> out;
+    block_impedance(cpe, params, older.data(), IMPEDANCE_BLOCK, out.data());
+    block_impedance(resistor, Vec{10.0, 10.0}, later.data(), IMPEDANCE_BLOCK, out.data());
+    BlockMemo memo;
+    memo.record(cpe, params, later.data(), IMPEDANCE_BLOCK, out.data());
+    expect_one_point_results(cpe, params, later.data(), IMPEDANCE_BLOCK, out.data(), "CPE0-R1");
+}
+
 TEST(BlockImpedance, ThreadsWalkTheirOwnScratch) {
     const Vec omega = hostile_omegas();
     const auto all = trees();
