@@ -42,6 +42,14 @@ constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 unit
 constexpr double REPAIR_DECADES = 3.0;
 constexpr double LOST_DECADES = 6.0;
 constexpr double EXPONENT_LOW = 0.3;       // range-bounded values drawn in [lower + this * range, upper]
+// The multi-starts of the zero-configuration fit pass over repeated
+// candidates (a circuit without range-bounded values has four copies of its
+// start among them).
+constexpr MultiStartPolicy FIRST_FIT{.skip_repeated = true, .stop_at_converged = false};
+// After a run of the stage ends below the best fit, its end is finished as a
+// fit whose multi-start ends with the first converged run: the stage itself
+// searches further.
+constexpr MultiStartPolicy FINISHING_FIT{.skip_repeated = true, .stop_at_converged = true};
 
 class Stage {
 public:
@@ -71,7 +79,7 @@ public:
 
     FitResultOr fit_from(std::span<const double> params) const {
         return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
-                                       options_);
+                                       options_, FINISHING_FIT);
     }
 
     // The data-scaled starts, one per arc placement.
@@ -179,7 +187,7 @@ double poor_fit_factor(std::size_t points, std::size_t parameters) {
 
 FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                             std::span<const Complex> measured, bool modulus, const LmOptions& options) {
-    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus, options);
+    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus, options, FIRST_FIT);
     if (!first) return first;
     const Stage stage(nodes, frequencies_hz, measured, modulus, options);
     const double floor = stage.floor();
