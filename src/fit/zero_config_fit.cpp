@@ -50,13 +50,29 @@ constexpr MultiStartPolicy FIRST_FIT{.skip_repeated = true, .stop_at_converged =
 // fit whose multi-start ends with the first converged run: the stage itself
 // searches further.
 constexpr MultiStartPolicy FINISHING_FIT{.skip_repeated = true, .stop_at_converged = true};
+// Runs that crawl along a flat valley (arcs sharing one feature of the
+// spectrum, an element on its way to nothing) would use their whole budget:
+// they stop when their cost falls by less than STALL_TOLERANCE of itself over
+// a number of accepted steps, FIRST_STALL_STEPS in the first fit and
+// STAGE_STALL_STEPS in the stage. A best fit that stalled goes on with the
+// caller's options.
+constexpr double STALL_TOLERANCE = 1e-5;
+constexpr std::uint32_t FIRST_STALL_STEPS = 25;
+constexpr std::uint32_t STAGE_STALL_STEPS = 10;
+
+LmOptions stalling(const LmOptions& options, std::uint32_t steps) {
+    LmOptions out = options;
+    out.stall_iterations = steps;
+    out.stall_tolerance = STALL_TOLERANCE;
+    return out;
+}
 
 class Stage {
 public:
     Stage(const SeriesList& nodes, std::span<const double> frequencies_hz, std::span<const Complex> measured,
           bool modulus, const LmOptions& options)
         : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
-          bounds_(param_bounds(nodes)) {
+          searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)) {
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
@@ -64,22 +80,47 @@ public:
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
 
-    // One least-squares run from `start`: its end and the cost there.
+    // One least-squares run from `start` that stops when it stalls, its
+    // range-bounded values that left their range held at its end while the
+    // others are fitted once more: the end, inside the bounds, and the cost
+    // there.
     std::expected<std::pair<std::vector<double>, double>, FitError> run_from(std::span<const double> start) const {
-        const std::vector<bool> none_fixed(bounds_.size(), false);
-        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
-                                                    to_solver_space(start, bounds_), none_fixed, options_, counter_);
-        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
-        runs_evaluations_ += run->evaluations;
-        const double cost = cost_of(residuals(nodes_, run->params, omega_, measured_, weights_, counter_));
-        return std::pair{std::move(run->params), cost};
+        auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
+        if (!run) return std::unexpected(run.error());
+        std::vector<bool> held(bounds_.size(), false);
+        bool any_held = false;
+        for (std::size_t i = 0; i < held.size() && i < run->params.size(); ++i) {
+            const auto [lower, upper] = bounds_[i];
+            held[i] = !unbounded_above(bounds_[i]) && !(run->params[i] > lower && run->params[i] < upper);
+            any_held = any_held || held[i];
+        }
+        std::vector<double> end = clamp_to_bounds(run->params, bounds_);
+        if (any_held) {
+            auto refit = single_run(end, searching_, held);
+            if (!refit) return std::unexpected(refit.error());
+            end = clamp_to_bounds(refit->params, bounds_);
+        }
+        const double cost = cost_of(residuals(nodes_, end, omega_, measured_, weights_, counter_));
+        return std::pair{std::move(end), cost};
+    }
+
+    // A fit whose runs stopped short of convergence, with one more run that
+    // does not stop when it stalls: the better of the two.
+    FitResultOr finished(FitOutcome fit) const {
+        if (fit.success || poll_stop()) return fit;
+        auto run = single_run(fit.params, options_, std::vector<bool>(bounds_.size(), false));
+        if (!run) return std::unexpected(run.error());
+        const std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
+        const std::vector<double> r = residuals(nodes_, inside, omega_, measured_, weights_, counter_);
+        if (!(cost_of(r) < fit.cost)) return fit;
+        return build_outcome(nodes_, inside, run->success, fit.iterations, omega_, measured_, weights_, counter_, r);
     }
 
     std::uint64_t run_iterations() const { return runs_evaluations_; }
 
     FitResultOr fit_from(std::span<const double> params) const {
         return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
-                                       options_, FINISHING_FIT);
+                                       searching_, FINISHING_FIT);
     }
 
     // The data-scaled starts, one per arc placement.
@@ -165,11 +206,22 @@ public:
     std::uint64_t evaluations() const { return counter_.value(); }
 
 private:
+    // One least-squares run from `start` with `fixed` values held, counted.
+    std::expected<SingleStartResult, FitError> single_run(std::span<const double> start, const LmOptions& options,
+                                                          const std::vector<bool>& fixed) const {
+        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
+                                                    to_solver_space(start, bounds_), fixed, options, counter_);
+        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
+        runs_evaluations_ += run->evaluations;
+        return std::move(*run);
+    }
+
     const SeriesList& nodes_;
     std::span<const double> frequencies_;
     std::span<const Complex> measured_;
     bool modulus_;
     const LmOptions& options_;
+    LmOptions searching_;
     Bounds bounds_;
     std::vector<double> omega_;
     std::vector<double> weights_;
@@ -187,9 +239,10 @@ double poor_fit_factor(std::size_t points, std::size_t parameters) {
 
 FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                             std::span<const Complex> measured, bool modulus, const LmOptions& options) {
-    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus, options, FIRST_FIT);
-    if (!first) return first;
     const Stage stage(nodes, frequencies_hz, measured, modulus, options);
+    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus,
+                                                stalling(options, FIRST_STALL_STEPS), FIRST_FIT);
+    if (!first) return first;
     const double floor = stage.floor();
 
     const double limit = poor_fit_factor(stage.points(), param_count(nodes)) * floor;
@@ -199,7 +252,17 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.lost_element(first->params, scaled);
     const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
-    if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) return first;
+    // The counts of every run go into the outcome.
+    auto done = [&](FitOutcome fit, std::uint64_t iterations, std::uint64_t evaluations) -> FitResultOr {
+        FitResultOr out = stage.finished(std::move(fit));
+        if (!out) return out;
+        out->iterations = iterations + stage.run_iterations();
+        out->impedance_evals = evaluations + stage.evaluations();
+        return out;
+    };
+    if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) {
+        return done(std::move(*first), first->iterations, first->impedance_evals);
+    }
 
     FitOutcome best = std::move(*first);
     std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
@@ -244,9 +307,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
         if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
     }
-    best.iterations = iterations + stage.run_iterations();
-    best.impedance_evals = evaluations + stage.evaluations();
-    return best;
+    return done(std::move(best), iterations, evaluations);
 }
 
 }  // namespace vorlane
