@@ -72,7 +72,8 @@ public:
     Stage(const SeriesList& nodes, std::span<const double> frequencies_hz, std::span<const Complex> measured,
           bool modulus, const LmOptions& options)
         : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
-          searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)) {
+          searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)),
+          members_(member_param_ranges(nodes)) {
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
@@ -156,16 +157,22 @@ public:
 
     // A fit that lost an element (a capacitance grown without limit, a
     // resistance gone to nothing) sits in a degenerate minimum: `fitted`
-    // with every log-scaled value more than REPAIR_DECADES away from the
-    // data-scaled `scaled` put back there. Nothing when no value is that far.
+    // with every series member that holds a log-scaled value more than
+    // REPAIR_DECADES away from the data-scaled `scaled` put back there as a
+    // whole (an arc's resistance alone would meet its lost capacitance).
+    // Nothing when no value is that far.
     std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
         std::vector<double> out(fitted.begin(), fitted.end());
         bool changed = false;
-        for (std::size_t i = 0; i < out.size() && i < scaled.size(); ++i) {
-            if (!unbounded_above(bounds_[i])) continue;
-            const double decades = std::fabs(std::log10(out[i] / scaled[i]));
-            if (decades <= REPAIR_DECADES) continue;
-            out[i] = scaled[i];
+        for (const auto [first, count] : members_) {
+            const std::size_t end = std::min({first + count, out.size(), scaled.size()});
+            bool far = false;
+            for (std::size_t i = first; i < end; ++i) {
+                const double decades = std::fabs(std::log10(out[i] / scaled[i]));
+                far = far || (unbounded_above(bounds_[i]) && decades > REPAIR_DECADES);
+            }
+            if (!far) continue;
+            for (std::size_t i = first; i < end; ++i) out[i] = scaled[i];
             changed = true;
         }
         if (!changed) return std::nullopt;
@@ -223,6 +230,7 @@ private:
     const LmOptions& options_;
     LmOptions searching_;
     Bounds bounds_;
+    std::vector<std::pair<std::size_t, std::size_t>> members_;
     std::vector<double> omega_;
     std::vector<double> weights_;
     mutable EvalCounter counter_;
@@ -272,8 +280,15 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         return poor(best.cost) || ((noisy || degenerate) && fits < NOISY_FITS) || (mild && fits < MILD_FITS);
     };
     // A start is followed by one least-squares run; only a run that ends
-    // below the best is finished as a complete fit.
+    // below the best is finished as a complete fit. A start offered before
+    // would end where it did then: it is passed over.
+    std::vector<std::vector<double>> offered;
     auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
+        const auto same = [&](const std::vector<double>& earlier) {
+            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
+        };
+        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
+        offered.emplace_back(start.begin(), start.end());
         auto run = stage.run_from(start);
         if (!run) return run.error();
         ++fits;
