@@ -157,23 +157,26 @@ public:
 
     // A fit that lost an element (a capacitance grown without limit, a
     // resistance gone to nothing) sits in a degenerate minimum: `fitted`
-    // with every series member that holds a log-scaled value more than
-    // REPAIR_DECADES away from the data-scaled `scaled` put back there as a
-    // whole (an arc's resistance alone would meet its lost capacitance).
-    // Nothing when no value is that far.
+    // with every log-scaled value more than REPAIR_DECADES away from the
+    // data-scaled `scaled` put back there, and a series member with a value
+    // more than LOST_DECADES away put back as a whole (an arc's resistance
+    // alone would meet its lost capacitance). Nothing when no value is that
+    // far.
     std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
         std::vector<double> out(fitted.begin(), fitted.end());
         bool changed = false;
+        auto beyond = [&](std::size_t i, double decades) {
+            return unbounded_above(bounds_[i]) && std::fabs(std::log10(fitted[i] / scaled[i])) > decades;
+        };
         for (const auto [first, count] : members_) {
             const std::size_t end = std::min({first + count, out.size(), scaled.size()});
-            bool far = false;
+            bool lost = false;
+            for (std::size_t i = first; i < end; ++i) lost = lost || beyond(i, LOST_DECADES);
             for (std::size_t i = first; i < end; ++i) {
-                const double decades = std::fabs(std::log10(out[i] / scaled[i]));
-                far = far || (unbounded_above(bounds_[i]) && decades > REPAIR_DECADES);
+                if (!lost && !beyond(i, REPAIR_DECADES)) continue;
+                out[i] = scaled[i];
+                changed = true;
             }
-            if (!far) continue;
-            for (std::size_t i = first; i < end; ++i) out[i] = scaled[i];
-            changed = true;
         }
         if (!changed) return std::nullopt;
         return out;
