@@ -81,13 +81,18 @@ public:
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
 
-    // One least-squares run from `start` that stops when it stalls, its
-    // range-bounded values that left their range held at its end while the
-    // others are fitted once more: the end, inside the bounds, and the cost
-    // there.
-    std::expected<std::pair<std::vector<double>, double>, FitError> run_from(std::span<const double> start) const {
+    // One least-squares run from `start` that stops when it stalls: its
+    // ends with their costs, the best first. An end whose range-bounded
+    // values left their range comes with a second end inside the bounds:
+    // those values held at the end of their range while the others are
+    // fitted once more. The end outside the bounds stays a candidate: a fit
+    // from it, which starts inside, may still find a lower minimum.
+    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_from(
+        std::span<const double> start) const {
         auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
         if (!run) return std::unexpected(run.error());
+        std::vector<std::pair<std::vector<double>, double>> ends;
+        ends.emplace_back(run->params, cost_at(run->params));
         std::vector<bool> held(bounds_.size(), false);
         bool any_held = false;
         for (std::size_t i = 0; i < held.size() && i < run->params.size(); ++i) {
@@ -95,14 +100,13 @@ public:
             held[i] = !unbounded_above(bounds_[i]) && !(run->params[i] > lower && run->params[i] < upper);
             any_held = any_held || held[i];
         }
-        std::vector<double> end = clamp_to_bounds(run->params, bounds_);
-        if (any_held) {
-            auto refit = single_run(end, searching_, held);
-            if (!refit) return std::unexpected(refit.error());
-            end = clamp_to_bounds(refit->params, bounds_);
-        }
-        const double cost = cost_of(residuals(nodes_, end, omega_, measured_, weights_, counter_));
-        return std::pair{std::move(end), cost};
+        if (!any_held) return ends;
+        auto refit = single_run(clamp_to_bounds(run->params, bounds_), searching_, held);
+        if (!refit) return std::unexpected(refit.error());
+        std::vector<double> inside = clamp_to_bounds(refit->params, bounds_);
+        const double cost = cost_at(inside);
+        ends.emplace(cost < ends.front().second ? ends.begin() : ends.end(), std::move(inside), cost);
+        return ends;
     }
 
     // A fit whose runs stopped short of convergence, with one more run that
@@ -216,6 +220,10 @@ public:
     std::uint64_t evaluations() const { return counter_.value(); }
 
 private:
+    double cost_at(std::span<const double> params) const {
+        return cost_of(residuals(nodes_, params, omega_, measured_, weights_, counter_));
+    }
+
     // One least-squares run from `start` with `fixed` values held, counted.
     std::expected<SingleStartResult, FitError> single_run(std::span<const double> start, const LmOptions& options,
                                                           const std::vector<bool>& fixed) const {
@@ -292,15 +300,17 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         };
         if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
         offered.emplace_back(start.begin(), start.end());
-        auto run = stage.run_from(start);
-        if (!run) return run.error();
+        auto ends = stage.run_from(start);
+        if (!ends) return ends.error();
         ++fits;
-        if (!(run->second < best.cost)) return std::nullopt;
-        FitResultOr next = stage.fit_from(run->first);
-        if (!next) return next.error();
-        iterations += next->iterations;
-        evaluations += next->impedance_evals;
-        if (next->cost < best.cost) best = std::move(*next);
+        for (const auto& [end, cost] : *ends) {
+            if (!(cost < best.cost)) continue;
+            FitResultOr next = stage.fit_from(end);
+            if (!next) return next.error();
+            iterations += next->iterations;
+            evaluations += next->impedance_evals;
+            if (next->cost < best.cost) best = std::move(*next);
+        }
         return std::nullopt;
     };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
