@@ -60,6 +60,17 @@ std::size_t param_count(const SeriesList& nodes) {
     return count;
 }
 
+std::vector<std::pair<std::size_t, std::size_t>> member_param_ranges(const SeriesList& nodes) {
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+    std::size_t offset = 0;
+    for (const Node& node : nodes) {
+        const std::size_t count = param_count(SeriesList{node});
+        ranges.emplace_back(offset, count);
+        offset += count;
+    }
+    return ranges;
+}
+
 std::vector<std::string> leaf_labels(const SeriesList& nodes) {
     std::vector<std::string> labels;
     std::map<std::string_view, std::size_t> counters;

@@ -19,6 +19,9 @@ std::vector<const Leaf*> collect_leaves(const SeriesList& nodes);
 std::size_t parallel_depth(const SeriesList& nodes);
 
 std::size_t param_count(const SeriesList& nodes);
+// The parameter index range (first, count) of each member of the series
+// list, in written order.
+std::vector<std::pair<std::size_t, std::size_t>> member_param_ranges(const SeriesList& nodes);
 // Each leaf's label in layout order; an unlabeled leaf gets the canonical
 // name of its kind and a counter per kind ("R0", "R1", "Cpe0").
 std::vector<std::string> leaf_labels(const SeriesList& nodes);

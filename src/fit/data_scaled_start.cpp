@@ -23,6 +23,7 @@ constexpr double LA_EXPONENT = 0.9;
 constexpr double WARBURG_SHARE = 0.3;    // |Z_W| against the arc's resistance
 constexpr double DIFFUSION_TIME = 3.0;   // Wo/Ws tau in units of 1 / omega_c
 constexpr double PEAK_SEPARATION = 0.7;  // decades between arc frequencies
+constexpr double BEYOND_DECADES = 1.0;   // arcs placed outside the window
 
 double positive(double x) { return std::isfinite(x) && x > FLOOR ? x : FLOOR; }
 
@@ -63,7 +64,7 @@ std::vector<double> imaginary_peaks(const std::vector<Point>& points) {
 
 // `count` angular frequencies from high to low: chosen peaks first (each
 // PEAK_SEPARATION decades from the others), then even positions in the
-// window far from them.
+// window far from them (or, for Beyond, positions outside it).
 std::vector<double> arc_frequencies(const SpectrumScales& s, std::size_t count, ArcPlacement placement) {
     std::vector<double> logs;
     const double lo = std::log10(s.omega_low), hi = std::log10(s.omega_high);
@@ -75,6 +76,10 @@ std::vector<double> arc_frequencies(const SpectrumScales& s, std::size_t count, 
             if (logs.size() == count) break;
             if (far_from_all(std::log10(peak))) logs.push_back(std::log10(peak));
         }
+    }
+    // Arcs that show no maximum of their own may lie outside the window.
+    for (std::size_t k = 0; placement == ArcPlacement::Beyond && logs.size() < count; ++k) {
+        logs.push_back(k % 2 == 0 ? lo - BEYOND_DECADES : hi + BEYOND_DECADES);
     }
     // Even positions, each taken when far from the chosen ones; then any.
     for (int pass = 0; pass < 2 && logs.size() < count; ++pass) {

@@ -33,10 +33,11 @@ SpectrumScales spectrum_scales(std::span<const double> frequencies_hz, std::span
 // their parallel nodes (and K, Zarc, G, Gs, T, TLMQ leaves) appear.
 enum class ArcPlacement {
     Peaks,      // the -Im Z maxima from high to low, the rest spread evenly
+    Beyond,     // the maxima, the rest a decade beyond the window's ends (the low end first)
     Even,       // evenly spread over the window from high to low
     Reversed,   // as Peaks, the written order taken from low to high
 };
-inline constexpr std::size_t ARC_PLACEMENT_COUNT = 3;
+inline constexpr std::size_t ARC_PLACEMENT_COUNT = 4;
 
 // Values for every parameter of `nodes`, in layout order; all finite and
 // inside the default bounds.

@@ -162,7 +162,8 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
 }
 
 FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const double> frequencies_hz,
-                                    std::span<const Complex> measured, bool modulus, const LmOptions& options) {
+                                    std::span<const Complex> measured, bool modulus, const LmOptions& options,
+                                    const MultiStartPolicy& policy) {
     if (const std::optional<FitError> error = check_fit_inputs(frequencies_hz.size(), measured.size(), model)) {
         return std::unexpected(*error);
     }
@@ -192,10 +193,17 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
     // worse than a point the fit has already reached inside the bounds.
     std::optional<Best> lowest;
     std::uint64_t iterations = 0;
-    for (const std::size_t index : order) {
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t index = order[k];
+        auto same_start = [&](std::size_t earlier) { return candidates[earlier] == candidates[index]; };
+        if (policy.skip_repeated &&
+            std::any_of(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k), same_start)) {
+            continue;
+        }
         std::expected<SingleStartResult, std::string> run = fit.run(candidates[index], none_fixed);
         if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
         iterations += run->evaluations;
+        const bool run_converged = run->success;
         std::vector<bool> held;
         std::optional<Best> cleaned =
             fit.clean_up(fit.evaluated(std::move(run->params), run->success), iterations, held);
@@ -209,7 +217,7 @@ FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const doubl
             (cleaned->success == best->success && cleaned->cost < best->cost)) {
             best = std::move(*cleaned);
         }
-        if (clean || poll_stop()) break;
+        if (clean || (policy.stop_at_converged && run_converged) || poll_stop()) break;
     }
     Best result = std::move(*best);
 

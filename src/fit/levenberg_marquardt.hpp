@@ -37,8 +37,20 @@ std::vector<std::vector<double>> candidate_starting_points(std::span<const doubl
 bool is_clean_solution(std::span<const double> params, double cost, bool success, const Bounds& bounds,
                        std::span<const double> x0, const std::vector<bool>& settled = {});
 
+// How the multi-start goes through its candidates. The default runs every
+// candidate, in order of their starting cost, until one ends clean.
+struct MultiStartPolicy {
+    // A candidate equal to one already run is passed over (it would end at
+    // the same point).
+    bool skip_repeated = false;
+    // A run that converged, clean or not, ends the multi-start: for callers
+    // that search further themselves.
+    bool stop_at_converged = false;
+};
+
 // Solver refusals (negative tolerances) come back as a Solver FitError.
 FitResultOr levenberg_marquardt_fit(const FitModel& model, std::span<const double> frequencies_hz,
-                                    std::span<const Complex> measured, bool modulus, const LmOptions& options);
+                                    std::span<const Complex> measured, bool modulus, const LmOptions& options,
+                                    const MultiStartPolicy& policy = {});
 
 }  // namespace vorlane

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -72,6 +73,7 @@ public:
         fnorm_ = enorm(fvec_);
         if (!std::isfinite(fnorm_)) return LmTermination::NonFinite;
         if (!(fnorm_ > minpack::DWARF)) return LmTermination::ZeroResiduals;
+        checkpoint_ = fnorm_ * fnorm_;
 
         for (;;) {
             if (poll_stop()) return LmTermination::Interrupted;
@@ -89,6 +91,7 @@ public:
                 if (end) return *end;
                 if (accepted_) break;
             }
+            if (stalled()) return LmTermination::Stalled;
         }
     }
 
@@ -163,6 +166,14 @@ private:
             if (std::isnan(g) || g > gnorm) gnorm = g;
         }
         return gnorm;
+    }
+
+    bool stalled() {
+        if (options_.stall_iterations == 0 || ++accepted_steps_ % options_.stall_iterations != 0) return false;
+        const double cost = fnorm_ * fnorm_;
+        const bool slow = checkpoint_ - cost < options_.stall_tolerance * cost;
+        checkpoint_ = cost;
+        return slow;
     }
 
     // One lmpar step with its evaluation, the radius update and the
@@ -265,6 +276,8 @@ private:
     double fnorm_ = 0.0, xnorm_ = 0.0, delta_ = 0.0, par_ = 0.0;
     bool first_iteration_ = true;
     bool accepted_ = false;
+    std::uint32_t accepted_steps_ = 0;
+    double checkpoint_ = std::numeric_limits<double>::infinity();  // squared norm at the last stall check
 };
 
 }  // namespace

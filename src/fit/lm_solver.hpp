@@ -16,6 +16,11 @@ struct LmOptions {
     double xtol = 1e-8;
     double gtol = 1e-8;
     std::uint32_t max_iterations = 200;
+    // Off at 0: after every stall_iterations accepted steps, a cost that
+    // fell by less than stall_tolerance of itself since the last such check
+    // ends the run (a crawl along a flat valley).
+    std::uint32_t stall_iterations = 0;
+    double stall_tolerance = 0.0;
 };
 
 enum class LmTermination {
@@ -23,6 +28,7 @@ enum class LmTermination {
     Converged,          // ftol and/or xtol test met
     Orthogonal,         // gtol test met
     BudgetExhausted,
+    Stalled,            // the stall test met
     ToleranceTooSmall,
     NonFinite,
     NoParameters,

@@ -42,13 +42,38 @@ constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 unit
 constexpr double REPAIR_DECADES = 3.0;
 constexpr double LOST_DECADES = 6.0;
 constexpr double EXPONENT_LOW = 0.3;       // range-bounded values drawn in [lower + this * range, upper]
+// The multi-starts of the zero-configuration fit pass over repeated
+// candidates (a circuit without range-bounded values has four copies of its
+// start among them).
+constexpr MultiStartPolicy FIRST_FIT{.skip_repeated = true, .stop_at_converged = false};
+// After a run of the stage ends below the best fit, its end is finished as a
+// fit whose multi-start ends with the first converged run: the stage itself
+// searches further.
+constexpr MultiStartPolicy FINISHING_FIT{.skip_repeated = true, .stop_at_converged = true};
+// Runs that crawl along a flat valley (arcs sharing one feature of the
+// spectrum, an element on its way to nothing) would use their whole budget:
+// they stop when their cost falls by less than STALL_TOLERANCE of itself over
+// a number of accepted steps, FIRST_STALL_STEPS in the first fit and
+// STAGE_STALL_STEPS in the stage. A best fit that stalled goes on with the
+// caller's options.
+constexpr double STALL_TOLERANCE = 1e-5;
+constexpr std::uint32_t FIRST_STALL_STEPS = 25;
+constexpr std::uint32_t STAGE_STALL_STEPS = 10;
+
+LmOptions stalling(const LmOptions& options, std::uint32_t steps) {
+    LmOptions out = options;
+    out.stall_iterations = steps;
+    out.stall_tolerance = STALL_TOLERANCE;
+    return out;
+}
 
 class Stage {
 public:
     Stage(const SeriesList& nodes, std::span<const double> frequencies_hz, std::span<const Complex> measured,
           bool modulus, const LmOptions& options)
         : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
-          bounds_(param_bounds(nodes)) {
+          searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)),
+          members_(member_param_ranges(nodes)) {
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
@@ -56,22 +81,51 @@ public:
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
 
-    // One least-squares run from `start`: its end and the cost there.
-    std::expected<std::pair<std::vector<double>, double>, FitError> run_from(std::span<const double> start) const {
-        const std::vector<bool> none_fixed(bounds_.size(), false);
-        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
-                                                    to_solver_space(start, bounds_), none_fixed, options_, counter_);
-        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
-        runs_evaluations_ += run->evaluations;
-        const double cost = cost_of(residuals(nodes_, run->params, omega_, measured_, weights_, counter_));
-        return std::pair{std::move(run->params), cost};
+    // One least-squares run from `start` that stops when it stalls: its
+    // ends with their costs, the best first. An end whose range-bounded
+    // values left their range comes with a second end inside the bounds:
+    // those values held at the end of their range while the others are
+    // fitted once more. The end outside the bounds stays a candidate: a fit
+    // from it, which starts inside, may still find a lower minimum.
+    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_from(
+        std::span<const double> start) const {
+        auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
+        if (!run) return std::unexpected(run.error());
+        std::vector<std::pair<std::vector<double>, double>> ends;
+        ends.emplace_back(run->params, cost_at(run->params));
+        std::vector<bool> held(bounds_.size(), false);
+        bool any_held = false;
+        for (std::size_t i = 0; i < held.size() && i < run->params.size(); ++i) {
+            const auto [lower, upper] = bounds_[i];
+            held[i] = !unbounded_above(bounds_[i]) && !(run->params[i] > lower && run->params[i] < upper);
+            any_held = any_held || held[i];
+        }
+        if (!any_held) return ends;
+        auto refit = single_run(clamp_to_bounds(run->params, bounds_), searching_, held);
+        if (!refit) return std::unexpected(refit.error());
+        std::vector<double> inside = clamp_to_bounds(refit->params, bounds_);
+        const double cost = cost_at(inside);
+        ends.emplace(cost < ends.front().second ? ends.begin() : ends.end(), std::move(inside), cost);
+        return ends;
+    }
+
+    // A fit whose runs stopped short of convergence, with one more run that
+    // does not stop when it stalls: the better of the two.
+    FitResultOr finished(FitOutcome fit) const {
+        if (fit.success || poll_stop()) return fit;
+        auto run = single_run(fit.params, options_, std::vector<bool>(bounds_.size(), false));
+        if (!run) return std::unexpected(run.error());
+        const std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
+        const std::vector<double> r = residuals(nodes_, inside, omega_, measured_, weights_, counter_);
+        if (!(cost_of(r) < fit.cost)) return fit;
+        return build_outcome(nodes_, inside, run->success, fit.iterations, omega_, measured_, weights_, counter_, r);
     }
 
     std::uint64_t run_iterations() const { return runs_evaluations_; }
 
     FitResultOr fit_from(std::span<const double> params) const {
         return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
-                                       options_);
+                                       searching_, FINISHING_FIT);
     }
 
     // The data-scaled starts, one per arc placement.
@@ -108,16 +162,25 @@ public:
     // A fit that lost an element (a capacitance grown without limit, a
     // resistance gone to nothing) sits in a degenerate minimum: `fitted`
     // with every log-scaled value more than REPAIR_DECADES away from the
-    // data-scaled `scaled` put back there. Nothing when no value is that far.
+    // data-scaled `scaled` put back there, and a series member with a value
+    // more than LOST_DECADES away put back as a whole (an arc's resistance
+    // alone would meet its lost capacitance). Nothing when no value is that
+    // far.
     std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
         std::vector<double> out(fitted.begin(), fitted.end());
         bool changed = false;
-        for (std::size_t i = 0; i < out.size() && i < scaled.size(); ++i) {
-            if (!unbounded_above(bounds_[i])) continue;
-            const double decades = std::fabs(std::log10(out[i] / scaled[i]));
-            if (decades <= REPAIR_DECADES) continue;
-            out[i] = scaled[i];
-            changed = true;
+        auto beyond = [&](std::size_t i, double decades) {
+            return unbounded_above(bounds_[i]) && std::fabs(std::log10(fitted[i] / scaled[i])) > decades;
+        };
+        for (const auto [first, count] : members_) {
+            const std::size_t end = std::min({first + count, out.size(), scaled.size()});
+            bool lost = false;
+            for (std::size_t i = first; i < end; ++i) lost = lost || beyond(i, LOST_DECADES);
+            for (std::size_t i = first; i < end; ++i) {
+                if (!lost && !beyond(i, REPAIR_DECADES)) continue;
+                out[i] = scaled[i];
+                changed = true;
+            }
         }
         if (!changed) return std::nullopt;
         return out;
@@ -157,12 +220,28 @@ public:
     std::uint64_t evaluations() const { return counter_.value(); }
 
 private:
+    double cost_at(std::span<const double> params) const {
+        return cost_of(residuals(nodes_, params, omega_, measured_, weights_, counter_));
+    }
+
+    // One least-squares run from `start` with `fixed` values held, counted.
+    std::expected<SingleStartResult, FitError> single_run(std::span<const double> start, const LmOptions& options,
+                                                          const std::vector<bool>& fixed) const {
+        auto run = levenberg_marquardt_single_start(nodes_, omega_, measured_, weights_, bounds_,
+                                                    to_solver_space(start, bounds_), fixed, options, counter_);
+        if (!run) return std::unexpected(FitError{FitError::Kind::Solver, run.error()});
+        runs_evaluations_ += run->evaluations;
+        return std::move(*run);
+    }
+
     const SeriesList& nodes_;
     std::span<const double> frequencies_;
     std::span<const Complex> measured_;
     bool modulus_;
     const LmOptions& options_;
+    LmOptions searching_;
     Bounds bounds_;
+    std::vector<std::pair<std::size_t, std::size_t>> members_;
     std::vector<double> omega_;
     std::vector<double> weights_;
     mutable EvalCounter counter_;
@@ -179,9 +258,10 @@ double poor_fit_factor(std::size_t points, std::size_t parameters) {
 
 FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                             std::span<const Complex> measured, bool modulus, const LmOptions& options) {
-    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus, options);
-    if (!first) return first;
     const Stage stage(nodes, frequencies_hz, measured, modulus, options);
+    FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus,
+                                                stalling(options, FIRST_STALL_STEPS), FIRST_FIT);
+    if (!first) return first;
     const double floor = stage.floor();
 
     const double limit = poor_fit_factor(stage.points(), param_count(nodes)) * floor;
@@ -191,7 +271,17 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.lost_element(first->params, scaled);
     const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
-    if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) return first;
+    // The counts of every run go into the outcome.
+    auto done = [&](FitOutcome fit, std::uint64_t iterations, std::uint64_t evaluations) -> FitResultOr {
+        FitResultOr out = stage.finished(std::move(fit));
+        if (!out) return out;
+        out->iterations = iterations + stage.run_iterations();
+        out->impedance_evals = evaluations + stage.evaluations();
+        return out;
+    };
+    if (swaps.empty() && !poor(first->cost) && !noisy && !mild && !degenerate) {
+        return done(std::move(*first), first->iterations, first->impedance_evals);
+    }
 
     FitOutcome best = std::move(*first);
     std::uint64_t iterations = best.iterations, evaluations = best.impedance_evals;
@@ -201,17 +291,26 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         return poor(best.cost) || ((noisy || degenerate) && fits < NOISY_FITS) || (mild && fits < MILD_FITS);
     };
     // A start is followed by one least-squares run; only a run that ends
-    // below the best is finished as a complete fit.
+    // below the best is finished as a complete fit. A start offered before
+    // would end where it did then: it is passed over.
+    std::vector<std::vector<double>> offered;
     auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
-        auto run = stage.run_from(start);
-        if (!run) return run.error();
+        const auto same = [&](const std::vector<double>& earlier) {
+            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
+        };
+        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
+        offered.emplace_back(start.begin(), start.end());
+        auto ends = stage.run_from(start);
+        if (!ends) return ends.error();
         ++fits;
-        if (!(run->second < best.cost)) return std::nullopt;
-        FitResultOr next = stage.fit_from(run->first);
-        if (!next) return next.error();
-        iterations += next->iterations;
-        evaluations += next->impedance_evals;
-        if (next->cost < best.cost) best = std::move(*next);
+        for (const auto& [end, cost] : *ends) {
+            if (!(cost < best.cost)) continue;
+            FitResultOr next = stage.fit_from(end);
+            if (!next) return next.error();
+            iterations += next->iterations;
+            evaluations += next->impedance_evals;
+            if (next->cost < best.cost) best = std::move(*next);
+        }
         return std::nullopt;
     };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
@@ -236,9 +335,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
         if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
     }
-    best.iterations = iterations + stage.run_iterations();
-    best.impedance_evals = evaluations + stage.evaluations();
-    return best;
+    return done(std::move(best), iterations, evaluations);
 }
 
 }  // namespace vorlane

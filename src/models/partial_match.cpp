@@ -31,19 +31,6 @@ std::optional<std::vector<std::size_t>> pair_members(const std::vector<Shape>& m
     return pairs;
 }
 
-// Parameter index range [first, first + count) of each top-level member of
-// `nodes`, in written order.
-std::vector<ParamSpan> member_ranges(const SeriesList& nodes) {
-    std::vector<ParamSpan> ranges;
-    std::size_t offset = 0;
-    for (const Node& node : nodes) {
-        const std::size_t count = param_count(SeriesList{node});
-        ranges.emplace_back(offset, count);
-        offset += count;
-    }
-    return ranges;
-}
-
 struct Candidate {
     std::size_t model_index;
     std::vector<std::optional<std::size_t>> from_model;
@@ -100,7 +87,7 @@ std::optional<PartialMatch> find_partial_match(const SeriesList& user) {
     match.tree = best_expanded ? expanded : user;
     match.expanded = best_expanded;
     match.from_model = std::move(best->from_model);
-    const std::vector<ParamSpan> ranges = member_ranges(match.tree);
+    const std::vector<ParamSpan> ranges = member_param_ranges(match.tree);
     for (std::size_t k = 0; k < match.tree.size(); ++k) {
         const auto [first, count] = ranges[k];
         // A member is matched exactly when its parameters take network outputs.

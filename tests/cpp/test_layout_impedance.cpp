@@ -59,6 +59,13 @@ TEST(Layout, ParallelDepthCountsNestedLevels) {
     EXPECT_EQ(parallel_depth(parsed("((((R1))))-(C1)")), 4u);
 }
 
+TEST(Layout, MemberParamRangesFollowTheWrittenSeries) {
+    using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+    EXPECT_EQ(member_param_ranges(parsed("L0-R0-(R1-W1,CPE1)-Wo2")), (Ranges{{0, 1}, {1, 1}, {2, 4}, {6, 2}}));
+    EXPECT_EQ(member_param_ranges(parsed("(R1-(R2,CPE2),CPE1)")), (Ranges{{0, 6}}));
+    EXPECT_TRUE(member_param_ranges(SeriesList{}).empty());
+}
+
 TEST(Layout, RebuildKeepsShapeLabelsAndOrder) {
     const auto tree = parsed("R0-(R1-W3,CPE1)-T2");
     std::vector<double> values(param_count(tree));

@@ -9,6 +9,7 @@
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
 #include "fit/levenberg_marquardt.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
 namespace {
@@ -73,7 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LevenbergMarquardtFit, IdenticalInputsGiveBitIdenticalOutcomes) {
     const SeriesList shape = *parse("R0-(R1,CPE1)-(R2-Wo2,CPE2)");
     Spectrum s = synthetic(shape, {10.0, 50.0, 1e-5, 0.85, 100.0, 200.0, 5.0, 1e-3, 0.7});
-    for (std::size_t i = 0; i < s.impedances.size(); ++i) s.impedances[i].im *= 1.0 + 0.01 * std::sin(i * 1.7);
     const SeriesList start = rebuild_with_values(shape, Vec{15.0, 30.0, 3e-5, 0.8, 150.0, 100.0, 3.0, 5e-4, 0.75});
     const auto a = fit(start, s);
     const auto b = fit(start, s);
@@ -179,6 +179,29 @@ TEST(LevenbergMarquardtFit, TriesTheCheapestCandidateFirstAndKeepsItsCleanRun) {
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->params, run->params);
     EXPECT_EQ(outcome->iterations, run->evaluations);
+}
+
+// Three arcs fitted to one: the lost arcs leave every run unclean, so the
+// default multi-start runs all nine candidates, four of them copies of x0.
+TEST(LevenbergMarquardtFit, MultiStartPolicies) {
+    const SeriesList one_arc = *parse("R0-(R1,C1)");
+    const Spectrum s = synthetic(one_arc, {10.0, 100.0, 1e-5});
+    const SeriesList start = rebuild_with_values(*parse("R0-(R1,C1)-(R2,C2)-(R3,C3)"),
+                                                 Vec{5.0, 50.0, 1e-4, 20.0, 1e-6, 20.0, 1e-3});
+    auto run = [&](MultiStartPolicy policy) {
+        auto outcome = levenberg_marquardt_fit(start, s.frequencies, s.impedances, true, LmOptions{}, policy);
+        EXPECT_TRUE(outcome) << outcome.error().message();
+        return *outcome;
+    };
+    const FitOutcome all = run({});
+    const FitOutcome unrepeated = run({.skip_repeated = true, .stop_at_converged = false});
+    ASSERT_EQ(unrepeated.params.size(), all.params.size());
+    for (std::size_t i = 0; i < all.params.size(); ++i) EXPECT_TRUE(test::same_bits(unrepeated.params[i], all.params[i]));
+    EXPECT_TRUE(test::same_bits(unrepeated.cost, all.cost));
+    EXPECT_LT(unrepeated.impedance_evals, all.impedance_evals);
+    const FitOutcome first_converged = run({.skip_repeated = true, .stop_at_converged = true});
+    EXPECT_TRUE(std::isfinite(first_converged.cost));
+    EXPECT_LE(first_converged.impedance_evals, unrepeated.impedance_evals);
 }
 
 TEST(CandidateStartingPoints, ScaleLogParametersAndSpreadRangeParameters) {

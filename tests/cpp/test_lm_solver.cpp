@@ -217,7 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
         Stop{"BudgetOfOneIteration", 2, {-1.2, 1.0}, rosenbrock, nullptr, {1e-8, 1e-8, 1e-8, 1},
              LmTermination::BudgetExhausted, 3},
         Stop{"ZeroIterationsActAsOne", 2, {-1.2, 1.0}, rosenbrock, nullptr, {1e-8, 1e-8, 1e-8, 0},
-             LmTermination::BudgetExhausted, 3}),
+             LmTermination::BudgetExhausted, 3},
+        // Every accepted step checked, and no decrease is enough.
+        Stop{"StallAfterTheFirstAcceptedStep", 2, {-1.2, 1.0}, rosenbrock, nullptr,
+             {1e-8, 1e-8, 1e-8, 1000, 1, 1e300}, LmTermination::Stalled, 0},
+        // A stall test that no step of a converging run fails leaves the run
+        // as it is without one (22 evaluations, as in the table above).
+        Stop{"StallTestNeverMet", 2, {-1.2, 1.0}, rosenbrock, nullptr, {1e-8, 1e-8, 1e-8, 1000, 3, 1e-12},
+             LmTermination::Converged, 22}),
     [](const auto& info) { return info.param.name; });
 
 TEST(LmSolver, BudgetCountsTrialsOnly) {

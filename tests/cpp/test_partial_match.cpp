@@ -115,3 +115,27 @@ TEST(DataScaledStart, AnArcIsReadOffItsSpectrum) {
     EXPECT_NEAR(values[1], 100.0, 10.0);      // the real span
     EXPECT_NEAR(std::log10(values[2]), -5.0, 0.2);  // from the -Im Z peak at 1 / (R1 C1)
 }
+
+TEST(DataScaledStart, ArcsWithoutAPeakAreSpreadInsideOrPlacedBeyondTheWindow) {
+    // One arc at 1 / (R1 C1) = 1000 rad/s, measured from 0.1 Hz to 1 MHz.
+    const SeriesList exact = rebuild_with_values(tree("R0-(R1,C1)"), std::vector<double>{10.0, 100.0, 1e-5});
+    std::vector<double> f;
+    std::vector<Complex> z;
+    for (int i = 0; i < 41; ++i) {
+        f.push_back(std::pow(10.0, -1.0 + 0.175 * i));
+        z.push_back(impedance(exact, f.back() * TWO_PI));
+    }
+    const SeriesList three = tree("R0-(R1,C1)-(R2,C2)-(R3,C3)");
+    const double lowest = std::log10(f.front() * TWO_PI), highest = std::log10(f.back() * TWO_PI);
+    // log10 of each arc's 1 / (R C), in written order.
+    auto arc_logs = [&](ArcPlacement placement) {
+        const auto v = data_scaled_values(three, spectrum_scales(f, z), placement);
+        return std::vector<double>{-std::log10(v[1] * v[2]), -std::log10(v[3] * v[4]), -std::log10(v[5] * v[6])};
+    };
+    const auto peaks = arc_logs(ArcPlacement::Peaks);
+    const auto beyond = arc_logs(ArcPlacement::Beyond);
+    EXPECT_NEAR(beyond[1], 3.0, 0.1);  // the one peak, between the other two
+    EXPECT_NEAR(beyond[0], highest + 1.0, 1e-9);
+    EXPECT_NEAR(beyond[2], lowest - 1.0, 1e-9);
+    for (const double x : peaks) EXPECT_TRUE(x > lowest && x < highest) << x;
+}
