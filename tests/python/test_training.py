@@ -112,7 +112,9 @@ def test_phase_unwraps_across_the_branch_cut(phases, last):
 needs_torch = pytest.mark.skipif(importlib.util.find_spec("torch") is None, reason="PyTorch is not installed")
 
 
-@pytest.fixture(scope="module")
+# Session-wide, so that a worker that runs other modules' tests in between
+# does not train them again.
+@pytest.fixture(scope="session")
 def tiny_networks(tmp_path_factory):
     """Briefly trained networks exported to files, for a few topologies."""
     import torch
