@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "core/complex.hpp"
 
@@ -19,6 +20,12 @@ inline bool same_bits(double a, double b) {
     return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 inline bool same_bits(Complex a, Complex b) { return same_bits(a.re, b.re) && same_bits(a.im, b.im); }
+inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!same_bits(a[i], b[i])) return false;
+    return true;
+}
 
 // Bit for bit, except that any NaN equals any NaN: which NaN an operation
 // passes on follows the compiler's operand order, which is not a result.

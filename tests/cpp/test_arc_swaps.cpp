@@ -8,7 +8,7 @@
 #include "circuit/parser.hpp"
 #include "fit/arc_swaps.hpp"
 
-using namespace vorlane;
+namespace vorlane {
 
 TEST(ArcSwaps, LeavesOfTheSameKindTradeValuesBetweenTwoArcs) {
     struct Case {
@@ -54,3 +54,5 @@ TEST(ArcSwaps, AWrongNumberOfValuesGivesNoStart) {
     const SeriesList nodes = parse("R0-(R1,C1)-(R2,CPE2)").value();
     EXPECT_TRUE(arc_swaps(nodes, std::vector<double>{1.0, 2.0}).empty());
 }
+
+}  // namespace vorlane

@@ -15,8 +15,11 @@
 #include "circuit/parser.hpp"
 #include "fit/jacobian.hpp"
 #include "bit_compare.hpp"
+#include "tree_builders.hpp"
 
 namespace vorlane {
+using test::leaf;
+using test::parallel;
 namespace {
 
 using Vec = std::vector<double>;
@@ -101,9 +104,6 @@ TEST(KindRuns, LibraryIdentitiesOnThePositiveImaginaryAxis) {
         EXPECT_TRUE(same_value(std::atan2(y, 0.0), 1.5707963267948966)) << y;
     }
 }
-
-Node leaf(Kind kind, Vec values) { return Node{Leaf{Element::from_values(kind, values.data()), std::nullopt}}; }
-Node parallel(std::vector<SeriesList> branches) { return Node{ParallelNode{std::move(branches)}}; }
 
 // depth nested parallel nodes, each with a resistor beside the next level.
 SeriesList nested(std::size_t depth) {
@@ -264,7 +264,7 @@ TEST(BlockImpedance, ThreadsWalkTheirOwnScratch) {
 
 // The central difference written out point by point with the one-frequency
 // walk: the reference for every path the Jacobian may take.
-Vec reference_column(const SeriesList& nodes, const Vec& p, std::size_t j, const Vec& omega,
+Vec point_walk_column(const SeriesList& nodes, const Vec& p, std::size_t j, const Vec& omega,
                      const std::vector<Complex>& measured, const Vec& weights) {
     const double a = std::fabs(p[j]);
     const double h = 6.0554544523933395e-06 * (a > 1e-8 ? a : 1e-8);
@@ -310,7 +310,7 @@ TEST_P(JacobianPaths, ColumnsMatchTheOnePointReference) {
     // Every column of small circuits; a spread of columns of large ones.
     const std::size_t stride = p.size() > 20 ? 7 : 1;
     for (std::size_t j = 0; j < p.size(); j += stride) {
-        const Vec expected = reference_column(nodes, p, j, omega, measured, weights);
+        const Vec expected = point_walk_column(nodes, p, j, omega, measured, weights);
         ASSERT_EQ(columns[j].size(), expected.size());
         for (std::size_t k = 0; k < expected.size(); ++k)
             ASSERT_TRUE(same_value(columns[j][k], expected[k]))

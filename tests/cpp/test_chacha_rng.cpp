@@ -8,7 +8,7 @@
 
 #include "fit/chacha_rng.hpp"
 
-using namespace vorlane;
+namespace vorlane {
 
 namespace {
 
@@ -123,3 +123,5 @@ TEST(ChaChaRng, UnseededSourcesDiffer) {
     ASSERT_TRUE(a && b);
     EXPECT_NE(a->next_u64(), b->next_u64());
 }
+
+}  // namespace vorlane

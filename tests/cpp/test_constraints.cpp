@@ -10,13 +10,15 @@
 #include "circuit/parser.hpp"
 #include "fit/fit_dispatch.hpp"
 #include "fit/fit_model.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 using Vec = std::vector<double>;
 using Order = std::vector<std::size_t>;
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 Constraints fixed_at(std::size_t count, std::initializer_list<std::size_t> indices) {
     Constraints c;
@@ -33,7 +35,7 @@ TEST(FitModel, SeesOnlyTheFreeParametersWithinTheirEffectiveBounds) {
     EXPECT_EQ(model.size(), 2u);
     EXPECT_FALSE(model.all_free());
     EXPECT_EQ(model.start(), (Vec{100.0, 1e-5}));
-    EXPECT_EQ(model.bounds(), (Bounds{{10.0, 500.0}, {1e-12, INF}}));
+    EXPECT_EQ(model.bounds(), (Bounds{{10.0, 500.0}, {1e-12, Inf}}));
     EXPECT_EQ(model.names(), (std::vector<std::string>{"R1.r", "CPE1.q"}));
     EXPECT_EQ(model.full(Vec{7.0, 2e-5}), (Vec{5.0, 7.0, 2e-5, 0.9}));
     EXPECT_EQ(model.free_part(Vec{1.0, 2.0, 3.0, 4.0}), (Vec{2.0, 3.0}));

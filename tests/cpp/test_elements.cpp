@@ -7,13 +7,14 @@
 #include <limits>
 
 #include "elements/element.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 using Ref = std::complex<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double Inf = std::numeric_limits<double>::infinity();
 
 void expect_same_bits(Complex a, Complex b) {
     EXPECT_EQ(std::bit_cast<std::uint64_t>(a.re), std::bit_cast<std::uint64_t>(b.re)) << a.re << " vs " << b.re;

@@ -194,14 +194,14 @@ TEST(Enorm, ColumnNormsAreTheColumnsEnorms) {
     }
 }
 
-struct Spectrum {
+struct RippledSpectrum {
     SeriesList nodes;
     Vec omega, weights;
     std::vector<Complex> measured;
 };
 
-Spectrum spectrum(const char* text, const Vec& truth, std::size_t points) {
-    Spectrum s{*parse(text), {}, {}, {}};
+RippledSpectrum spectrum(const char* text, const Vec& truth, std::size_t points) {
+    RippledSpectrum s{*parse(text), {}, {}, {}};
     for (std::size_t i = 0; i < points; ++i) {
         const double w = std::pow(10.0, -1.0 + 6.0 * static_cast<double>(i) / static_cast<double>(points));
         const Complex z = impedance_with_params(s.nodes, truth, w);
@@ -216,10 +216,10 @@ Spectrum spectrum(const char* text, const Vec& truth, std::size_t points) {
 // One workspace carried through runs of different sizes ends every run where
 // a fresh one does.
 TEST(LmWorkspace, ReuseAcrossRunsChangesNoBit) {
-    const Spectrum small = spectrum("R0-(R1,C1)", {10.0, 100.0, 1e-5}, 25);
-    const Spectrum large = spectrum("R0-(R1,CPE1)-(R2,CPE2)", {10.0, 50.0, 1e-6, 0.9, 200.0, 1e-3, 0.8}, 60);
+    const RippledSpectrum small = spectrum("R0-(R1,C1)", {10.0, 100.0, 1e-5}, 25);
+    const RippledSpectrum large = spectrum("R0-(R1,CPE1)-(R2,CPE2)", {10.0, 50.0, 1e-6, 0.9, 200.0, 1e-3, 0.8}, 60);
     LmWorkspace shared;
-    for (const Spectrum* s : {&large, &small, &large}) {
+    for (const RippledSpectrum* s : {&large, &small, &large}) {
         const Bounds bounds = param_bounds(s->nodes);
         const Vec start = to_solver_space(param_values(s->nodes), bounds);
         const std::vector<bool> none(start.size(), false);
@@ -238,7 +238,7 @@ TEST(LmWorkspace, ReuseAcrossRunsChangesNoBit) {
 // The residual vector a fit already holds stands in for a new evaluation,
 // counted the same; a point the bounds move is evaluated afresh.
 TEST(BuildOutcome, KnownResidualsGiveTheSameOutcome) {
-    const Spectrum s = spectrum("R0-(R1,CPE1)", {10.0, 100.0, 1e-4, 0.8}, 30);
+    const RippledSpectrum s = spectrum("R0-(R1,CPE1)", {10.0, 100.0, 1e-4, 0.8}, 30);
     for (const Vec& at : {Vec{10.5, 95.0, 1.1e-4, 0.79}, Vec{10.5, 95.0, 1.1e-4, 1.2}}) {
         EvalCounter plain_counter, known_counter, scratch;
         const Vec r = residuals(s.nodes, at, s.omega, s.measured, s.weights, scratch);

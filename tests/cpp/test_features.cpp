@@ -9,27 +9,23 @@
 #include "eisnn_test_files.hpp"
 #include "nn/guesser.hpp"
 #include "unwrap.hpp"
+#include "bit_compare.hpp"
+#include "circuit/impedance.hpp"
 
-using namespace vorlane;
+namespace vorlane {
+using test::same_bits;
+using test::NaN;
+using test::Inf;
 using eisnn_test::rc_spectrum;
 using eisnn_test::Spectrum;
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double TWO_PI = 6.283185307179586;
 
 Guesser grid_guesser(std::uint32_t n_grid) {
     eisnn_test::NetworkSpec net;
     net.n_grid = n_grid;
     return test::unwrap(Guesser::from_bytes(eisnn_test::network_file(net).bytes()));
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double x, double y) {
-               return std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
-           });
 }
 
 }  // namespace
@@ -81,7 +77,7 @@ TEST(Features, SingleGridPointAndConstantExtension) {
     EXPECT_EQ(interpolate(-5.0, std::vector<double>{0, 1, 2}, std::vector<double>{3, 4, 6}), 3.0);
     EXPECT_EQ(interpolate(9.0, std::vector<double>{0, 1, 2}, std::vector<double>{3, 4, 6}), 6.0);
     EXPECT_EQ(interpolate(1.5, std::vector<double>{0, 1, 2}, std::vector<double>{3, 4, 6}), 5.0);
-    EXPECT_EQ(interpolate(INF, std::vector<double>{0, 1, 2}, std::vector<double>{3, 4, 6}), 6.0);
+    EXPECT_EQ(interpolate(Inf, std::vector<double>{0, 1, 2}, std::vector<double>{3, 4, 6}), 6.0);
 }
 
 TEST(Interpolate, HostileAbscissae) {
@@ -159,3 +155,5 @@ TEST(ReactiveCentroid, ResistiveFallbackUsesMedianAndAllFrequencies) {
     EXPECT_TRUE(std::isnan(z_empty));
     EXPECT_TRUE(std::isnan(w_empty));
 }
+
+}  // namespace vorlane

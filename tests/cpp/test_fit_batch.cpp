@@ -11,8 +11,10 @@
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
 #include "fit/fit_batch.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::same_bits;
 namespace {
 
 using Vec = std::vector<double>;
@@ -36,8 +38,6 @@ StartRule circuit_values() {
         return std::expected<Start, std::string>(Start{circuit, {}});
     };
 }
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 void expect_same_outcome(const FitOutcome& a, const FitOutcome& b) {
     ASSERT_EQ(a.params.size(), b.params.size());

@@ -13,12 +13,13 @@
 #include "fit/jacobian.hpp"
 #include "fit/levenberg_marquardt.hpp"
 #include "fit/matrix_inverse.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 struct MessageCase {
     FitError::Kind kind;
@@ -76,7 +77,7 @@ TEST(CheckFitInputs, MismatchThenEmptyThenNoParameters) {
     EXPECT_FALSE(check_fit_inputs(2, 2, rc).has_value());
 }
 
-struct Data {
+struct OutcomeCase {
     SeriesList nodes;
     Vec frequencies, omega;
     std::vector<Complex> measured;
@@ -84,8 +85,8 @@ struct Data {
 };
 
 // Synthetic spectrum with a deterministic ripple, so the fit leaves residuals.
-Data make_data(const char* circuit, const Vec& truth, std::size_t n) {
-    Data d{*parse(circuit), {}, {}, {}, {}};
+OutcomeCase outcome_case(const char* circuit, const Vec& truth, std::size_t n) {
+    OutcomeCase d{*parse(circuit), {}, {}, {}, {}};
     for (std::size_t i = 0; i < n; ++i) {
         const double f = std::pow(10.0, -1.0 + 5.0 * static_cast<double>(i) / static_cast<double>(n));
         d.frequencies.push_back(f);
@@ -132,7 +133,7 @@ class OutcomeStatistics : public ::testing::TestWithParam<StatsCase> {};
 
 TEST_P(OutcomeStatistics, StandardErrorsMatchAnIndependentCovariance) {
     const StatsCase& c = GetParam();
-    const Data d = make_data(c.circuit.c_str(), c.truth, 30);
+    const OutcomeCase d = outcome_case(c.circuit.c_str(), c.truth, 30);
     EvalCounter counter;
     counter.add(7);
     const FitOutcome o = build_outcome(d.nodes, c.at, false, 42, d.omega, d.measured, d.weights, counter);
@@ -170,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(BuildOutcome, ClampsIntoBoundsBeforeEvaluating) {
-    const Data d = make_data("R0-(R1,CPE1)", {10.0, 100.0, 1e-4, 0.8}, 20);
+    const OutcomeCase d = outcome_case("R0-(R1,CPE1)", {10.0, 100.0, 1e-4, 0.8}, 20);
     EvalCounter counter;
     const FitOutcome o = build_outcome(d.nodes, Vec{-5.0, 100.0, 1e-4, 1.5}, true, 0, d.omega, d.measured, d.weights,
                                        counter);
@@ -192,7 +193,7 @@ class AbsentStandardErrors : public ::testing::TestWithParam<AbsentCase> {};
 
 TEST_P(AbsentStandardErrors, WhenSingularOrTooFewResiduals) {
     const AbsentCase& c = GetParam();
-    const Data d = make_data(c.circuit.c_str(), c.at, c.points);
+    const OutcomeCase d = outcome_case(c.circuit.c_str(), c.at, c.points);
     EvalCounter counter;
     const FitOutcome o = build_outcome(d.nodes, c.at, true, 0, d.omega, d.measured, d.weights, counter);
     EXPECT_FALSE(o.stderr_.has_value());
@@ -213,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PolishOrFallback, KeepsThePolishOnATieAndCountsEverything) {
     const Vec truth{10.0, 100.0, 1e-4};
-    const Data d = make_data("R0-(R1,C1)", truth, 20);
+    const OutcomeCase d = outcome_case("R0-(R1,C1)", truth, 20);
     EvalCounter counter;
     counter.add(1000);
     const auto kept = polish_or_fallback(d.nodes, truth, 777, d.frequencies, d.measured, true, d.omega, d.weights,
@@ -231,7 +232,7 @@ TEST(PolishOrFallback, KeepsThePolishOnATieAndCountsEverything) {
 }
 
 TEST(PolishOrFallback, NaNCostFallsBackToTheGlobalPoint) {
-    Data d = make_data("R0-(R1,C1)", {10.0, 100.0, 1e-4}, 10);
+    OutcomeCase d = outcome_case("R0-(R1,C1)", {10.0, 100.0, 1e-4}, 10);
     d.measured[3] = {NaN, NaN};
     d.weights = compute_weights(d.measured, true);
     const Vec best{12.0, 90.0, 2e-4};
@@ -248,7 +249,7 @@ TEST(PolishOrFallback, NaNCostFallsBackToTheGlobalPoint) {
 }
 
 TEST(PolishOrFallback, PassesOnTheInputErrorOfThePolish) {
-    const Data d = make_data("R0-(R1,C1)", {10.0, 100.0, 1e-4}, 10);
+    const OutcomeCase d = outcome_case("R0-(R1,C1)", {10.0, 100.0, 1e-4}, 10);
     EvalCounter counter;
     const Vec fewer_frequencies(d.frequencies.begin(), d.frequencies.end() - 1);
     const auto result = polish_or_fallback(d.nodes, Vec{10.0, 100.0, 1e-4}, 1, fewer_frequencies, d.measured, true,

@@ -17,13 +17,13 @@
 #include "fit/nelder_mead.hpp"
 #include "fit/particle_swarm.hpp"
 #include "fit/simulated_annealing.hpp"
+#include "bit_compare.hpp"
 
-using namespace vorlane;
-
+namespace vorlane {
 namespace {
+using test::NaN;
+using test::Inf;
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr LmOptions LOCAL_FIT{1e-8, 1e-8, 1e-8, 200};
 
 SeriesList circuit(const char* text, const std::vector<double>& values) {
@@ -79,8 +79,6 @@ std::vector<NamedMethod> methods_with_budgets() {
 }
 
 std::string method_name(const ::testing::TestParamInfo<NamedMethod>& info) { return info.param.name; }
-
-}  // namespace
 
 class GlobalMethod : public ::testing::TestWithParam<NamedMethod> {};
 
@@ -297,12 +295,12 @@ TEST_P(SearchBoxRange, LinearForBoundedFourDecadesEitherSideForUnbounded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, SearchBoxRange,
-                         ::testing::Values(BoxCase{{0.0, 1.0}, 0.3, 0.0, 1.0}, BoxCase{{0.0, INF}, 100.0, -2.0, 6.0},
-                                           BoxCase{{0.0, INF}, -100.0, -2.0, 6.0},
-                                           BoxCase{{0.0, INF}, 0.0, -10.0, -2.0},
+                         ::testing::Values(BoxCase{{0.0, 1.0}, 0.3, 0.0, 1.0}, BoxCase{{0.0, Inf}, 100.0, -2.0, 6.0},
+                                           BoxCase{{0.0, Inf}, -100.0, -2.0, 6.0},
+                                           BoxCase{{0.0, Inf}, 0.0, -10.0, -2.0},
                                            BoxCase{{0.0, NaN}, NaN, -10.0, -2.0},
-                                           BoxCase{{1e9, INF}, 1.0, -300.0, -300.0},
-                                           BoxCase{{5.0, INF}, 1.0, -300.0, std::log10(1e4 - 5.0)}));
+                                           BoxCase{{1e9, Inf}, 1.0, -300.0, -300.0},
+                                           BoxCase{{5.0, Inf}, 1.0, -300.0, std::log10(1e4 - 5.0)}));
 
 struct Refusal {
     std::string name;
@@ -319,8 +317,6 @@ TEST_P(RefusedInput, IsASolverErrorWithAPreciseText) {
     EXPECT_EQ(result.error().kind, FitError::Kind::Solver);
     EXPECT_EQ(result.error().message(), "solver error: " + GetParam().message);
 }
-
-namespace {
 
 const std::string TEMPERATURE_POSITIVE =
     "Invalid parameter: \"`SimulatedAnnealing`: Initial temperature must be > 0.\"";
@@ -351,8 +347,6 @@ Method evolution_from_r0(double r0) {
     return [r0](auto&, auto& s) { return differential_evolution_fit(with_r0(r0), s, 1); };
 }
 
-}  // namespace
-
 INSTANTIATE_TEST_SUITE_P(
     Texts, RefusedInput,
     ::testing::Values(
@@ -361,21 +355,21 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"huge_swarm", [](auto& n, auto& s) { return particle_swarm_fit(n, s, UINT64_MAX, 10, 1); },
                 "num_particles is too large: 18446744073709551615 particles of 5 parameters exceed 4194304 "
                 "swarm coordinates"},
-        Refusal{"swarm_infinite_start", swarm_from_r0(INF),
+        Refusal{"swarm_infinite_start", swarm_from_r0(Inf),
                 "cannot search parameter \"R0.r\" starting at inf: its search range is not finite"},
         Refusal{"swarm_huge_start", swarm_from_r0(1e305),
                 "cannot search parameter \"R0.r\" starting at 1e305: its search range is not finite"},
-        Refusal{"evolution_infinite_start", evolution_from_r0(INF),
+        Refusal{"evolution_infinite_start", evolution_from_r0(Inf),
                 "cannot search parameter \"R0.r\" starting at inf: its search range is not finite"},
         Refusal{"zero_temperature", annealing_at(0.0), TEMPERATURE_POSITIVE},
         Refusal{"negative_temperature", annealing_at(-1.0), TEMPERATURE_POSITIVE},
-        Refusal{"minus_infinite_temperature", annealing_at(-INF), TEMPERATURE_POSITIVE},
+        Refusal{"minus_infinite_temperature", annealing_at(-Inf), TEMPERATURE_POSITIVE},
         Refusal{"nan_temperature", annealing_at(NaN), TEMPERATURE_FINITE},
-        Refusal{"infinite_temperature", annealing_at(INF), TEMPERATURE_FINITE},
+        Refusal{"infinite_temperature", annealing_at(Inf), TEMPERATURE_FINITE},
         Refusal{"negative_step", hopping_with_step(-1.0),
                 "basin_hopping_step_size must be a finite number >= 0, not -1"},
         Refusal{"nan_step", hopping_with_step(NaN), "basin_hopping_step_size must be a finite number >= 0, not NaN"},
-        Refusal{"infinite_step", hopping_with_step(INF),
+        Refusal{"infinite_step", hopping_with_step(Inf),
                 "basin_hopping_step_size must be a finite number >= 0, not inf"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
@@ -459,3 +453,6 @@ TEST(SeededMethods, ConcurrentRunsMatchTheSequentialOne) {
     for (auto& t : threads) t.join();
     for (const auto& result : results) expect_identical(reference, result);
 }
+
+}  // namespace
+}  // namespace vorlane

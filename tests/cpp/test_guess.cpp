@@ -14,15 +14,15 @@
 #include "eisnn_test_files.hpp"
 #include "models/bundled_weights.hpp"
 #include "models/registry.hpp"
+#include "tree_builders.hpp"
 
-using namespace vorlane;
+namespace vorlane {
+using test::parsed;
 using eisnn_test::rc_spectrum;
 using eisnn_test::Spectrum;
 namespace fs = std::filesystem;
 
 namespace {
-
-SeriesList tree(std::string_view text) { return parse(text).value(); }
 
 // A directory of this process's test files, removed when the tests end.
 struct ScratchDirectory {
@@ -69,7 +69,7 @@ std::string rc_file() {
 
 std::expected<std::vector<double>, std::string> guess(std::string_view circuit, const Spectrum& s,
                                                       const std::string* path) {
-    auto guessed = guess_params(tree(circuit), s.f, s.z, path);
+    auto guessed = guess_params(parsed(circuit), s.f, s.z, path);
     if (!guessed) return std::unexpected(guessed.error());
     return std::move(guessed->values);
 }
@@ -163,7 +163,7 @@ TEST(GuessFile, NaNExponentCountsAsTinyInTheTimeConstantOnly) {
     constant_network("R0-(R1,CPE1)", "R0.r,R1.r,CPE1.q,CPE1.alpha", {1, 0.5, -0.5, std::nan("")}, {1, 1, 1, 0})
         .write(path);
     const Spectrum s = rc_spectrum(10);
-    const auto g = guess_params(tree("Zarc1-R0"), s.f, s.z, &path);
+    const auto g = guess_params(parsed("Zarc1-R0"), s.f, s.z, &path);
     ASSERT_TRUE(g) << g.error();
     EXPECT_EQ(g->values[1], std::pow(std::pow(10.0, 0.5) * std::pow(10.0, -0.5), 1e6));
     EXPECT_EQ(g->values[2], 0.8);
@@ -267,3 +267,5 @@ TEST(GuessFile, UnusablePointsAreLeftOut) {
     spoiled.z.push_back({inf, 0.0});
     EXPECT_EQ(guess("R0-(R1,C1)", spoiled, &path), expected);
 }
+
+}  // namespace vorlane

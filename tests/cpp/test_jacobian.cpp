@@ -9,22 +9,23 @@
 #include "circuit/parser.hpp"
 #include "core/worker_pool.hpp"
 #include "fit/jacobian.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-struct Data {
+struct JacobianSpectrum {
     SeriesList nodes;
     Vec omega;
     std::vector<Complex> measured;
     Vec weights;
 };
 
-Data make_data(const char* circuit, const Vec& truth, std::size_t n) {
-    Data d{*parse(circuit), {}, {}, {}};
+JacobianSpectrum jacobian_spectrum(const char* circuit, const Vec& truth, std::size_t n) {
+    JacobianSpectrum d{*parse(circuit), {}, {}, {}};
     for (std::size_t i = 0; i < n; ++i) {
         d.omega.push_back(std::pow(10.0, -2.0 + 6.0 * static_cast<double>(i) / static_cast<double>(n)));
         const Complex z = impedance_with_params(d.nodes, truth, d.omega.back());
@@ -35,7 +36,7 @@ Data make_data(const char* circuit, const Vec& truth, std::size_t n) {
 }
 
 // The central difference written out: steps of cbrt(2^-52) * max(|p|, 1e-8).
-Vec reference_column(const Data& d, Vec p, std::size_t j) {
+Vec reference_column(const JacobianSpectrum& d, Vec p, std::size_t j) {
     const double a = std::fabs(p[j]);
     const double h = std::cbrt(std::ldexp(1.0, -52)) * (a > 1e-8 ? a : 1e-8);
     Vec forward = p, backward = p;
@@ -52,7 +53,7 @@ Vec reference_column(const Data& d, Vec p, std::size_t j) {
 class CentralDifference : public ::testing::TestWithParam<Vec> {};
 
 TEST_P(CentralDifference, MatchesItsDefinitionBitForBit) {
-    const Data d = make_data("R0-(R1,CPE1)-Wo2", {10.0, 100.0, 1e-4, 0.8, 50.0, 2.0}, 25);
+    const JacobianSpectrum d = jacobian_spectrum("R0-(R1,CPE1)-Wo2", {10.0, 100.0, 1e-4, 0.8, 50.0, 2.0}, 25);
     const Vec& p = GetParam();
     EvalCounter counter;
     const auto columns = jacobian_columns(d.nodes, p, d.omega, d.measured, d.weights, counter);
@@ -80,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Points, CentralDifference,
 
 TEST(Jacobian, ExactDerivativeForALinearParameter) {
     // Series resistance: d r / d R0 is 1 / w on the real rows and 0 on the imaginary ones.
-    const Data d = make_data("R0-(R1,C1)", {10.0, 100.0, 1e-5}, 40);
+    const JacobianSpectrum d = jacobian_spectrum("R0-(R1,C1)", {10.0, 100.0, 1e-5}, 40);
     EvalCounter counter;
     const auto columns = jacobian_columns(d.nodes, Vec{12.0, 90.0, 2e-5}, d.omega, d.measured, d.weights, counter);
     for (std::size_t i = 0; i < d.omega.size(); ++i) {
@@ -100,7 +101,7 @@ TEST(Jacobian, EdgeCases) {
 }
 
 TEST(Jacobian, BitIdenticalFromAnyThreadAndOnRepeat) {
-    const Data d = make_data("R0-(R1,CPE1)-(R2-Wo2,CPE2)", {10, 100, 1e-4, 0.8, 50, 20, 2, 1e-3, 0.6}, 60);
+    const JacobianSpectrum d = jacobian_spectrum("R0-(R1,CPE1)-(R2-Wo2,CPE2)", {10, 100, 1e-4, 0.8, 50, 20, 2, 1e-3, 0.6}, 60);
     const Vec p{11, 90, 2e-4, 0.75, 40, 25, 1.5, 2e-3, 0.65};
     EvalCounter counter;
     const auto first = jacobian_columns(d.nodes, p, d.omega, d.measured, d.weights, counter);

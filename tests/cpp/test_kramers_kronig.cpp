@@ -7,14 +7,17 @@
 #include <vector>
 
 #include "validation/kramers_kronig.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 // R0 plus two R || CPE arcs, R / (1 + (j w tau)^alpha), at log-spaced
 // frequencies from 100 kHz to 10 mHz: a causal spectrum with distributed
 // time constants.
-struct Spectrum {
+struct CausalSpectrum {
     std::vector<double> frequencies;
     std::vector<Complex> impedances;
 };
@@ -25,8 +28,8 @@ Complex zarc(double omega, double r, double tau, double alpha) {
     return Complex{r, 0.0} / Complex{1.0 + magnitude * std::cos(angle), magnitude * std::sin(angle)};
 }
 
-Spectrum two_arcs(std::size_t n) {
-    Spectrum s;
+CausalSpectrum two_arcs(std::size_t n) {
+    CausalSpectrum s;
     for (std::size_t i = 0; i < n; ++i) {
         const double f = std::pow(10.0, 5.0 - 7.0 * static_cast<double>(i) / static_cast<double>(n - 1));
         const double omega = 6.283185307179586 * f;
@@ -45,7 +48,7 @@ struct PartCase {
 class KramersKronigPasses : public ::testing::TestWithParam<PartCase> {};
 
 TEST_P(KramersKronigPasses, CausalSpectrumWithTinyResiduals) {
-    const Spectrum s = two_arcs(50);
+    const CausalSpectrum s = two_arcs(50);
     KkOptions options;
     options.part = GetParam().part;
     options.m = GetParam().m;
@@ -65,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(Parts, KramersKronigPasses,
 TEST(KramersKronig, AutomaticSearchThatNeverOverFitsEndsAtHundred) {
     // One RC element whose time constant is the first of every grid: each
     // M fits exactly with R_1 alone, so mu stays near 1.
-    Spectrum s;
+    CausalSpectrum s;
     for (std::size_t i = 0; i < 110; ++i) {
         const double f = std::pow(10.0, 4.0 - 6.0 * static_cast<double>(i) / 109.0);
         s.frequencies.push_back(f);
@@ -78,7 +81,7 @@ TEST(KramersKronig, AutomaticSearchThatNeverOverFitsEndsAtHundred) {
 }
 
 TEST(KramersKronig, GivenMIsUsedAndResultIsDeterministic) {
-    const Spectrum s = two_arcs(30);
+    const CausalSpectrum s = two_arcs(30);
     KkOptions options;
     options.m = 7;
     options.capacitance = true;
@@ -136,8 +139,6 @@ KkOptions with_m(std::size_t m, KkPart part = KkPart::Complex) {
     return o;
 }
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 // The full set of refusals is exercised through the Python interface.
 INSTANTIATE_TEST_SUITE_P(
@@ -146,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{1.0}, {}, {}, "frequencies and impedances must have the same length"},
         RefusalCase{{1.0}, {{1, 0}}, with_m(1, KkPart::Real), "a real fit needs at least 2 measured points, got 1"},
         RefusalCase{{NaN}, {{1, 0}}, {}, "frequencies must be finite and positive: frequency 0 is NaN"},
-        RefusalCase{{1.0}, {{INF, 0}}, {}, "impedances must be finite and nonzero: impedance 0 is (inf, 0.0)"},
+        RefusalCase{{1.0}, {{Inf, 0}}, {}, "impedances must be finite and nonzero: impedance 0 is (inf, 0.0)"},
         RefusalCase{{1.0, 2.0}, {{1, 0}, {1, 0}}, with_m(3),
                     "m = 3 is too large: 2 measured points allow at most m = 2 for a complex fit"}));
 

@@ -7,25 +7,18 @@
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
+#include "bit_compare.hpp"
+#include "tree_builders.hpp"
 
 namespace vorlane {
+using test::same_bits;
+using test::parsed;
+using test::leaf;
+using test::parallel;
+using test::NaN;
+using test::Inf;
 namespace {
 
-constexpr double Inf = std::numeric_limits<double>::infinity();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-SeriesList parsed(const char* text) { return parse(text).value(); }
-
-Node leaf(Kind kind, std::vector<double> values, std::optional<std::string> label = std::nullopt) {
-    return Node{Leaf{Element::from_values(kind, values.data()), std::move(label)}};
-}
-
-Node parallel(std::vector<SeriesList> branches) { return Node{ParallelNode{std::move(branches)}}; }
-
-bool same_bits(Complex a, Complex b) {
-    return std::bit_cast<std::uint64_t>(a.re) == std::bit_cast<std::uint64_t>(b.re) &&
-           std::bit_cast<std::uint64_t>(a.im) == std::bit_cast<std::uint64_t>(b.im);
-}
 
 bool both_nan(Complex z) { return std::isnan(z.re) && std::isnan(z.im); }
 

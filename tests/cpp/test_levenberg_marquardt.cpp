@@ -12,19 +12,19 @@
 #include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
-struct Spectrum {
+struct SyntheticSpectrum {
     Vec frequencies;
     std::vector<Complex> impedances;
 };
 
-Spectrum synthetic(const SeriesList& nodes, const Vec& truth, std::size_t n = 40) {
-    Spectrum s;
+SyntheticSpectrum synthetic(const SeriesList& nodes, const Vec& truth, std::size_t n = 40) {
+    SyntheticSpectrum s;
     for (std::size_t i = 0; i < n; ++i) {
         s.frequencies.push_back(std::pow(10.0, -2.0 + 7.0 * static_cast<double>(i) / static_cast<double>(n - 1)));
         s.impedances.push_back(impedance_with_params(nodes, truth, s.frequencies.back() * TWO_PI));
@@ -32,7 +32,7 @@ Spectrum synthetic(const SeriesList& nodes, const Vec& truth, std::size_t n = 40
     return s;
 }
 
-FitResultOr fit(const SeriesList& nodes, const Spectrum& s, const LmOptions& options = {}) {
+FitResultOr fit(const SeriesList& nodes, const SyntheticSpectrum& s, const LmOptions& options = {}) {
     return levenberg_marquardt_fit(nodes, s.frequencies, s.impedances, true, options);
 }
 
@@ -48,7 +48,7 @@ class Recovery : public ::testing::TestWithParam<RecoveryCase> {};
 TEST_P(Recovery, FindsTheGeneratingParametersFromAPerturbedStart) {
     const RecoveryCase& c = GetParam();
     const SeriesList shape = *parse(c.circuit);
-    const Spectrum s = synthetic(shape, c.truth);
+    const SyntheticSpectrum s = synthetic(shape, c.truth);
     const auto outcome = fit(rebuild_with_values(shape, c.start), s);
     ASSERT_TRUE(outcome) << outcome.error().message();
     EXPECT_TRUE(outcome->success);
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LevenbergMarquardtFit, IdenticalInputsGiveBitIdenticalOutcomes) {
     const SeriesList shape = *parse("R0-(R1,CPE1)-(R2-Wo2,CPE2)");
-    Spectrum s = synthetic(shape, {10.0, 50.0, 1e-5, 0.85, 100.0, 200.0, 5.0, 1e-3, 0.7});
+    SyntheticSpectrum s = synthetic(shape, {10.0, 50.0, 1e-5, 0.85, 100.0, 200.0, 5.0, 1e-3, 0.7});
     const SeriesList start = rebuild_with_values(shape, Vec{15.0, 30.0, 3e-5, 0.8, 150.0, 100.0, 3.0, 5e-4, 0.75});
     const auto a = fit(start, s);
     const auto b = fit(start, s);
@@ -100,14 +100,14 @@ TEST(LevenbergMarquardtFit, ExponentConvergingOntoItsBoundIsHeldThereByTheRefit)
 
 TEST(LevenbergMarquardtFit, FewerResidualsThanParametersStillFits) {
     const SeriesList shape = *parse("R0-(R1,CPE1)");
-    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5, 0.8}, 1);
+    const SyntheticSpectrum s = synthetic(shape, {10.0, 100.0, 1e-5, 0.8}, 1);
     const auto outcome = fit(shape, s);
     ASSERT_TRUE(outcome);
     EXPECT_FALSE(outcome->stderr_.has_value());
     EXPECT_EQ(outcome->params.size(), 4u);
 }
 
-class HostileSpectrum : public ::testing::TestWithParam<Spectrum> {};
+class HostileSpectrum : public ::testing::TestWithParam<SyntheticSpectrum> {};
 
 TEST_P(HostileSpectrum, EndsWithAnOutcomeAndParametersWithinBounds) {
     const SeriesList shape = *parse("R0-(R1,CPE1)");
@@ -122,9 +122,9 @@ TEST_P(HostileSpectrum, EndsWithAnOutcomeAndParametersWithinBounds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, HostileSpectrum,
-    ::testing::Values(Spectrum{{1.0, 10.0}, {{NaN, 1.0}, {1.0, -1.0}}}, Spectrum{{NaN, 10.0}, {{1.0, 1.0}, {1.0, -1.0}}},
-                      Spectrum{{INF, 0.0}, {{1.0, 1.0}, {1.0, -1.0}}}, Spectrum{{-5.0, 1e300}, {{0.0, 0.0}, {INF, 1.0}}},
-                      Spectrum{{1.0, 2.0}, {{1e300, -1e300}, {1e-300, 0.0}}}));
+    ::testing::Values(SyntheticSpectrum{{1.0, 10.0}, {{NaN, 1.0}, {1.0, -1.0}}}, SyntheticSpectrum{{NaN, 10.0}, {{1.0, 1.0}, {1.0, -1.0}}},
+                      SyntheticSpectrum{{Inf, 0.0}, {{1.0, 1.0}, {1.0, -1.0}}}, SyntheticSpectrum{{-5.0, 1e300}, {{0.0, 0.0}, {Inf, 1.0}}},
+                      SyntheticSpectrum{{1.0, 2.0}, {{1e300, -1e300}, {1e-300, 0.0}}}));
 
 TEST(LevenbergMarquardtFit, InputChecksInOrder) {
     const SeriesList rc = *parse("R0-(R1,C1)");
@@ -138,7 +138,7 @@ TEST(LevenbergMarquardtFit, InputChecksInOrder) {
 
 TEST(LevenbergMarquardtFit, NegativeToleranceIsASolverError) {
     const SeriesList shape = *parse("R0-(R1,C1)");
-    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
+    const SyntheticSpectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
     const auto ftol = fit(shape, s, LmOptions{-0.0, -1.0, 1e-8, 200});
     ASSERT_FALSE(ftol);
     EXPECT_EQ(ftol.error().kind, FitError::Kind::Solver);
@@ -150,7 +150,7 @@ TEST(LevenbergMarquardtFit, NegativeToleranceIsASolverError) {
 
 TEST(LevenbergMarquardtFit, TriesTheCheapestCandidateFirstAndKeepsItsCleanRun) {
     const SeriesList shape = *parse("R0-(R1,C1)");
-    const Spectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
+    const SyntheticSpectrum s = synthetic(shape, {10.0, 100.0, 1e-5});
     const SeriesList start = rebuild_with_values(shape, Vec{3.0, 700.0, 1e-3});
     Vec omega;
     for (const double f : s.frequencies) omega.push_back(f * TWO_PI);
@@ -159,7 +159,7 @@ TEST(LevenbergMarquardtFit, TriesTheCheapestCandidateFirstAndKeepsItsCleanRun) {
     const auto candidates = candidate_starting_points(param_values(start), bounds);
     EvalCounter counter;
     std::size_t cheapest = 0;
-    double lowest = INF;
+    double lowest = Inf;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         const double c = cost_of(residuals(start, candidates[i], omega, s.impedances, weights, counter));
         if (c < lowest) {
@@ -185,7 +185,7 @@ TEST(LevenbergMarquardtFit, TriesTheCheapestCandidateFirstAndKeepsItsCleanRun) {
 // default multi-start runs all nine candidates, four of them copies of x0.
 TEST(LevenbergMarquardtFit, MultiStartPolicies) {
     const SeriesList one_arc = *parse("R0-(R1,C1)");
-    const Spectrum s = synthetic(one_arc, {10.0, 100.0, 1e-5});
+    const SyntheticSpectrum s = synthetic(one_arc, {10.0, 100.0, 1e-5});
     const SeriesList start = rebuild_with_values(*parse("R0-(R1,C1)-(R2,C2)-(R3,C3)"),
                                                  Vec{5.0, 50.0, 1e-4, 20.0, 1e-6, 20.0, 1e-3});
     auto run = [&](MultiStartPolicy policy) {
@@ -206,7 +206,7 @@ TEST(LevenbergMarquardtFit, MultiStartPolicies) {
 
 TEST(CandidateStartingPoints, ScaleLogParametersAndSpreadRangeParameters) {
     const Vec x0{10.0, 0.8, 1e-4};
-    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}, {1e-12, NaN}};
+    const Bounds bounds{{1e-12, Inf}, {0.0, 1.0}, {1e-12, NaN}};
     const auto c = candidate_starting_points(x0, bounds);
     ASSERT_EQ(c.size(), 9u);
     EXPECT_EQ(c[0], x0);
@@ -228,7 +228,7 @@ TEST(CandidateStartingPoints, AllRangeBoundedKeepsTheScaledCandidatesAtX0) {
 // The clean-up settles a parameter at an end of its range; the test then
 // judges the others only.
 TEST(CleanSolution, SettledParametersArePassedOver) {
-    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}};
+    const Bounds bounds{{1e-12, Inf}, {0.0, 1.0}};
     const Vec x0{100.0, 0.5};
     EXPECT_FALSE(is_clean_solution(Vec{50.0, 1.0}, 1.0, true, bounds, x0));
     EXPECT_TRUE(is_clean_solution(Vec{50.0, 1.0}, 1.0, true, bounds, x0, {false, true}));
@@ -247,7 +247,7 @@ class CleanSolution : public ::testing::TestWithParam<CleanCase> {};
 
 TEST_P(CleanSolution, Classifies) {
     // One log-scaled resistance started at 100, one exponent in (0, 1).
-    const Bounds bounds{{1e-12, INF}, {0.0, 1.0}};
+    const Bounds bounds{{1e-12, Inf}, {0.0, 1.0}};
     const CleanCase& c = GetParam();
     EXPECT_EQ(is_clean_solution(c.params, c.cost, c.success, bounds, Vec{100.0, 0.5}), c.clean);
 }
@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CleanCase{"Inside", {50.0, 0.5}, 1.0, true, true},
                       CleanCase{"Failed", {50.0, 0.5}, 1.0, false, false},
                       CleanCase{"NaNCost", {50.0, 0.5}, NaN, true, false},
-                      CleanCase{"InfiniteCost", {50.0, 0.5}, INF, true, false},
+                      CleanCase{"InfiniteCost", {50.0, 0.5}, Inf, true, false},
                       CleanCase{"AtUpperEnd", {50.0, 1.0}, 1.0, true, false},
                       CleanCase{"WithinAMillionthOfUpperEnd", {50.0, 1.0 - 5e-7}, 1.0, true, false},
                       CleanCase{"NearUpperEnd", {50.0, 1.0 - 2e-6}, 1.0, true, true},
@@ -276,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(CleanSolution, ZeroStartValueCountsAsTheFloor) {
-    const Bounds bounds{{1e-12, INF}};
+    const Bounds bounds{{1e-12, Inf}};
     EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{0.0}));
     EXPECT_FALSE(is_clean_solution(Vec{50.0}, 0.0, true, bounds, Vec{NaN}));
 }

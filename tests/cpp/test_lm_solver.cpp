@@ -13,14 +13,15 @@
 #include "circuit/parser.hpp"
 #include "fit/lm_solver.hpp"
 #include "fit/minpack_routines.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 using Vec = std::vector<double>;
 using VecFn = std::function<Vec(const Vec&)>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 // An analytic problem; its Jacobian (column-major) is given or taken by
 // central differences of the formula.
@@ -196,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
              LmTermination::ZeroResiduals, 1},
         Stop{"AboveTheSmallestNormal", 1, {4.5e-308}, IDENTITY, nullptr, {}, LmTermination::Orthogonal, 2},
         Stop{"NaNStart", 2, {NaN, 4.0}, SHIFT, nullptr, {}, LmTermination::NonFinite, 1},
-        Stop{"InfiniteStart", 2, {3.0, INF}, SHIFT, nullptr, {}, LmTermination::NonFinite, 1},
+        Stop{"InfiniteStart", 2, {3.0, Inf}, SHIFT, nullptr, {}, LmTermination::NonFinite, 1},
         Stop{"OverflowingNorm", 2, {1e308, 1e308}, SHIFT, nullptr, {}, LmTermination::NonFinite, 1},
         Stop{"NoParameters", 2, {}, [](const Vec&) { return Vec{1.0, 1.0}; }, nullptr, {},
              LmTermination::NoParameters, 1},
@@ -312,7 +313,7 @@ TEST(Enorm, AvoidsOverflowAndUnderflowAndPropagatesNaN) {
     EXPECT_DOUBLE_EQ(enorm(Vec{3e-200, 4e-200}), 5e-200);
     EXPECT_DOUBLE_EQ(enorm(Vec{1e-30, 1e25, 1.0}), 1e25);
     EXPECT_TRUE(std::isnan(enorm(Vec{1.0, NaN, 2.0})));
-    EXPECT_FALSE(std::isfinite(enorm(Vec{1.0, INF})));
+    EXPECT_FALSE(std::isfinite(enorm(Vec{1.0, Inf})));
 }
 
 }  // namespace

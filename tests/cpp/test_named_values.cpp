@@ -4,13 +4,13 @@
 #include "circuit/parser.hpp"
 #include "core/quoting.hpp"
 #include "core/utf8.hpp"
+#include "tree_builders.hpp"
 
 namespace vorlane {
+using test::parsed;
 namespace {
 
 using Entries = std::vector<std::pair<std::string, double>>;
-
-SeriesList parsed(const char* text) { return parse(text).value(); }
 
 std::string failure(const char* circuit, const Entries& entries) {
     auto result = assign_named_values(parsed(circuit), entries);

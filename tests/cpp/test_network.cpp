@@ -10,15 +10,16 @@
 #include "nn/guesser.hpp"
 #include "nn/pooling.hpp"
 #include "unwrap.hpp"
+#include "bit_compare.hpp"
 
-using namespace vorlane;
+namespace vorlane {
+using test::NaN;
+using test::Inf;
 using eisnn_test::FileBuilder;
 using eisnn_test::NetworkSpec;
 
 namespace {
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 Guesser load(const FileBuilder& b) {
     return test::unwrap(Guesser::from_bytes(b.bytes()));
@@ -79,11 +80,11 @@ TEST(Conv1d, HugeDilationLeavesOnlyTheCentreTap) {
 
 TEST(Conv1d, ZeroTapsKeepInfinityAndNaNOut) {
     std::vector<double> x = ramp(8);
-    x[3] = INF;
+    x[3] = Inf;
     x[5] = NaN;
     const auto y = probe_conv(8, 3, {0.0, 2.0, -0.0}, 1.0).conv1d("probe", x, 1, 1).value();
     for (std::size_t l : {0u, 1u, 2u, 4u, 6u, 7u}) EXPECT_EQ(y[l], 1.0 + 2.0 * x[l]) << l;
-    EXPECT_EQ(y[3], INF);
+    EXPECT_EQ(y[3], Inf);
     EXPECT_TRUE(std::isnan(y[5]));
 }
 
@@ -210,14 +211,14 @@ TEST(Predict, ShortFeatureMatrixIsRejected) {
 }
 
 TEST(Pooling, MaxIgnoresNaNAndMeanDoesNot) {
-    const std::vector<double> x = {1.0, NaN, 2.0, 0.5, NaN, NaN, NaN, NaN, -INF, -1.0, -3.0, -2.0};
+    const std::vector<double> x = {1.0, NaN, 2.0, 0.5, NaN, NaN, NaN, NaN, -Inf, -1.0, -3.0, -2.0};
     const auto pooled = mean_max_pool(x, 3, 4);
     ASSERT_EQ(pooled.size(), 8u);
     EXPECT_TRUE(std::isnan(pooled[0]));
     EXPECT_TRUE(std::isnan(pooled[1]));
-    EXPECT_EQ(pooled[2], -INF);
+    EXPECT_EQ(pooled[2], -Inf);
     EXPECT_EQ(pooled[3], 2.0);
-    EXPECT_EQ(pooled[4], -INF);  // a row of NaN keeps the starting value
+    EXPECT_EQ(pooled[4], -Inf);  // a row of NaN keeps the starting value
     EXPECT_EQ(pooled[5], -1.0);
 }
 
@@ -266,3 +267,5 @@ TEST(Predict, SameResultFromManyThreads) {
     for (auto& t : threads) t.join();
     for (const auto& r : results) EXPECT_EQ(r, reference);
 }
+
+}  // namespace vorlane

@@ -9,13 +9,12 @@
 #include "eisnn_test_files.hpp"
 #include "nn/activation.hpp"
 #include "nn/convolution.hpp"
+#include "bit_compare.hpp"
 
-using namespace vorlane;
-
+namespace vorlane {
 namespace {
-
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using test::NaN;
+using test::Inf;
 
 // The convolution as written down: bias, then rows, then taps, skipping
 // zero weights and positions outside the input.
@@ -47,8 +46,6 @@ struct ConvCase {
 
 class ConvolveTiles : public ::testing::TestWithParam<ConvCase> {};
 
-}  // namespace
-
 // Shapes off the tile sizes, even and odd kernels, dilation 0, taps that
 // reach past the whole row; every value as the definition's, bit for bit.
 TEST_P(ConvolveTiles, MatchesTheDefinitionExactly) {
@@ -58,9 +55,9 @@ TEST_P(ConvolveTiles, MatchesTheDefinitionExactly) {
     const auto b = eisnn_test::pseudo_random(c.out_rows, 4, 0.5);
     auto x = eisnn_test::pseudo_random(c.in_rows * c.length, 5, 2.0);
     if (GetParam().hostile) {
-        x[1] = INF;
+        x[1] = Inf;
         x[x.size() / 2] = NaN;
-        w[0] = INF;  // tap 0 of row 0 reads outside for the first positions
+        w[0] = Inf;  // tap 0 of row 0 reads outside for the first positions
         for (std::size_t o = 0; o < c.out_rows; o += 2) {
             for (std::size_t k = 0; k < c.taps; ++k) w[(o * c.in_rows) * c.taps + k] = 0.0;
         }
@@ -84,8 +81,6 @@ INSTANTIATE_TEST_SUITE_P(Shapes, ConvolveTiles,
                                            ConvCase{{9, 4, 24, 5, 1}, true}, ConvCase{{4, 3, 16, 5, 4}, true},
                                            ConvCase{{5, 2, 11, 3, 2}, true}));
 
-namespace {
-
 double gelu_tanh_form(double x) {
     return 0.5 * x * (1.0 + std::tanh(0.7978845608028654 * (x + 0.044715 * (x * x * x))));
 }
@@ -96,8 +91,6 @@ long double gelu_long(double x) {
     const double u = 0.7978845608028654 * (x + 0.044715 * (x * x * x));
     return x / (1.0L + std::exp(-2.0L * u));
 }
-
-}  // namespace
 
 // Within a few units in the last place of the exact value, and within the
 // tanh form's own rounding (a few ulp of x) of it, for a length that also
@@ -119,7 +112,7 @@ TEST(Gelu, AgreesWithTheTanhFormToRounding) {
 }
 
 TEST(Gelu, SpecialValuesAsTheTanhForm) {
-    std::vector<double> x = {INF, -INF, NaN, 0.0, -0.0, 1e200, -1e200, 800.0, -800.0};
+    std::vector<double> x = {Inf, -Inf, NaN, 0.0, -0.0, 1e200, -1e200, 800.0, -800.0};
     std::vector<double> y = x;
     gelu(y);
     for (std::size_t i = 0; i < x.size(); ++i) {
@@ -132,3 +125,6 @@ TEST(Gelu, SpecialValuesAsTheTanhForm) {
         }
     }
 }
+
+}  // namespace
+}  // namespace vorlane

@@ -3,8 +3,11 @@
 #include <limits>
 
 #include "core/number_format.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 struct FormatCase {
@@ -23,8 +26,6 @@ TEST_P(NumberFormat, AllThreeForms) {
     EXPECT_EQ(format_exp6(c.x), c.exp6);
 }
 
-constexpr double Inf = std::numeric_limits<double>::infinity();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Values, NumberFormat,

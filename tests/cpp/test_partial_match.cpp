@@ -10,12 +10,12 @@
 #include "fit/data_scaled_start.hpp"
 #include "models/partial_match.hpp"
 #include "models/registry.hpp"
+#include "tree_builders.hpp"
 
-using namespace vorlane;
+namespace vorlane {
+using test::parsed;
 
 namespace {
-
-SeriesList tree(std::string_view text) { return parse(text).value(); }
 
 // "user name <- model name" for every parameter the network gives.
 std::vector<std::string> taken(const PartialMatch& match) {
@@ -51,18 +51,18 @@ TEST(PartialMatch, ExtraMembersAroundABundledTopology) {
          {3}},
     };
     for (const Case& c : cases) {
-        const auto match = find_partial_match(tree(c.user));
+        const auto match = find_partial_match(parsed(c.user));
         ASSERT_TRUE(match.has_value()) << c.user;
         EXPECT_EQ(model_entries()[match->model_index].name, c.model) << c.user;
         EXPECT_FALSE(match->expanded);
         EXPECT_EQ(taken(*match), c.taken) << c.user;
         EXPECT_EQ(match->extra_params, c.extras) << c.user;
-        EXPECT_EQ(match->matched_params.size() + match->extra_params.size(), param_count(tree(c.user)));
+        EXPECT_EQ(match->matched_params.size() + match->extra_params.size(), param_count(parsed(c.user)));
     }
 }
 
 TEST(PartialMatch, AbbreviationsAreExpandedOnlyWhenNeeded) {
-    const auto match = find_partial_match(tree("R0-Zarc1-K2-W3"));
+    const auto match = find_partial_match(parsed("R0-Zarc1-K2-W3"));
     ASSERT_TRUE(match.has_value());
     EXPECT_TRUE(match->expanded);
     EXPECT_EQ(model_entries()[match->model_index].name, "rq");
@@ -73,16 +73,16 @@ TEST(PartialMatch, AbbreviationsAreExpandedOnlyWhenNeeded) {
 TEST(PartialMatch, NothingForExactMatchesAndCircuitsNoNetworkIsPartOf) {
     for (const char* text : {"R0-(R1,C1)", "L0-R0-(R1,CPE1)-(R2,CPE2)", "R0-(R1-(R2,CPE2),CPE1)", "R0-C1", "L1-W2",
                              "(R1,L1)-(R2,C2,L2)"}) {
-        EXPECT_FALSE(find_partial_match(tree(text)).has_value()) << text;
+        EXPECT_FALSE(find_partial_match(parsed(text)).has_value()) << text;
     }
 }
 
 TEST(DataScaledStart, EveryKindGetsFiniteValuesInsideItsBounds) {
     const SeriesList nodes =
-        tree("R0-L1-La2-(R3-W3,CPE3)-(R4-(R5,C5),K4)-Zarc6-Wo7-Ws8-G9-Gs10-Tlmq11-T12-C13-CPE14");
+        parsed("R0-L1-La2-(R3-W3,CPE3)-(R4-(R5,C5),K4)-Zarc6-Wo7-Ws8-G9-Gs10-Tlmq11-T12-C13-CPE14");
     std::vector<double> f;
     std::vector<Complex> z;
-    const SeriesList truth = tree("L0-R0-(R1,CPE1)-(R2-W2,CPE2)");
+    const SeriesList truth = parsed("L0-R0-(R1,CPE1)-(R2-W2,CPE2)");
     for (int i = 0; i < 50; ++i) {
         f.push_back(std::pow(10.0, -2.0 + 0.14 * i));
         z.push_back(impedance(truth, f.back() * TWO_PI));
@@ -102,7 +102,7 @@ TEST(DataScaledStart, EveryKindGetsFiniteValuesInsideItsBounds) {
 }
 
 TEST(DataScaledStart, AnArcIsReadOffItsSpectrum) {
-    const SeriesList rc = tree("R0-(R1,C1)");
+    const SeriesList rc = parsed("R0-(R1,C1)");
     const SeriesList exact = rebuild_with_values(rc, std::vector<double>{10.0, 100.0, 1e-5});
     std::vector<double> f;
     std::vector<Complex> z;
@@ -118,14 +118,14 @@ TEST(DataScaledStart, AnArcIsReadOffItsSpectrum) {
 
 TEST(DataScaledStart, ArcsWithoutAPeakAreSpreadInsideOrPlacedBeyondTheWindow) {
     // One arc at 1 / (R1 C1) = 1000 rad/s, measured from 0.1 Hz to 1 MHz.
-    const SeriesList exact = rebuild_with_values(tree("R0-(R1,C1)"), std::vector<double>{10.0, 100.0, 1e-5});
+    const SeriesList exact = rebuild_with_values(parsed("R0-(R1,C1)"), std::vector<double>{10.0, 100.0, 1e-5});
     std::vector<double> f;
     std::vector<Complex> z;
     for (int i = 0; i < 41; ++i) {
         f.push_back(std::pow(10.0, -1.0 + 0.175 * i));
         z.push_back(impedance(exact, f.back() * TWO_PI));
     }
-    const SeriesList three = tree("R0-(R1,C1)-(R2,C2)-(R3,C3)");
+    const SeriesList three = parsed("R0-(R1,C1)-(R2,C2)-(R3,C3)");
     const double lowest = std::log10(f.front() * TWO_PI), highest = std::log10(f.back() * TWO_PI);
     // log10 of each arc's 1 / (R C), in written order.
     auto arc_logs = [&](ArcPlacement placement) {
@@ -139,3 +139,5 @@ TEST(DataScaledStart, ArcsWithoutAPeakAreSpreadInsideOrPlacedBeyondTheWindow) {
     EXPECT_NEAR(beyond[2], lowest - 1.0, 1e-9);
     for (const double x : peaks) EXPECT_TRUE(x > lowest && x < highest) << x;
 }
+
+}  // namespace vorlane

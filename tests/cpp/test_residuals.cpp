@@ -10,13 +10,14 @@
 #include "core/worker_pool.hpp"
 #include "fit/jacobian.hpp"
 #include "fit/lm_problem.hpp"
+#include "bit_compare.hpp"
 
 namespace vorlane {
+using test::NaN;
+using test::Inf;
 namespace {
 
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 struct WeightCase {
     Complex z;
@@ -35,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(Points, Weights,
                          ::testing::Values(WeightCase{{3.0, -4.0}, 5.0}, WeightCase{{0.0, 0.0}, 1e-30},
                                            WeightCase{{1e-31, 0.0}, 1e-30}, WeightCase{{NaN, 1.0}, 1e-30},
                                            WeightCase{{1.0, NaN}, 1e-30}, WeightCase{{3e300, 4e300}, 5e300},
-                                           WeightCase{{-INF, 1.0}, INF}));
+                                           WeightCase{{-Inf, 1.0}, Inf}));
 
 const SeriesList& rc_circuit() {
     static const SeriesList nodes = *parse("R0-(R1,C1)");
@@ -80,10 +81,10 @@ TEST(Cost, HalfThePlainSumOfSquares) {
     EXPECT_EQ(cost_of(Vec{}), 0.0);
     EXPECT_EQ(cost_of(Vec{3.0, -4.0}), 12.5);
     EXPECT_TRUE(std::isnan(cost_of(Vec{1.0, NaN})));
-    EXPECT_EQ(cost_of(Vec{1e200, 1.0}), INF);
+    EXPECT_EQ(cost_of(Vec{1e200, 1.0}), Inf);
 }
 
-const Bounds LOG_BOUNDS{{1e-12, INF}};
+const Bounds LOG_BOUNDS{{1e-12, Inf}};
 const Bounds RANGE_BOUNDS{{0.0, 1.0}};
 
 struct MappingCase {
@@ -109,12 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
     Values, ToSolverSpace,
     ::testing::Values(MappingCase{LOG_BOUNDS, 1e-12 + 1.0, 0.0}, MappingCase{LOG_BOUNDS, 1e-12, -300.0},
                       MappingCase{LOG_BOUNDS, -5.0, -300.0}, MappingCase{LOG_BOUNDS, NaN, -300.0},
-                      MappingCase{LOG_BOUNDS, 1e-12 + 1000.0, 3.0}, MappingCase{LOG_BOUNDS, INF, INF},
+                      MappingCase{LOG_BOUNDS, 1e-12 + 1000.0, 3.0}, MappingCase{LOG_BOUNDS, Inf, Inf},
                       MappingCase{{{0.0, NaN}}, 100.0, 2.0}, MappingCase{RANGE_BOUNDS, 0.3, 0.3},
                       MappingCase{RANGE_BOUNDS, -7.0, -7.0}, MappingCase{RANGE_BOUNDS, NaN, NaN}));
 
 TEST(Physical, InvertsTheMappingAndNeverFallsBelowTheLowerBound) {
-    EXPECT_EQ(physical(Vec{-300.0, -INF, 400.0}, Bounds(3, LOG_BOUNDS[0])), (Vec{1e-12, 1e-12, INF}));
+    EXPECT_EQ(physical(Vec{-300.0, -Inf, 400.0}, Bounds(3, LOG_BOUNDS[0])), (Vec{1e-12, 1e-12, Inf}));
     EXPECT_EQ(physical(Vec{0.25, -3.0}, Bounds(2, RANGE_BOUNDS[0])), (Vec{0.25, -3.0}));
     for (const double p : {1e-9, 1.0, 47.5, 3.3e5}) {
         EXPECT_NEAR(physical(to_solver_space(Vec{p}, LOG_BOUNDS), LOG_BOUNDS)[0], p, 4e-15 * p);
@@ -122,7 +123,7 @@ TEST(Physical, InvertsTheMappingAndNeverFallsBelowTheLowerBound) {
 }
 
 TEST(SolverSpace, MappingsAndClampRunOverTheShorterInput) {
-    const Bounds b{{0.0, 1.0}, {0.0, 1.0}, {1e-12, INF}, {0.0, 1.0}};
+    const Bounds b{{0.0, 1.0}, {0.0, 1.0}, {1e-12, Inf}, {0.0, 1.0}};
     EXPECT_EQ(to_solver_space(Vec{1.0, 0.5}, b).size(), 2u);
     EXPECT_EQ(physical(Vec{1.0, 0.5, 1.0, 1.0, 1.0}, b).size(), 4u);
     const Vec c = clamp_to_bounds(Vec{-0.5, 1.5, -2.0, NaN, 7.0}, b);

@@ -7,14 +7,12 @@
 #include "models/registry.hpp"
 #include "models/topology.hpp"
 #include "unwrap.hpp"
+#include "tree_builders.hpp"
 
-using namespace vorlane;
+namespace vorlane {
+using test::parsed;
 
 namespace {
-
-SeriesList tree(std::string_view text) {
-    return test::unwrap(parse(text));
-}
 
 std::vector<std::string> user_to_model_names(const SeriesList& model, const SeriesList& user,
                                              const std::vector<std::size_t>& perm) {
@@ -28,14 +26,14 @@ std::vector<std::string> user_to_model_names(const SeriesList& model, const Seri
 }  // namespace
 
 TEST(Topology, CanonicalKeyAndSpans) {
-    const auto [key, spans] = canonical(tree("R0-(R1,C1)"));
+    const auto [key, spans] = canonical(parsed("R0-(R1,C1)"));
     EXPECT_EQ(key, "[([C],[R]),R]");
     EXPECT_EQ(spans, (std::vector<ParamSpan>{{2, 1}, {1, 1}, {0, 1}}));
-    const auto [other_key, other_spans] = canonical(tree("(R5,C9)-R2"));
+    const auto [other_key, other_spans] = canonical(parsed("(R5,C9)-R2"));
     EXPECT_EQ(other_key, key);
     EXPECT_EQ(other_spans, (std::vector<ParamSpan>{{1, 1}, {0, 1}, {2, 1}}));
-    EXPECT_EQ(match_topology(tree("R0-(R1,C1)"), tree("(R5,C9)-R2")), (std::vector<std::size_t>{1, 2, 0}));
-    EXPECT_EQ(canonical(tree("R0-(R1-W1,CPE1)")).first, "[([Cpe],[R,W]),R]");
+    EXPECT_EQ(match_topology(parsed("R0-(R1,C1)"), parsed("(R5,C9)-R2")), (std::vector<std::size_t>{1, 2, 0}));
+    EXPECT_EQ(canonical(parsed("R0-(R1-W1,CPE1)")).first, "[([Cpe],[R,W]),R]");
     EXPECT_EQ(canonical(SeriesList{}).first, "[]");
     EXPECT_EQ(match_topology(SeriesList{}, SeriesList{}), std::vector<std::size_t>{});
 }
@@ -51,12 +49,12 @@ class RegistryMatch : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(RegistryMatch, FindsModelAndPermutation) {
     const MatchCase& c = GetParam();
-    const SeriesList user = tree(c.user);
+    const SeriesList user = parsed(c.user);
     const auto match = find_for_topology(user);
     ASSERT_TRUE(match.has_value()) << c.user;
     EXPECT_EQ(model_entries()[match->model_index].name, c.model);
     EXPECT_EQ(match->expanded, c.expanded);
-    const SeriesList model = tree(model_entries()[match->model_index].circuit);
+    const SeriesList model = parsed(model_entries()[match->model_index].circuit);
     EXPECT_EQ(user_to_model_names(model, user, match->perm), c.model_names);
 }
 
@@ -88,23 +86,23 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Topology, NoMatch) {
     for (const char* text : {"R0-(R1,C1)-(R2,CPE2)", "R0", "R0-K1-K2-K3", "R0-(R1,C1,L1)", "R0-((R1,C1))"}) {
-        EXPECT_FALSE(find_for_topology(tree(text))) << text;
+        EXPECT_FALSE(find_for_topology(parsed(text))) << text;
     }
     EXPECT_FALSE(find_for_topology(SeriesList{}));
 }
 
 TEST(Topology, ExpansionAtAnyDepth) {
-    const SeriesList model = tree("R0-(R1-(R2,C2),CPE1)");
-    const SeriesList user = tree("R0-(K2-R1,CPE1)");
+    const SeriesList model = parsed("R0-(R1-(R2,C2),CPE1)");
+    const SeriesList user = parsed("R0-(K2-R1,CPE1)");
     const auto match = match_or_expand(model, user);
     ASSERT_TRUE(match.has_value());
     EXPECT_TRUE(match->second);
     EXPECT_EQ(user_to_model_names(model, user, match->first),
               (std::vector<std::string>{"R0.r", "R2.r", "C2.c", "R1.r", "CPE1.q", "CPE1.alpha"}));
-    const auto nested = match_or_expand(tree("((R1,(R2,CPE2)))"), tree("((R1,Zarc2))"));
+    const auto nested = match_or_expand(parsed("((R1,(R2,CPE2)))"), parsed("((R1,Zarc2))"));
     ASSERT_TRUE(nested.has_value());
     EXPECT_TRUE(nested->second);
-    EXPECT_FALSE(match_or_expand(tree("R0-(R1,C1)"), tree("R0-(R1,C1)-R2")));
+    EXPECT_FALSE(match_or_expand(parsed("R0-(R1,C1)"), parsed("R0-(R1,C1)-R2")));
 }
 
 TEST(Registry, NamesAndCircuits) {
@@ -115,7 +113,7 @@ TEST(Registry, NamesAndCircuits) {
               "'sei_randles_wo'");
     for (const ModelEntry& entry : model_entries()) {
         EXPECT_TRUE(parse(entry.circuit).has_value()) << entry.circuit;
-        const auto match = find_for_topology(tree(entry.circuit));
+        const auto match = find_for_topology(parsed(entry.circuit));
         ASSERT_TRUE(match.has_value());
         EXPECT_EQ(model_entries()[match->model_index].name, entry.name);
         EXPECT_FALSE(match->expanded);
@@ -127,3 +125,5 @@ TEST(Registry, NamesAndCircuits) {
     }
     EXPECT_FALSE(registry_circuit_for_name(std::string_view("rc\0", 3)));
 }
+
+}  // namespace vorlane

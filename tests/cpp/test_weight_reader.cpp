@@ -9,7 +9,7 @@
 #include "nn/meta_values.hpp"
 #include "unwrap.hpp"
 
-using namespace vorlane;
+namespace vorlane {
 using eisnn_test::FileBuilder;
 using eisnn_test::Record;
 
@@ -351,3 +351,5 @@ TEST(NnErrorMessages, QuotingAndNumbers) {
               "need at least 2 frequency points to guess, got 1");
     EXPECT_EQ(NnError::shape_mismatch("head.0", 34, 33).message(), "tensor \"head.0\" has 34 elements, expected 33");
 }
+
+}  // namespace vorlane

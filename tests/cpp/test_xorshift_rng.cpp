@@ -6,7 +6,7 @@
 
 #include "fit/xorshift_rng.hpp"
 
-using namespace vorlane;
+namespace vorlane {
 
 // Marsaglia's xor128 from (123456789, 362436069, 521288629, 88675123); an
 // all-zero state falls back to exactly those words.
@@ -66,3 +66,5 @@ TEST(XorShiftRng, EntropySeededSourcesDiffer) {
     const std::uint64_t from_b = (std::uint64_t{b->next_u32()} << 32) | b->next_u32();
     EXPECT_NE(from_a, from_b);
 }
+
+}  // namespace vorlane
