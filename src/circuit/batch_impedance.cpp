@@ -270,7 +270,9 @@ private:
     // A leaf's run added to `sum`: by the policy in one pass where it can,
     // else from the run it supplies.
     void add_leaf(Kind kind, bool admittance, const double* params, Complex* sum, bool first) {
-        if constexpr (requires { policy_.add_leaf(kind, admittance, params, omega_, log_omega_, n_, sum, first); }) {
+        if constexpr (requires(const double* log_omega) {
+                          policy_.add_leaf(kind, admittance, params, omega_, log_omega, n_, sum, first);
+                      }) {
             policy_.add_leaf(kind, admittance, params, omega_, logs(kind), n_, sum, first);
         } else {
             accumulate(sum, policy_.leaf(kind, admittance, params, omega_, logs(kind), n_), n_, first);
@@ -370,17 +372,17 @@ struct Plain : NoSubtrees {
         BlockLeaf* entry = recent.push();
         if (entry == nullptr || admittance) {
             accumulate(sum, leaf(entry, kind, admittance, params, omega, log_omega, n), n, first);
-        } else if (shape_params(kind) == 0) {
-            entry->kind = kind;
-            entry->admittance = false;
-            element_finish_add(kind, params, omega, n, nullptr, sum, first, nullptr);
-        } else {
-            entry->kind = kind;
-            entry->admittance = false;
-            std::copy_n(params, kind_info(kind).count, entry->params.begin());
-            element_shapes(kind, params, omega, n, entry->shapes.data(), log_omega);
-            element_finish_add(kind, params, omega, n, entry->shapes.data(), sum, first, entry->values.data());
+            return;
         }
+        entry->kind = kind;
+        entry->admittance = false;
+        if (shape_params(kind) == 0) {
+            element_finish_add(kind, params, omega, n, nullptr, sum, first, nullptr);
+            return;
+        }
+        std::copy_n(params, kind_info(kind).count, entry->params.begin());
+        element_shapes(kind, params, omega, n, entry->shapes.data(), log_omega);
+        element_finish_add(kind, params, omega, n, entry->shapes.data(), sum, first, entry->values.data());
     }
 
     const Complex* leaf(BlockLeaf* entry, Kind kind, bool admittance, const double* params, const double* omega,
