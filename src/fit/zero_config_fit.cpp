@@ -172,7 +172,7 @@ public:
         auto beyond = [&](std::size_t i, double decades) {
             return unbounded_above(bounds_[i]) && std::fabs(std::log10(fitted[i] / scaled[i])) > decades;
         };
-        for (const auto [first, count] : members_) {
+        for (const auto& [first, count] : members_) {
             const std::size_t end = std::min({first + count, out.size(), scaled.size()});
             bool lost = false;
             for (std::size_t i = first; i < end; ++i) lost = lost || beyond(i, LOST_DECADES);
