@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <optional>
 
+#include "circuit/layout.hpp"
+
 namespace vorlane {
 namespace {
 
@@ -14,17 +16,6 @@ struct PlacedLeaf {
     std::size_t first;  // index of its first parameter
     std::size_t count;
 };
-
-void place_leaves(const SeriesList& nodes, std::size_t& next, std::vector<PlacedLeaf>& out) {
-    for (const Node& node : nodes) {
-        if (const Leaf* leaf = node.leaf()) {
-            out.push_back({leaf->element.kind, next, leaf->element.count()});
-            next += leaf->element.count();
-            continue;
-        }
-        for (const SeriesList& branch : node.parallel()->branches) place_leaves(branch, next, out);
-    }
-}
 
 bool same_kinds(const std::vector<PlacedLeaf>& a, const std::vector<PlacedLeaf>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(),
@@ -115,8 +106,12 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
     std::vector<std::vector<PlacedLeaf>> arcs;
     std::size_t next = 0;
     for (const Node& node : nodes) {
+        const SeriesList member{node};
         std::vector<PlacedLeaf> leaves;
-        place_leaves(SeriesList{node}, next, leaves);
+        for (const Leaf* leaf : collect_leaves(member)) {
+            leaves.push_back({leaf->element.kind, next, leaf->element.count()});
+            next += leaf->element.count();
+        }
         if (node.parallel()) arcs.push_back(std::move(leaves));
     }
     std::vector<std::vector<double>> out;

@@ -42,11 +42,16 @@ double fit_working_bytes(std::size_t points, std::size_t params, const FitOption
     return doubles * sizeof(double);
 }
 
+// The physical memory does not change while the process runs: it is asked
+// for once, not on every fit.
 std::uint64_t fit_memory_limit() {
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long page_size = ::sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || page_size <= 0) return LIMIT_CAP;
-    return std::min(LIMIT_CAP, static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 2);
+    static const std::uint64_t limit = [] {
+        const long pages = ::sysconf(_SC_PHYS_PAGES);
+        const long page_size = ::sysconf(_SC_PAGE_SIZE);
+        if (pages <= 0 || page_size <= 0) return LIMIT_CAP;
+        return std::min(LIMIT_CAP, static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size) / 2);
+    }();
+    return limit;
 }
 
 std::optional<FitError> check_fit_size(std::size_t points, std::size_t params, const FitOptions& options) {

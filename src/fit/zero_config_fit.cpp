@@ -169,9 +169,7 @@ public:
     std::optional<std::vector<double>> repaired(std::span<const double> fitted, std::span<const double> scaled) const {
         std::vector<double> out(fitted.begin(), fitted.end());
         bool changed = false;
-        auto beyond = [&](std::size_t i, double decades) {
-            return unbounded_above(bounds_[i]) && std::fabs(std::log10(fitted[i] / scaled[i])) > decades;
-        };
+        auto beyond = [&](std::size_t i, double decades) { return decades_apart(i, fitted[i], scaled[i], decades); };
         for (const auto& [first, count] : members_) {
             const std::size_t end = std::min({first + count, out.size(), scaled.size()});
             bool lost = false;
@@ -194,7 +192,7 @@ public:
         for (std::size_t i = 0; i < fitted.size(); ++i) {
             if (!unbounded_above(bounds_[i])) continue;
             const bool far_from_all = std::all_of(scaled.begin(), scaled.end(), [&](const std::vector<double>& start) {
-                return i < start.size() && std::fabs(std::log10(fitted[i] / start[i])) > LOST_DECADES;
+                return i < start.size() && decades_apart(i, fitted[i], start[i], LOST_DECADES);
             });
             if (far_from_all) return true;
         }
@@ -220,6 +218,11 @@ public:
     std::uint64_t evaluations() const { return counter_.value(); }
 
 private:
+    // Whether the log-scaled value i lies more than `decades` from `reference`.
+    bool decades_apart(std::size_t i, double value, double reference, double decades) const {
+        return unbounded_above(bounds_[i]) && std::fabs(std::log10(value / reference)) > decades;
+    }
+
     double cost_at(std::span<const double> params) const {
         return cost_of(residuals(nodes_, params, omega_, measured_, weights_, counter_));
     }

@@ -106,12 +106,17 @@ std::string too_few_points(const UsablePoints& usable, std::span<const double> f
            " points)";
 }
 
-}  // namespace
-
-std::expected<std::vector<double>, std::string> network_values(const Guesser& g, std::span<const double> frequencies,
-                                                               std::span<const Complex> impedances) {
-    const UsablePoints usable = usable_points(frequencies, impedances);
+std::expected<void, std::string> enough_points(const UsablePoints& usable, std::span<const double> frequencies,
+                                              std::span<const Complex> impedances) {
     if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
+    return {};
+}
+
+// network_values on the usable points of the spectrum, found beforehand.
+std::expected<std::vector<double>, std::string> usable_network_values(const Guesser& g, const UsablePoints& usable,
+                                                                      std::span<const double> frequencies,
+                                                                      std::span<const Complex> impedances) {
+    if (auto ok = enough_points(usable, frequencies, impedances); !ok) return std::unexpected(ok.error());
     if (auto ok = g.validate_structure(); !ok) return std::unexpected(ok.error().message());
 
     const auto [z_scale, w_scale] = reactive_centroid(usable.frequencies, usable.impedances);
@@ -119,6 +124,13 @@ std::expected<std::vector<double>, std::string> network_values(const Guesser& g,
     auto predicted = g.predict(features, z_scale, w_scale);
     if (!predicted) return std::unexpected(predicted.error().message());
     return std::move(*predicted);
+}
+
+}  // namespace
+
+std::expected<std::vector<double>, std::string> network_values(const Guesser& g, std::span<const double> frequencies,
+                                                               std::span<const Complex> impedances) {
+    return usable_network_values(g, usable_points(frequencies, impedances), frequencies, impedances);
 }
 
 std::vector<std::size_t> replace_non_finite(const SeriesList& user, std::vector<double>& values) {
@@ -160,15 +172,12 @@ std::expected<Guess, std::string> guess_params(const SeriesList& user, std::span
                                                std::span<const Complex> impedances, const std::string* weights_path) {
     // A weight file is only accepted into the cache once the spectrum, too,
     // can be guessed from.
-    const Check enough_points = [&]() -> std::expected<void, std::string> {
-        const UsablePoints usable = usable_points(frequencies, impedances);
-        if (usable.frequencies.size() < 2) return std::unexpected(too_few_points(usable, frequencies, impedances));
-        return {};
-    };
+    const UsablePoints usable = usable_points(frequencies, impedances);
+    const Check spectrum_check = [&] { return enough_points(usable, frequencies, impedances); };
     const auto chosen =
-        weights_path ? external_network(user, *weights_path, enough_points) : bundled_network(user);
+        weights_path ? external_network(user, *weights_path, spectrum_check) : bundled_network(user);
     if (!chosen) return std::unexpected(chosen.error());
-    const auto predicted = network_values(*chosen->guesser, frequencies, impedances);
+    const auto predicted = usable_network_values(*chosen->guesser, usable, frequencies, impedances);
     if (!predicted) return std::unexpected(predicted.error());
 
     std::vector<double> values(chosen->perm.size());

@@ -247,8 +247,7 @@ constexpr const char* IMPEDANCE_DOC = "impedance($self, frequencies)\n--\n\n";
 // A numeric sequence, else the frequency column of a dataframe.
 bool frequencies_of(PyObject* obj, std::vector<double>& out) {
     if (to_float_vector(obj, out)) return true;
-    // Interrupts, exits and exhausted memory are not conversion failures.
-    if (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
+    if (pending_error_must_propagate()) return false;
     PyErr_Clear();
     switch (column(obj, FREQUENCY_COLUMN, out)) {
         case ColumnLookup::Found:

@@ -97,6 +97,10 @@ PyObject* string_list(const std::vector<std::string>& items) {
     return list.release();
 }
 
+bool pending_error_must_propagate() {
+    return PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception);
+}
+
 PyObject* raise_value_error(std::string_view message) {
     Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (text) PyErr_SetObject(PyExc_ValueError, text.get());

@@ -62,6 +62,11 @@ PyObject* string_list(const std::vector<std::string>& items);
 // returns null for the caller to pass on.
 PyObject* raise_value_error(std::string_view message);
 
+// Whether the pending error says nothing about the input being converted:
+// an interrupt, an exit, exhausted memory, and whatever else is not an
+// Exception. Such errors go on to the caller as raised.
+bool pending_error_must_propagate();
+
 template <class OnItem>
 bool for_each_item(PyObject* seq, OnItem&& on_item) {
     constexpr std::size_t SIGNAL_CHECK_INTERVAL = std::size_t{1} << 16;

@@ -197,9 +197,7 @@ void raise_for_spectrum(Ref error, const std::string& name) {
 
 // Conversion failures a batch may collect; interrupts, exits and exhausted
 // memory always end the call.
-bool is_collectable() {
-    return PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError);
-}
+bool is_collectable() { return !pending_error_must_propagate(); }
 
 Ref exception_of(const BatchError& error) {
     switch (error.kind) {

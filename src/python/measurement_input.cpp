@@ -59,13 +59,6 @@ bool to_complex_vector(PyObject* obj, std::vector<Complex>& out) {
     return sequence_to_vector(obj, out, complex_buffer, to_complex);
 }
 
-// Errors that say nothing about the frame's columns: an interrupt, an exit,
-// exhausted memory, and whatever else is not an Exception. They go on to
-// the caller as raised.
-bool pending_error_must_propagate() {
-    return PyErr_ExceptionMatches(PyExc_MemoryError) || !PyErr_ExceptionMatches(PyExc_Exception);
-}
-
 bool set_value_error(const std::string& message) {
     PyErr_SetString(PyExc_ValueError, message.c_str());
     return false;
