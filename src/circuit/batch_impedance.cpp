@@ -154,6 +154,16 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     }
 }
 
+// sum[i] = sum[i] + y, from 0 + 0j for the first term.
+VORLANE_KERNEL_VARIANTS
+void add_constant(Complex* sum, Complex y, std::size_t n, bool first) {
+    if (first) {
+        std::fill_n(sum, n, ZERO + y);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) sum[i] = sum[i] + y;
+    }
+}
+
 // Whether parallel_reciprocal(z) differs from the plain division: z is zero
 // or has an infinite part. The test works on the bits of the magnitudes (see
 // magnitude_bits), without branches.
@@ -169,21 +179,23 @@ bool needs_guard(Complex z) {
 // point.
 VORLANE_KERNEL_VARIANTS
 void reciprocals(const Complex* z, Complex* out, std::size_t n) {
-    bool guarded = false;
+    std::uint64_t guarded = 0;  // see plain_reciprocals
     for (std::size_t i = 0; i < n; ++i) {
         out[i] = Complex{1.0, 0.0} / z[i];
-        guarded |= needs_guard(z[i]);
+        guarded |= std::uint64_t{needs_guard(z[i])};
     }
-    if (!guarded) return;
+    if (guarded == 0) return;
     for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
 }
 
 // Whether parallel_reciprocal(z[i]) is the plain division at every point.
 VORLANE_KERNEL_VARIANTS
 bool plain_reciprocals(const Complex* z, std::size_t n) {
-    bool guarded = false;
-    for (std::size_t i = 0; i < n; ++i) guarded |= needs_guard(z[i]);
-    return !guarded;
+    // A 64-bit flag, not a bool, so that the loop vectorises: the compiler
+    // takes its lane width from the narrowest type in it.
+    std::uint64_t guarded = 0;
+    for (std::size_t i = 0; i < n; ++i) guarded |= std::uint64_t{needs_guard(z[i])};
+    return guarded == 0;
 }
 
 // sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first
@@ -362,7 +374,8 @@ const Complex* compute_spare(Complex* spare, Kind kind, bool admittance, const d
 // The plain walk; its leaves stay on the scratch as its most recent ones.
 // Only leaves with shapes are kept whole, since only theirs are copied
 // later; every leaf leaves its kind, so that an entry never passes for a
-// leaf other than its own.
+// leaf other than its own. A constant admittance (an R in a parallel node)
+// is added to the sum straight away.
 struct Plain : NoSubtrees {
     BlockEntries<BlockLeaf>& recent;
     Complex* spare;
@@ -370,6 +383,15 @@ struct Plain : NoSubtrees {
     void add_leaf(Kind kind, bool admittance, const double* params, const double* omega, const double* log_omega,
                   std::size_t n, Complex* sum, bool first) {
         BlockLeaf* entry = recent.push();
+        if (entry != nullptr && admittance && n != 0 && has_constant_admittance(kind)) {
+            const Complex y = element_admittance_at(kind, params, omega[0]);
+            if (direct_admittance_usable(y)) {
+                entry->kind = kind;
+                entry->admittance = true;
+                add_constant(sum, y, n, first);
+                return;
+            }
+        }
         if (entry == nullptr || admittance) {
             accumulate(sum, leaf(entry, kind, admittance, params, omega, log_omega, n), n, first);
             return;

@@ -94,6 +94,8 @@ void element_impedance_block(Kind kind, const double* params, const double* omeg
 // Kinds whose admittance a parallel node can take without inverting their
 // impedance: R (1/R), C (j omega C) and CPE (q (j omega)^alpha).
 bool has_direct_admittance(Kind kind);
+// Of those, the kinds whose admittance is the same at every frequency (R).
+bool has_constant_admittance(Kind kind);
 // Those admittances, out[i] at omega[i] from the shapes element_shapes gave
 // (an R's is the same at every point). They equal the reciprocal of the
 // impedance up to rounding wherever both are finite and neither is far
@@ -111,12 +113,14 @@ Complex element_admittance_at(Kind kind, const double* params, double omega);
 // value agrees with them to rounding.
 // Tested on the larger magnitude's bits (see magnitude_bits), without
 // branches.
+// The magnitudes' bits are compared as signed integers (their top bit is
+// clear), which vector units can do where they lack unsigned comparisons.
 inline bool direct_admittance_usable(Complex y) {
-    constexpr std::uint64_t LOW = std::bit_cast<std::uint64_t>(1e-150);
-    constexpr std::uint64_t HIGH = std::bit_cast<std::uint64_t>(1e150);
-    const std::uint64_t a = magnitude_bits(y.re);
-    const std::uint64_t b = magnitude_bits(y.im);
-    const std::uint64_t larger = a > b ? a : b;
+    constexpr auto LOW = std::bit_cast<std::int64_t>(1e-150);
+    constexpr auto HIGH = std::bit_cast<std::int64_t>(1e150);
+    const auto a = static_cast<std::int64_t>(magnitude_bits(y.re));
+    const auto b = static_cast<std::int64_t>(magnitude_bits(y.im));
+    const std::int64_t larger = a > b ? a : b;
     return (larger > LOW) & (larger < HIGH);
 }
 

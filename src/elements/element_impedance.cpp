@@ -6,6 +6,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "core/kernel_variants.hpp"
 #include "elements/element.hpp"
 
 namespace vorlane {
@@ -407,6 +408,16 @@ void finish_add_run(const double* p, const double* omega, std::size_t n, const E
     }
 }
 
+// Whether every one of y[0 .. n) is usable (see direct_admittance_usable).
+VORLANE_KERNEL_VARIANTS
+bool all_direct_admittances_usable(const Complex* y, std::size_t n) {
+    // A 64-bit flag, not a bool, so that the loop vectorises: the compiler
+    // takes its lane width from the narrowest type in it.
+    std::uint64_t unusable = 0;
+    for (std::size_t i = 0; i < n; ++i) unusable |= std::uint64_t{!direct_admittance_usable(y[i])};
+    return unusable == 0;
+}
+
 }  // namespace
 
 void element_finish_add(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
@@ -430,8 +441,20 @@ bool has_direct_admittance(Kind kind) {
     return on_kind(kind, [](auto formula) { return DirectAdmittance<decltype(formula)>; });
 }
 
+bool has_constant_admittance(Kind kind) {
+    return on_kind(kind, [](auto formula) {
+        if constexpr (DirectAdmittance<decltype(formula)>) {
+            return decltype(formula)::CONSTANT_ADMITTANCE;
+        } else {
+            return false;
+        }
+    });
+}
+
+// `out` never overlaps the inputs; saying so lets the loops below keep the
+// parameters in registers and vectorise.
 bool element_admittance(Kind kind, const double* p, const double* omega, std::size_t n, const ElementShape* shapes,
-                        Complex* out) {
+                        Complex* __restrict out) {
     return on_kind(kind, [&](auto formula) {
         if constexpr (DirectAdmittance<decltype(formula)>) {
             if constexpr (decltype(formula)::CONSTANT_ADMITTANCE) {
@@ -440,12 +463,8 @@ bool element_admittance(Kind kind, const double* p, const double* omega, std::si
                 std::fill_n(out, n, y);
                 return direct_admittance_usable(y);
             } else {
-                bool usable = true;
-                for (std::size_t i = 0; i < n; ++i) {
-                    out[i] = formula.admittance(p, omega[i], shapes[i]);
-                    usable &= direct_admittance_usable(out[i]);
-                }
-                return usable;
+                for (std::size_t i = 0; i < n; ++i) out[i] = formula.admittance(p, omega[i], shapes[i]);
+                return all_direct_admittances_usable(out, n);
             }
         } else {
             std::fill_n(out, n, Complex{NAN_VALUE, NAN_VALUE});

@@ -262,6 +262,28 @@ bool frequencies_of(PyObject* obj, std::vector<double>& out) {
     return false;
 }
 
+// The circuit's impedance at `frequencies` as a new complex array.
+PyObject* impedance_array(PyObject* self, std::span<const double> frequencies) {
+    const SeriesList& nodes = nodes_of(self);
+    // Written straight into the array's memory, which nothing else can
+    // reach before it is returned; an interrupted evaluation drops it.
+    Complex* data = nullptr;
+    Ref array(uninitialised_complex_array(frequencies.size(), data));
+    if (!array) return nullptr;
+    // A short evaluation (tens of microseconds for common circuits) keeps
+    // the interpreter lock: releasing it and watching for signals would cost
+    // a good part of its time.
+    if (frequencies.size() < PARALLEL_SPECTRUM_THRESHOLD) {
+        spectrum_impedance_into(nodes, frequencies, data);
+        return array.release();
+    }
+    const std::optional<bool> done = interruptible([&] {
+        spectrum_impedance_into(nodes, frequencies, data);
+        return true;
+    });
+    return done ? array.release() : nullptr;
+}
+
 PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
     static const char* keywords[] = {"frequencies", nullptr};
     PyObject* frequencies_arg = nullptr;
@@ -270,26 +292,14 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
         return nullptr;
     }
     return guarded([&]() -> PyObject* {
+        // A float64 array is read in place, anything else copied first.
+        PyObject* result = nullptr;
+        if (with_float64_buffer(frequencies_arg,
+                                [&](std::span<const double> frequencies) { result = impedance_array(self, frequencies); }))
+            return result;
         std::vector<double> frequencies;
         if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
-        const SeriesList& nodes = nodes_of(self);
-        // Written straight into the array's memory, which nothing else can
-        // reach before it is returned; an interrupted evaluation drops it.
-        Complex* data = nullptr;
-        Ref array(uninitialised_complex_array(frequencies.size(), data));
-        if (!array) return nullptr;
-        // A short evaluation (tens of microseconds for common circuits)
-        // keeps the interpreter lock: releasing it and watching for signals
-        // would cost a good part of its time.
-        if (frequencies.size() < PARALLEL_SPECTRUM_THRESHOLD) {
-            spectrum_impedance_into(nodes, frequencies, data);
-            return array.release();
-        }
-        const std::optional<bool> done = interruptible([&] {
-            spectrum_impedance_into(nodes, frequencies, data);
-            return true;
-        });
-        return done ? array.release() : nullptr;
+        return impedance_array(self, frequencies);
     });
 }
 

@@ -11,18 +11,20 @@ namespace {
 
 constexpr Py_ssize_t MAX_RESERVE = Py_ssize_t{1} << 20;
 
-// One-dimensional contiguous float64 buffers (numpy arrays, array('d'),
-// memoryviews) are copied in one go.
+// One-dimensional contiguous float64 buffers are copied in one go.
 bool float64_buffer(PyObject* obj, std::vector<double>& out) {
-    return read_native_buffer(obj, [&](std::string_view format, const void* data, std::size_t n, std::size_t size) {
-        if (format != "d" || size != sizeof(double)) return false;
-        const auto* values = static_cast<const double*>(data);
-        out.assign(values, values + n);
-        return true;
-    });
+    return with_float64_buffer(obj, [&](std::span<const double> values) { out.assign(values.begin(), values.end()); });
 }
 
 }  // namespace
+
+bool with_float64_buffer(PyObject* obj, const std::function<void(std::span<const double>)>& use) {
+    return read_native_buffer(obj, [&](std::string_view format, const void* data, std::size_t n, std::size_t size) {
+        if (format != "d" || size != sizeof(double)) return false;
+        use({static_cast<const double*>(data), n});
+        return true;
+    });
+}
 
 bool to_double(PyObject* obj, double& out) {
     if (PyFloat_CheckExact(obj)) {

@@ -38,6 +38,11 @@ bool for_each_item(PyObject* seq, OnItem&& on_item);
 using BufferReader = std::function<bool(std::string_view, const void*, std::size_t, std::size_t)>;
 bool read_native_buffer(PyObject* obj, const BufferReader& read);
 
+// Calls use(values) on the values of a one-dimensional C-contiguous float64
+// buffer of `obj` (a numpy array, array('d'), a memoryview) in place, while
+// the buffer is held; false without an exception when `obj` offers none.
+bool with_float64_buffer(PyObject* obj, const std::function<void(std::span<const double>)>& use);
+
 // A sequence into `out`: `whole` may take it at once (a buffer fast path,
 // returning false when it does not apply), otherwise item by item through
 // convert(item, value). A str or a non-sequence is refused as by
