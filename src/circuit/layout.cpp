@@ -7,16 +7,6 @@
 namespace vorlane {
 namespace {
 
-void collect_into(const SeriesList& nodes, std::vector<const Leaf*>& out) {
-    for (const Node& node : nodes) {
-        if (const Leaf* leaf = node.leaf()) {
-            out.push_back(leaf);
-        } else {
-            for (const SeriesList& branch : node.parallel()->branches) collect_into(branch, out);
-        }
-    }
-}
-
 SeriesList rebuild_from(const SeriesList& nodes, const double*& next) {
     SeriesList out(nodes.size());
     for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -38,7 +28,7 @@ SeriesList rebuild_from(const SeriesList& nodes, const double*& next) {
 
 std::vector<const Leaf*> collect_leaves(const SeriesList& nodes) {
     std::vector<const Leaf*> out;
-    collect_into(nodes, out);
+    for_each_leaf(nodes, [&](const Leaf& leaf) { out.push_back(&leaf); });
     return out;
 }
 
@@ -56,7 +46,7 @@ std::size_t parallel_depth(const SeriesList& nodes) {
 
 std::size_t param_count(const SeriesList& nodes) {
     std::size_t count = 0;
-    for (const Leaf* leaf : collect_leaves(nodes)) count += leaf->element.count();
+    for_each_leaf(nodes, [&](const Leaf& leaf) { count += leaf.element.count(); });
     return count;
 }
 
@@ -74,14 +64,14 @@ std::vector<std::pair<std::size_t, std::size_t>> member_param_ranges(const Serie
 std::vector<std::string> leaf_labels(const SeriesList& nodes) {
     std::vector<std::string> labels;
     std::map<std::string_view, std::size_t> counters;
-    for (const Leaf* leaf : collect_leaves(nodes)) {
-        if (leaf->label) {
-            labels.push_back(*leaf->label);
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        if (leaf.label) {
+            labels.push_back(*leaf.label);
         } else {
-            const std::string_view canonical = kind_info(leaf->element.kind).canonical;
+            const std::string_view canonical = kind_info(leaf.element.kind).canonical;
             labels.push_back(std::string(canonical) + std::to_string(counters[canonical]++));
         }
-    }
+    });
     return labels;
 }
 
@@ -98,37 +88,40 @@ std::vector<std::string> param_names(const SeriesList& nodes) {
 
 std::vector<std::string> param_units(const SeriesList& nodes) {
     std::vector<std::string> units;
-    for (const Leaf* leaf : collect_leaves(nodes)) {
-        const KindInfo& info = kind_info(leaf->element.kind);
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        const KindInfo& info = kind_info(leaf.element.kind);
         for (std::size_t i = 0; i < info.count; ++i) units.emplace_back(info.units[i]);
-    }
+    });
     return units;
 }
 
 std::vector<std::pair<double, double>> param_bounds(const SeriesList& nodes) {
     std::vector<std::pair<double, double>> bounds;
-    for (const Leaf* leaf : collect_leaves(nodes)) {
-        const KindInfo& info = kind_info(leaf->element.kind);
+    bounds.reserve(param_count(nodes));
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        const KindInfo& info = kind_info(leaf.element.kind);
         for (std::size_t i = 0; i < info.count; ++i) bounds.push_back(bounds_for_param(info.names[i]));
-    }
+    });
     return bounds;
 }
 
 std::vector<double> param_values(const SeriesList& nodes) {
     std::vector<double> values;
-    for (const Leaf* leaf : collect_leaves(nodes)) {
-        const std::size_t count = leaf->element.count();
-        values.insert(values.end(), leaf->element.v.begin(), leaf->element.v.begin() + count);
-    }
+    values.reserve(param_count(nodes));
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        const std::size_t count = leaf.element.count();
+        values.insert(values.end(), leaf.element.v.begin(), leaf.element.v.begin() + count);
+    });
     return values;
 }
 
 std::vector<double> placeholder_values(const SeriesList& nodes) {
     std::vector<double> values;
-    for (const Leaf* leaf : collect_leaves(nodes)) {
-        const KindInfo& info = kind_info(leaf->element.kind);
+    values.reserve(param_count(nodes));
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        const KindInfo& info = kind_info(leaf.element.kind);
         values.insert(values.end(), info.placeholders.begin(), info.placeholders.begin() + info.count);
-    }
+    });
     return values;
 }
 

@@ -12,7 +12,20 @@
 
 namespace vorlane {
 
-// Element leaves in layout order (depth first, branches in order).
+// Calls visit(leaf) on the element leaves in layout order (depth first,
+// branches in order).
+template <class Visit>
+void for_each_leaf(const SeriesList& nodes, Visit&& visit) {
+    for (const Node& node : nodes) {
+        if (const Leaf* leaf = node.leaf()) {
+            visit(*leaf);
+        } else {
+            for (const SeriesList& branch : node.parallel()->branches) for_each_leaf(branch, visit);
+        }
+    }
+}
+
+// Those leaves in a vector.
 std::vector<const Leaf*> collect_leaves(const SeriesList& nodes);
 
 // Levels of nested parallel nodes: 0 for a plain series, 1 for "R0-(R1,C1)".

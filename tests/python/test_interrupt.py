@@ -82,7 +82,7 @@ def interrupt_child(call, settle_seconds=SETTLE_SECONDS):
             time.sleep(settle_seconds)
             sent = time.monotonic()
             child.send_signal(signal.SIGINT)
-            out, err = child.communicate(timeout=120)
+            out, err = child.communicate(timeout=60)
         finally:
             child.kill()
     assert child.returncode == 0, err
@@ -135,3 +135,41 @@ def test_a_signal_handler_that_does_not_raise_lets_the_call_finish():
         print("call", "same" if repr(result) == repr({STEADY}) else "different", flush=True)
     """, settle_seconds=0.2)
     assert lines[:4] == ["handled", "call same", "finished", "same"]
+
+
+def test_a_thread_that_forks_watches_for_signals_in_the_child():
+    # The forking thread has fitted before, as a thread other than the main
+    # one; in the child it is the main thread and Ctrl-C must reach its calls.
+    script = textwrap.dedent("""
+        import os, signal, threading
+        import numpy as np
+        import vorlane
+
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+        freqs = np.logspace(-2, 5, 60)
+        rc = vorlane.Circuit("R0-(R1,C1)").with_values([10.0, 100.0, 1e-5])
+        long_circuit = vorlane.Circuit("-".join("(R%d,C%d)" % (i, i) for i in range(60)))
+        big_freqs = np.logspace(-3, 6, 400000)
+
+        # One long call: between calls Python would raise the interrupt anyway.
+        def fit_then_fork():
+            rc.fit(freqs, rc.impedance(freqs), guess_init=False)
+            pid = os.fork()
+            if pid == 0:
+                signal.alarm(30)  # ends the child should Ctrl-C go unnoticed
+                threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+                try:
+                    long_circuit.fit(big_freqs[:20000], np.ones(20000), guess_init=False, max_iterations=10**9)
+                    os.write(1, b"finished\\n")
+                except KeyboardInterrupt:
+                    os.write(1, b"interrupted\\n")
+                os._exit(0)
+            os.waitpid(pid, 0)
+
+        thread = threading.Thread(target=fit_then_fork)
+        thread.start()
+        thread.join()
+    """)
+    done = subprocess.run([sys.executable, "-W", "ignore", "-c", script], capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == "interrupted\n"

@@ -41,7 +41,7 @@ TEXTS = st.one_of(
 )
 
 
-@settings(max_examples=1500, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=500, suppress_health_check=[HealthCheck.too_slow])
 @given(TEXTS)
 def test_any_text_gives_a_circuit_or_a_value_error(text):
     check_text(text)
