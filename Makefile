@@ -68,8 +68,8 @@ system-packages: $(ENVIRONMENT)
 
 install: system-packages
 	$(INSTALL_PACKAGES) $(BUILD_TOOLS) numpy
-	$(PIP) install --quiet --no-build-isolation -C build-dir=$(BUILD_DIR) \
-	  -C cmake.define.VORLANE_BUILD_TESTS=$(CPP_TESTS) .
+	$(PIP) install --quiet --no-build-isolation --config-settings=build-dir=$(BUILD_DIR) \
+	  --config-settings=cmake.define.VORLANE_BUILD_TESTS=$(CPP_TESTS) .
 
 quickstart: install
 	$(INSTALL_PACKAGES) matplotlib
