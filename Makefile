@@ -82,7 +82,7 @@ test-cpp: install
 
 test-python: install
 	$(INSTALL_PACKAGES) $(TEST_DEPS)
-	cd tests/python && $(PYTHON) -m pytest -q -n auto --dist loadgroup
+	cd tests/python && $(PYTHON) -m pytest -q -n auto
 
 test: CPP_TESTS = ON
 test: test-cpp test-python

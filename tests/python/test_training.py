@@ -6,7 +6,9 @@ steps is enough to check that export, module and PyTorch agree.
 
 from __future__ import annotations
 
+import fcntl
 import importlib.util
+import os
 import sys
 from pathlib import Path
 
@@ -112,11 +114,13 @@ def test_phase_unwraps_across_the_branch_cut(phases, last):
 needs_torch = pytest.mark.skipif(importlib.util.find_spec("torch") is None, reason="PyTorch is not installed")
 
 
-# Session-wide, so that a worker that runs other modules' tests in between
-# does not train them again.
-@pytest.fixture(scope="session")
-def tiny_networks(tmp_path_factory):
-    """Briefly trained networks exported to files, for a few topologies."""
+TINY_NETWORKS = ("rc", "rq", "randles")
+
+
+def train_tiny_networks(folder):
+    """Briefly trained networks for a few topologies, exported into `folder`.
+    Plain gradient steps: PyTorch's optimisers load its compiler on their
+    first step, which took longer than the training."""
     import torch
 
     from training.export import weight_file_bytes
@@ -124,40 +128,51 @@ def tiny_networks(tmp_path_factory):
     from training.model import GuessNet, guess_loss
 
     torch.manual_seed(0)
-    paths = {}
-    for name in ("rc", "rq", "randles"):
+    for name in TINY_NETWORKS:
         topology = BY_NAME[name]
         data = training_arrays(topology, 64, seed=5)
         raw = to_targets(data["params"], data["z_scale"], data["w_scale"], topology.scaling, topology.log_params,
                          0.0, 1.0)
         mean, std = raw.mean(axis=0), raw.std(axis=0)
         model = GuessNet(topology.channels, topology.n_params)
-        optimiser = torch.optim.Adam(model.parameters(), lr=1e-3)
         for _ in range(3):
             loss = guess_loss(model(torch.from_numpy(data["features"]), torch.from_numpy(data["meta"])),
                               torch.from_numpy(((raw - mean) / std).astype(np.float32)))
-            optimiser.zero_grad()
+            model.zero_grad()
             loss.backward()
-            optimiser.step()
+            with torch.no_grad():
+                for parameter in model.parameters():
+                    parameter -= 1e-3 * parameter.grad
         state = {key: value.detach().double().numpy() for key, value in model.state_dict().items()}
-        path = tmp_path_factory.mktemp("weights") / f"{name}.eisnn"
-        path.write_bytes(weight_file_bytes(topology, state, mean, std))
-        paths[name] = path
+        (folder / f"{name}.eisnn").write_bytes(weight_file_bytes(topology, state, mean, std))
+
+
+@pytest.fixture(scope="session")
+def tiny_networks(tmp_path_factory):
+    """The tiny networks' files, trained once per test run: parallel workers
+    share a folder, and the first to take its lock trains them."""
+    base = tmp_path_factory.getbasetemp()
+    folder = (base.parent if os.environ.get("PYTEST_XDIST_WORKER") else base) / "tiny_networks"
+    folder.mkdir(exist_ok=True)
+    paths = {name: folder / f"{name}.eisnn" for name in TINY_NETWORKS}
+    with open(folder / "lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (folder / "done").exists():
+            train_tiny_networks(folder)
+            (folder / "done").touch()
     return paths
 
 
 @needs_torch
 @pytest.mark.long_running
-@pytest.mark.xdist_group("tiny_networks")  # one worker trains them once
-@pytest.mark.parametrize("name", ["rc", "rq", "randles"])
+@pytest.mark.parametrize("name", TINY_NETWORKS)
 def test_exported_network_layout(tiny_networks, name):
     check_layout(tiny_networks[name].read_bytes(), name)
 
 
 @needs_torch
 @pytest.mark.long_running
-@pytest.mark.xdist_group("tiny_networks")  # one worker trains them once
-@pytest.mark.parametrize("name", ["rc", "rq", "randles"])
+@pytest.mark.parametrize("name", TINY_NETWORKS)
 def test_module_guess_equals_pytorch_prediction(tiny_networks, name):
     from training.reference import reference_guess
 
