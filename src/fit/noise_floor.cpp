@@ -14,37 +14,44 @@ constexpr double LADDER_MARGIN = 1.0;  // decades beyond each end of the window
 constexpr std::size_t EXTRA_COLUMNS = 4;  // resistance, inductance, series capacitance, Warburg
 constexpr double RANK_TOLERANCE = 1e-12;
 
+// x . y over n entries in four interleaved partial sums: a fixed order, so
+// the same bits on every run, without one long chain of dependent additions.
+double dot(const double* x, const double* y, std::size_t n) {
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane) partial[lane] += x[i + lane] * y[i + lane];
+    }
+    for (; i < n; ++i) partial[0] += x[i] * y[i];
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
 // Sum of squared residuals of the least-squares solution of A x = b, with A
 // stored column by column (m rows); Householder reflections, a column whose
 // remaining norm is negligible is skipped. A and b are overwritten.
 double least_squares_residual(std::vector<double>& a, std::vector<double>& b, std::size_t m, std::size_t n) {
     std::size_t row = 0;
+    std::vector<double> v(m);
     for (std::size_t j = 0; j < n && row < m; ++j) {
         double* col = a.data() + j * m;
-        double full = 0.0, norm = 0.0;
-        for (std::size_t i = 0; i < m; ++i) full += col[i] * col[i];
-        for (std::size_t i = row; i < m; ++i) norm += col[i] * col[i];
-        norm = std::sqrt(norm);
+        const double full = dot(col, col, m);
+        const std::size_t length = m - row;
+        double norm = std::sqrt(dot(col + row, col + row, length));
         if (!(norm > RANK_TOLERANCE * std::sqrt(full))) continue;
         const double alpha = col[row] > 0.0 ? -norm : norm;
-        std::vector<double> v(col + row, col + m);
+        std::copy(col + row, col + m, v.begin());
         v[0] -= alpha;
-        double vv = 0.0;
-        for (const double x : v) vv += x * x;
+        const double vv = dot(v.data(), v.data(), length);
         if (!(vv > 0.0)) continue;
         auto reflect = [&](double* y) {
-            double dot = 0.0;
-            for (std::size_t i = 0; i < v.size(); ++i) dot += v[i] * y[row + i];
-            const double k = 2.0 * dot / vv;
-            for (std::size_t i = 0; i < v.size(); ++i) y[row + i] -= k * v[i];
+            const double k = 2.0 * dot(v.data(), y + row, length) / vv;
+            for (std::size_t i = 0; i < length; ++i) y[row + i] -= k * v[i];
         };
         for (std::size_t k = j; k < n; ++k) reflect(a.data() + k * m);
         reflect(b.data());
         ++row;
     }
-    double sum = 0.0;
-    for (std::size_t i = row; i < m; ++i) sum += b[i] * b[i];
-    return sum;
+    return dot(b.data() + row, b.data() + row, m - row);
 }
 
 }  // namespace
@@ -77,6 +84,12 @@ double expected_optimum_cost(std::span<const double> omega, std::span<const Comp
     std::vector<double> a(m * columns, 0.0), b(m);
     const double log_tau_low = -std::log10(hi) - LADDER_MARGIN;
     const double log_tau_high = -std::log10(lo) + LADDER_MARGIN;
+    // The ladder's time constants, the same for every frequency.
+    std::vector<double> tau(ladder);
+    for (std::size_t k = 0; k < ladder; ++k) {
+        const double t = static_cast<double>(k) / static_cast<double>(ladder - 1);
+        tau[k] = std::pow(10.0, log_tau_low + (log_tau_high - log_tau_low) * t);
+    }
     for (std::size_t r = 0; r < n; ++r) {
         const std::size_t i = usable[r];
         const double w = omega[i], inv = 1.0 / weights[i];
@@ -91,8 +104,7 @@ double expected_optimum_cost(std::span<const double> omega, std::span<const Comp
         set(2, 0.0, -1.0 / w);
         set(3, 1.0 / std::sqrt(w), -1.0 / std::sqrt(w));
         for (std::size_t k = 0; k < ladder; ++k) {
-            const double t = static_cast<double>(k) / static_cast<double>(ladder - 1);
-            const double x = w * std::pow(10.0, log_tau_low + (log_tau_high - log_tau_low) * t);
+            const double x = w * tau[k];
             const double d = 1.0 + x * x;
             set(EXTRA_COLUMNS + k, 1.0 / d, -x / d);
         }
