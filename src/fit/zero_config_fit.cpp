@@ -1,7 +1,8 @@
 // The global stage of a zero-configuration fit: the fit with arcs traded,
-// the data-scaled starts and seeded random jumps from the best fit so far,
-// each followed by a least-squares fit, while the fit stays well above the
-// noise floor.
+// on noisy spectra a simplex walk from the start and the best fit with an
+// exponent held at the end of its range, the data-scaled starts and seeded
+// random jumps from the best fit so far, each followed by a least-squares
+// fit, while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "fit/chacha_rng.hpp"
 #include "fit/data_scaled_start.hpp"
 #include "fit/levenberg_marquardt.hpp"
+#include "fit/nelder_mead.hpp"
 #include "fit/noise_floor.hpp"
 
 namespace vorlane {
@@ -33,6 +35,12 @@ constexpr double MAX_FACTOR = 1.5;
 // tell: the stage then always tries NOISY_FITS more starts.
 constexpr double NOISY = 0.015;
 constexpr std::size_t NOISY_FITS = 8;
+// On noisy spectra the least-squares fit from the start falls into the
+// nearest of many shallow minima. A simplex walk of SIMPLEX_ITERATIONS steps
+// from the start takes another road and ends near another minimum; and a
+// minimum with an exponent at the end of its range (a CPE that is a pure
+// capacitance) lies where no unconstrained run settles.
+constexpr std::uint64_t SIMPLEX_ITERATIONS = 600;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
 constexpr std::size_t MILD_FITS = 3;
@@ -107,6 +115,44 @@ public:
         const double cost = cost_at(inside);
         ends.emplace(cost < ends.front().second ? ends.begin() : ends.end(), std::move(inside), cost);
         return ends;
+    }
+
+    // One least-squares run from `from` with the range-bounded value
+    // `index` held at the upper end of its range: its end inside the bounds
+    // and its cost.
+    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_pinned(
+        std::span<const double> from, std::size_t index) const {
+        std::vector<double> start(from.begin(), from.end());
+        start[index] = bounds_[index].second;
+        std::vector<bool> held(bounds_.size(), false);
+        held[index] = true;
+        auto run = single_run(start, searching_, held);
+        if (!run) return std::unexpected(run.error());
+        std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
+        const double cost = cost_at(inside);
+        std::vector<std::pair<std::vector<double>, double>> ends;
+        ends.emplace_back(std::move(inside), cost);
+        return ends;
+    }
+
+    // The range-bounded values, by index.
+    std::vector<std::size_t> range_bounded() const {
+        std::vector<std::size_t> out;
+        for (std::size_t i = 0; i < bounds_.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) out.push_back(i);
+        }
+        return out;
+    }
+
+    // Where a Nelder-Mead walk of `iterations` steps from `start` ends.
+    std::vector<double> simplex_end(std::span<const double> start, std::uint64_t iterations) const {
+        const PsoProblem problem(FitModel(rebuild_with_values(nodes_, start)),
+                                 SpectrumRef{frequencies_, measured_, modulus_});
+        auto search = nelder_mead_search(problem, iterations);
+        simplex_evaluations_ += problem.counter().value();
+        if (!search || search->best.empty()) return {start.begin(), start.end()};
+        runs_evaluations_ += search->iterations;
+        return physical(search->best, bounds_);
     }
 
     // A fit whose runs stopped short of convergence, with one more run that
@@ -215,7 +261,7 @@ public:
         return std::sqrt(2.0 * floor / freedom) / size;
     }
 
-    std::uint64_t evaluations() const { return counter_.value(); }
+    std::uint64_t evaluations() const { return counter_.value() + simplex_evaluations_; }
 
 private:
     // Whether the log-scaled value i lies more than `decades` from `reference`.
@@ -249,6 +295,7 @@ private:
     std::vector<double> weights_;
     mutable EvalCounter counter_;
     mutable std::uint64_t runs_evaluations_ = 0;
+    mutable std::uint64_t simplex_evaluations_ = 0;
 };
 
 double poor_fit_factor(std::size_t points, std::size_t parameters) {
@@ -297,15 +344,11 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // below the best is finished as a complete fit. A start offered before
     // would end where it did then: it is passed over.
     std::vector<std::vector<double>> offered;
-    auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
-        const auto same = [&](const std::vector<double>& earlier) {
-            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
-        };
-        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
-        offered.emplace_back(start.begin(), start.end());
-        auto ends = stage.run_from(start);
+    using Ends = std::vector<std::pair<std::vector<double>, double>>;
+    // The extra starts of a noisy spectrum come on top of the stage's count.
+    auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
-        ++fits;
+        fits += counted ? 1 : 0;
         for (const auto& [end, cost] : *ends) {
             if (!(cost < best.cost)) continue;
             FitResultOr next = stage.fit_from(end);
@@ -316,10 +359,29 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         }
         return std::nullopt;
     };
+    auto offer = [&](std::span<const double> start, bool counted = true) -> std::optional<FitError> {
+        const auto same = [&](const std::vector<double>& earlier) {
+            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
+        };
+        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
+        offered.emplace_back(start.begin(), start.end());
+        return follow(stage.run_from(start), counted);
+    };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
     for (const std::vector<double>& start : swaps) {
         if (poll_stop()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
+    }
+    if (noisy && wanted()) {
+        if (auto error = offer(stage.simplex_end(param_values(nodes), SIMPLEX_ITERATIONS), false)) {
+            return std::unexpected(*error);
+        }
+    }
+    // Every exponent pinned in turn in the best fit before any of them.
+    const std::vector<double> unpinned = best.params;
+    for (const std::size_t index : stage.range_bounded()) {
+        if (!noisy || !wanted()) break;
+        if (auto error = follow(stage.run_pinned(unpinned, index), false)) return std::unexpected(*error);
     }
     // The start itself: the first fit tries it only when none of its
     // rescaled neighbours starts closer to the data, and may end elsewhere.
