@@ -81,7 +81,7 @@ public:
           bool modulus, const LmOptions& options)
         : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
           searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)),
-          members_(member_param_ranges(nodes)) {
+          members_(member_param_ranges(nodes)), scales_(spectrum_scales(frequencies_hz, measured)) {
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
@@ -177,11 +177,16 @@ public:
     // The data-scaled starts, one per arc placement.
     std::vector<std::vector<double>> scaled_starts() const {
         std::vector<std::vector<double>> starts;
-        const SpectrumScales scales = spectrum_scales(frequencies_, measured_);
         for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT; ++p) {
-            starts.push_back(data_scaled_values(nodes_, scales, static_cast<ArcPlacement>(p)));
+            starts.push_back(data_scaled_values(nodes_, scales_, static_cast<ArcPlacement>(p)));
         }
         return starts;
+    }
+
+    // `from` with one arc at a time moved to either end of the window.
+    std::vector<std::vector<double>> edge_moves(std::span<const double> from) const {
+        if (!scales_.usable) return {};
+        return arc_edge_moves(nodes_, from, scales_.omega_low, scales_.omega_high);
     }
 
     // A random jump from `from`: each value, with probability one half, a
@@ -291,6 +296,7 @@ private:
     LmOptions searching_;
     Bounds bounds_;
     std::vector<std::pair<std::size_t, std::size_t>> members_;
+    SpectrumScales scales_;
     std::vector<double> omega_;
     std::vector<double> weights_;
     mutable EvalCounter counter_;
@@ -382,6 +388,10 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     for (const std::size_t index : stage.range_bounded()) {
         if (!noisy || !wanted()) break;
         if (auto error = follow(stage.run_pinned(unpinned, index), false)) return std::unexpected(*error);
+    }
+    for (const std::vector<double>& start : stage.edge_moves(unpinned)) {
+        if (!noisy || !wanted()) break;
+        if (auto error = offer(start, false)) return std::unexpected(*error);
     }
     // The start itself: the first fit tries it only when none of its
     // rescaled neighbours starts closer to the data, and may end elsewhere.

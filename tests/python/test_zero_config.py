@@ -199,9 +199,9 @@ def noisy_hard_spectrum(circuit, values, seed):
 
 
 def test_a_noisy_hard_spectrum_reaches_the_best_known_cost():
-    """The least-squares fit from the network's guess and the earlier search
-    stopped 0.3 % above the optimum on this spectrum; the simplex walk and
-    the exponents held at the end of their range find it."""
+    """The least-squares fit from the network's guess and the data-scaled
+    starts stopped 0.3 % above the optimum on this spectrum; the noisy
+    spectrum's extra starts find it."""
     circuit = vorlane.Circuit("sei_randles_wo")
     values = {"R0.r": 10, "R1.r": 30, "CPE1.q": 1e-5, "CPE1.alpha": 0.85, "R2.r": 60, "Wo2.z0": 80,
               "Wo2.tau": 20, "CPE2.q": 1e-3, "CPE2.alpha": 0.8}
