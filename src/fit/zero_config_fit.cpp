@@ -406,6 +406,11 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         if (!wanted()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
     }
+    // The arcs of the best fit traded, when the search moved it.
+    for (const std::vector<double>& start : arc_swaps(nodes, best.params)) {
+        if (!wanted()) break;
+        if (auto error = offer(start, false)) return std::unexpected(*error);
+    }
     ChaChaRng rng = ChaChaRng::from_seed(STAGE_SEED);
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
         if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
