@@ -1,8 +1,9 @@
-// The global stage of a zero-configuration fit: the fit with arcs traded,
-// on noisy spectra a simplex walk from the start and the best fit with an
-// exponent held at the end of its range, the data-scaled starts and seeded
-// random jumps from the best fit so far, each followed by a least-squares
-// fit, while the fit stays well above the noise floor.
+// The global stage of a zero-configuration fit: the fit with arcs traded;
+// on noisy spectra a simplex walk from the start, the fit with an exponent
+// held at the end of its range and the fit with an arc moved to an end of
+// the window; the data-scaled starts, the best fit so far with arcs traded
+// and seeded random jumps from it; each followed by a least-squares fit,
+// while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -36,10 +37,12 @@ constexpr double MAX_FACTOR = 1.5;
 constexpr double NOISY = 0.015;
 constexpr std::size_t NOISY_FITS = 8;
 // On noisy spectra the least-squares fit from the start falls into the
-// nearest of many shallow minima. A simplex walk of SIMPLEX_ITERATIONS steps
-// from the start takes another road and ends near another minimum; and a
-// minimum with an exponent at the end of its range (a CPE that is a pure
-// capacitance) lies where no unconstrained run settles.
+// nearest of several shallow minima a few per cent apart. A simplex walk of
+// SIMPLEX_ITERATIONS steps from the start takes another road and ends near
+// another one; a minimum with an exponent at the end of its range (a CPE
+// that is a pure capacitance) lies where no unconstrained run settles; and
+// one may have an arc at an end of the window (or beyond) where the fit has
+// it inside.
 constexpr std::uint64_t SIMPLEX_ITERATIONS = 600;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
@@ -68,6 +71,9 @@ constexpr double STALL_TOLERANCE = 1e-5;
 constexpr std::uint32_t FIRST_STALL_STEPS = 25;
 constexpr std::uint32_t STAGE_STALL_STEPS = 10;
 
+// Where a least-squares run ended, each with its cost.
+using Ends = std::vector<std::pair<std::vector<double>, double>>;
+
 LmOptions stalling(const LmOptions& options, std::uint32_t steps) {
     LmOptions out = options;
     out.stall_iterations = steps;
@@ -95,11 +101,11 @@ public:
     // those values held at the end of their range while the others are
     // fitted once more. The end outside the bounds stays a candidate: a fit
     // from it, which starts inside, may still find a lower minimum.
-    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_from(
+    std::expected<Ends, FitError> run_from(
         std::span<const double> start) const {
         auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
         if (!run) return std::unexpected(run.error());
-        std::vector<std::pair<std::vector<double>, double>> ends;
+        Ends ends;
         ends.emplace_back(run->params, cost_at(run->params));
         std::vector<bool> held(bounds_.size(), false);
         bool any_held = false;
@@ -120,8 +126,7 @@ public:
     // One least-squares run from `from` with the range-bounded value
     // `index` held at the upper end of its range: its end inside the bounds
     // and its cost.
-    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_pinned(
-        std::span<const double> from, std::size_t index) const {
+    std::expected<Ends, FitError> run_pinned(std::span<const double> from, std::size_t index) const {
         std::vector<double> start(from.begin(), from.end());
         start[index] = bounds_[index].second;
         std::vector<bool> held(bounds_.size(), false);
@@ -130,7 +135,7 @@ public:
         if (!run) return std::unexpected(run.error());
         std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
         const double cost = cost_at(inside);
-        std::vector<std::pair<std::vector<double>, double>> ends;
+        Ends ends;
         ends.emplace_back(std::move(inside), cost);
         return ends;
     }
@@ -144,7 +149,8 @@ public:
         return out;
     }
 
-    // Where a Nelder-Mead walk of `iterations` steps from `start` ends.
+    // Where a Nelder-Mead walk of `iterations` steps from `start` ends; the
+    // start itself when the walk found no point with a cost.
     std::vector<double> simplex_end(std::span<const double> start, std::uint64_t iterations) const {
         const PsoProblem problem(FitModel(rebuild_with_values(nodes_, start)),
                                  SpectrumRef{frequencies_, measured_, modulus_});
@@ -350,8 +356,8 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // below the best is finished as a complete fit. A start offered before
     // would end where it did then: it is passed over.
     std::vector<std::vector<double>> offered;
-    using Ends = std::vector<std::pair<std::vector<double>, double>>;
-    // The extra starts of a noisy spectrum come on top of the stage's count.
+    // The extra starts (of a noisy spectrum, the best fit's arcs traded) come
+    // on top of the stage's count.
     auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
         fits += counted ? 1 : 0;
