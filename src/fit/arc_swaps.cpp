@@ -1,4 +1,5 @@
-// Starts with two arcs' values traded.
+// Starts with two arcs' values traded, or one arc moved to an end of the
+// measured window.
 #include "fit/arc_swaps.hpp"
 
 #include <algorithm>
@@ -99,10 +100,9 @@ private:
     bool traded_ = false;
 };
 
-}  // namespace
-
-std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values) {
-    // The leaves of each top-level parallel member, in layout order.
+// The leaves of each top-level parallel member, in layout order; nothing
+// when the circuit's parameter count is not `value_count`.
+std::vector<std::vector<PlacedLeaf>> top_level_arcs(const SeriesList& nodes, std::size_t value_count) {
     std::vector<std::vector<PlacedLeaf>> arcs;
     std::size_t next = 0;
     for (const Node& node : nodes) {
@@ -114,8 +114,15 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
         }
         if (node.parallel()) arcs.push_back(std::move(leaves));
     }
+    if (next != value_count) arcs.clear();
+    return arcs;
+}
+
+}  // namespace
+
+std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values) {
+    const std::vector<std::vector<PlacedLeaf>> arcs = top_level_arcs(nodes, values.size());
     std::vector<std::vector<double>> out;
-    if (next != values.size()) return out;
     for (std::size_t a = 0; a < arcs.size(); ++a) {
         for (std::size_t b = a + 1; b < arcs.size(); ++b) {
             if (same_kinds(arcs[a], arcs[b])) continue;
@@ -123,6 +130,24 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
             trade.same_kinds();
             trade.time_constants();
             if (auto traded = std::move(trade).result()) out.push_back(std::move(*traded));
+        }
+    }
+    return out;
+}
+
+std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::span<const double> values,
+                                                double omega_low, double omega_high) {
+    std::vector<std::vector<double>> out;
+    for (const std::vector<PlacedLeaf>& arc : top_level_arcs(nodes, values.size())) {
+        const std::vector<bool> none(arc.size(), false);
+        const auto c = first_of(arc, none, true), r = first_of(arc, none, false);
+        if (!c || !r) continue;
+        for (const double omega : {omega_low, omega_high}) {
+            std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
+            set_time_constant(arc[*c], moved, values[arc[*r].first], 1.0 / omega);
+            if (!std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; })) {
+                out.pop_back();
+            }
         }
     }
     return out;

@@ -1,6 +1,8 @@
-// Neighbouring minima of a circuit with several arcs: the fit may hand the
-// broad arc's values to the narrow one and the other way round. A start with
-// two arcs' values traded lets the solver reach the other arrangement.
+// Neighbouring minima of a circuit with arcs: the fit may hand the broad
+// arc's values to the narrow one and the other way round, or fit an arc
+// inside the window where another minimum has it at (or beyond) an end. A
+// start with two arcs' values traded, or with one arc's time constant moved
+// to an end of the window, lets the solver reach the other arrangement.
 #pragma once
 
 #include <span>
@@ -19,5 +21,13 @@ namespace vorlane {
 // other arc's time constant (r c, or (r q)^(1 / alpha), the CPE keeping its
 // exponent). Pairs in layout order.
 std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values);
+
+// For every top-level parallel member with a resistance and a C or CPE leaf,
+// in layout order: `values` with that leaf's value giving the arc (with the
+// member's first resistance, the CPE keeping its exponent) the time constant
+// 1 / omega_low, then the same for 1 / omega_high. Starts with a value that
+// is not finite and positive are left out.
+std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::span<const double> values,
+                                                double omega_low, double omega_high);
 
 }  // namespace vorlane

@@ -1,7 +1,9 @@
-// The global stage of a zero-configuration fit: the fit with arcs traded,
-// the data-scaled starts and seeded random jumps from the best fit so far,
-// each followed by a least-squares fit, while the fit stays well above the
-// noise floor.
+// The global stage of a zero-configuration fit: the fit with arcs traded;
+// on noisy spectra a simplex walk from the start, the fit with an exponent
+// held at the end of its range and the fit with an arc moved to an end of
+// the window; the data-scaled starts, the best fit so far with arcs traded
+// and seeded random jumps from it; each followed by a least-squares fit,
+// while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include "fit/chacha_rng.hpp"
 #include "fit/data_scaled_start.hpp"
 #include "fit/levenberg_marquardt.hpp"
+#include "fit/nelder_mead.hpp"
 #include "fit/noise_floor.hpp"
 
 namespace vorlane {
@@ -33,6 +36,14 @@ constexpr double MAX_FACTOR = 1.5;
 // tell: the stage then always tries NOISY_FITS more starts.
 constexpr double NOISY = 0.015;
 constexpr std::size_t NOISY_FITS = 8;
+// On noisy spectra the least-squares fit from the start falls into the
+// nearest of several shallow minima a few per cent apart. A simplex walk of
+// SIMPLEX_ITERATIONS steps from the start takes another road and ends near
+// another one; a minimum with an exponent at the end of its range (a CPE
+// that is a pure capacitance) lies where no unconstrained run settles; and
+// one may have an arc at an end of the window (or beyond) where the fit has
+// it inside.
+constexpr std::uint64_t SIMPLEX_ITERATIONS = 600;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
 constexpr std::size_t MILD_FITS = 3;
@@ -60,6 +71,9 @@ constexpr double STALL_TOLERANCE = 1e-5;
 constexpr std::uint32_t FIRST_STALL_STEPS = 25;
 constexpr std::uint32_t STAGE_STALL_STEPS = 10;
 
+// Where a least-squares run ended, each with its cost.
+using Ends = std::vector<std::pair<std::vector<double>, double>>;
+
 LmOptions stalling(const LmOptions& options, std::uint32_t steps) {
     LmOptions out = options;
     out.stall_iterations = steps;
@@ -73,7 +87,7 @@ public:
           bool modulus, const LmOptions& options)
         : nodes_(nodes), frequencies_(frequencies_hz), measured_(measured), modulus_(modulus), options_(options),
           searching_(stalling(options, STAGE_STALL_STEPS)), bounds_(param_bounds(nodes)),
-          members_(member_param_ranges(nodes)) {
+          members_(member_param_ranges(nodes)), scales_(spectrum_scales(frequencies_hz, measured)) {
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
@@ -87,11 +101,11 @@ public:
     // those values held at the end of their range while the others are
     // fitted once more. The end outside the bounds stays a candidate: a fit
     // from it, which starts inside, may still find a lower minimum.
-    std::expected<std::vector<std::pair<std::vector<double>, double>>, FitError> run_from(
+    std::expected<Ends, FitError> run_from(
         std::span<const double> start) const {
         auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
         if (!run) return std::unexpected(run.error());
-        std::vector<std::pair<std::vector<double>, double>> ends;
+        Ends ends;
         ends.emplace_back(run->params, cost_at(run->params));
         std::vector<bool> held(bounds_.size(), false);
         bool any_held = false;
@@ -107,6 +121,44 @@ public:
         const double cost = cost_at(inside);
         ends.emplace(cost < ends.front().second ? ends.begin() : ends.end(), std::move(inside), cost);
         return ends;
+    }
+
+    // One least-squares run from `from` with the range-bounded value
+    // `index` held at the upper end of its range: its end inside the bounds
+    // and its cost.
+    std::expected<Ends, FitError> run_pinned(std::span<const double> from, std::size_t index) const {
+        std::vector<double> start(from.begin(), from.end());
+        start[index] = bounds_[index].second;
+        std::vector<bool> held(bounds_.size(), false);
+        held[index] = true;
+        auto run = single_run(start, searching_, held);
+        if (!run) return std::unexpected(run.error());
+        std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
+        const double cost = cost_at(inside);
+        Ends ends;
+        ends.emplace_back(std::move(inside), cost);
+        return ends;
+    }
+
+    // The range-bounded values, by index.
+    std::vector<std::size_t> range_bounded() const {
+        std::vector<std::size_t> out;
+        for (std::size_t i = 0; i < bounds_.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) out.push_back(i);
+        }
+        return out;
+    }
+
+    // Where a Nelder-Mead walk of `iterations` steps from `start` ends; the
+    // start itself when the walk found no point with a cost.
+    std::vector<double> simplex_end(std::span<const double> start, std::uint64_t iterations) const {
+        const PsoProblem problem(FitModel(rebuild_with_values(nodes_, start)),
+                                 SpectrumRef{frequencies_, measured_, modulus_});
+        auto search = nelder_mead_search(problem, iterations);
+        simplex_evaluations_ += problem.counter().value();
+        if (!search || search->best.empty()) return {start.begin(), start.end()};
+        runs_evaluations_ += search->iterations;
+        return physical(search->best, bounds_);
     }
 
     // A fit whose runs stopped short of convergence, with one more run that
@@ -131,11 +183,16 @@ public:
     // The data-scaled starts, one per arc placement.
     std::vector<std::vector<double>> scaled_starts() const {
         std::vector<std::vector<double>> starts;
-        const SpectrumScales scales = spectrum_scales(frequencies_, measured_);
         for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT; ++p) {
-            starts.push_back(data_scaled_values(nodes_, scales, static_cast<ArcPlacement>(p)));
+            starts.push_back(data_scaled_values(nodes_, scales_, static_cast<ArcPlacement>(p)));
         }
         return starts;
+    }
+
+    // `from` with one arc at a time moved to either end of the window.
+    std::vector<std::vector<double>> edge_moves(std::span<const double> from) const {
+        if (!scales_.usable) return {};
+        return arc_edge_moves(nodes_, from, scales_.omega_low, scales_.omega_high);
     }
 
     // A random jump from `from`: each value, with probability one half, a
@@ -215,7 +272,7 @@ public:
         return std::sqrt(2.0 * floor / freedom) / size;
     }
 
-    std::uint64_t evaluations() const { return counter_.value(); }
+    std::uint64_t evaluations() const { return counter_.value() + simplex_evaluations_; }
 
 private:
     // Whether the log-scaled value i lies more than `decades` from `reference`.
@@ -245,10 +302,12 @@ private:
     LmOptions searching_;
     Bounds bounds_;
     std::vector<std::pair<std::size_t, std::size_t>> members_;
+    SpectrumScales scales_;
     std::vector<double> omega_;
     std::vector<double> weights_;
     mutable EvalCounter counter_;
     mutable std::uint64_t runs_evaluations_ = 0;
+    mutable std::uint64_t simplex_evaluations_ = 0;
 };
 
 double poor_fit_factor(std::size_t points, std::size_t parameters) {
@@ -297,15 +356,11 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // below the best is finished as a complete fit. A start offered before
     // would end where it did then: it is passed over.
     std::vector<std::vector<double>> offered;
-    auto offer = [&](std::span<const double> start) -> std::optional<FitError> {
-        const auto same = [&](const std::vector<double>& earlier) {
-            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
-        };
-        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
-        offered.emplace_back(start.begin(), start.end());
-        auto ends = stage.run_from(start);
+    // The extra starts (of a noisy spectrum, the best fit's arcs traded) come
+    // on top of the stage's count.
+    auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
-        ++fits;
+        fits += counted ? 1 : 0;
         for (const auto& [end, cost] : *ends) {
             if (!(cost < best.cost)) continue;
             FitResultOr next = stage.fit_from(end);
@@ -316,10 +371,33 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         }
         return std::nullopt;
     };
+    auto offer = [&](std::span<const double> start, bool counted = true) -> std::optional<FitError> {
+        const auto same = [&](const std::vector<double>& earlier) {
+            return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
+        };
+        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
+        offered.emplace_back(start.begin(), start.end());
+        return follow(stage.run_from(start), counted);
+    };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
     for (const std::vector<double>& start : swaps) {
         if (poll_stop()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
+    }
+    if (noisy && wanted()) {
+        if (auto error = offer(stage.simplex_end(param_values(nodes), SIMPLEX_ITERATIONS), false)) {
+            return std::unexpected(*error);
+        }
+    }
+    // Every exponent pinned in turn in the best fit before any of them.
+    const std::vector<double> unpinned = best.params;
+    for (const std::size_t index : stage.range_bounded()) {
+        if (!noisy || !wanted()) break;
+        if (auto error = follow(stage.run_pinned(unpinned, index), false)) return std::unexpected(*error);
+    }
+    for (const std::vector<double>& start : stage.edge_moves(unpinned)) {
+        if (!noisy || !wanted()) break;
+        if (auto error = offer(start, false)) return std::unexpected(*error);
     }
     // The start itself: the first fit tries it only when none of its
     // rescaled neighbours starts closer to the data, and may end elsewhere.
@@ -333,6 +411,11 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         }
         if (!wanted()) break;
         if (auto error = offer(start)) return std::unexpected(*error);
+    }
+    // The arcs of the best fit traded, when the search moved it.
+    for (const std::vector<double>& start : arc_swaps(nodes, best.params)) {
+        if (!wanted()) break;
+        if (auto error = offer(start, false)) return std::unexpected(*error);
     }
     ChaChaRng rng = ChaChaRng::from_seed(STAGE_SEED);
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {

@@ -1,4 +1,4 @@
-// Starts with two arcs' values traded.
+// Starts with two arcs' values traded, or one arc moved to an end of the window.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -53,6 +53,32 @@ TEST(ArcSwaps, TimeConstantsThatCannotBeTradedLeaveTheResistancesTraded) {
 TEST(ArcSwaps, AWrongNumberOfValuesGivesNoStart) {
     const SeriesList nodes = parse("R0-(R1,C1)-(R2,CPE2)").value();
     EXPECT_TRUE(arc_swaps(nodes, std::vector<double>{1.0, 2.0}).empty());
+}
+
+TEST(ArcEdgeMoves, EachArcTakesTheTimeConstantOfEitherEndOfTheWindow) {
+    // R1 = 2, C1 = 3; R3 = 5 (the first resistance of its member), CPE3 q = 7, alpha = 0.5.
+    const SeriesList nodes = parse("R0-(R1,C1)-(R3-R4,CPE3)-W5").value();
+    const std::vector<double> values{1.0, 2.0, 3.0, 5.0, 6.0, 7.0, 0.5, 9.0};
+    const double low = 0.1, high = 1e4;
+    const std::vector<std::vector<double>> moves = arc_edge_moves(nodes, values, low, high);
+    ASSERT_EQ(moves.size(), 4u);
+    auto with = [&](std::size_t index, double value) {
+        std::vector<double> v = values;
+        v[index] = value;
+        return v;
+    };
+    EXPECT_EQ(moves[0], with(2, 1.0 / (low * 2.0)));
+    EXPECT_EQ(moves[1], with(2, 1.0 / (high * 2.0)));
+    // (R q)^(1 / alpha) = 1 / omega: q = omega^-alpha / R.
+    EXPECT_EQ(moves[2], with(5, std::pow(1.0 / low, 0.5) / 5.0));
+    EXPECT_EQ(moves[3], with(5, std::pow(1.0 / high, 0.5) / 5.0));
+}
+
+TEST(ArcEdgeMoves, ArcsWithoutAResistanceOrAFiniteValueGiveNoStart) {
+    EXPECT_TRUE(arc_edge_moves(parse("R0-(L1,C1)-W2").value(), std::vector<double>{1.0, 2.0, 3.0, 4.0}, 1.0, 10.0)
+                    .empty());
+    EXPECT_TRUE(arc_edge_moves(parse("R0-(R1,C1)").value(), std::vector<double>{1.0, 0.0, 3.0}, 1.0, 10.0).empty());
+    EXPECT_TRUE(arc_edge_moves(parse("R0-(R1,C1)").value(), std::vector<double>{1.0, 2.0}, 1.0, 10.0).empty());
 }
 
 }  // namespace vorlane
