@@ -174,20 +174,6 @@ bool needs_guard(Complex z) {
     return ((a | b) == 0) | (a == INFINITE) | (b == INFINITE);
 }
 
-// out[i] = parallel_reciprocal(z[i]). The plain division is that wherever no
-// guard is needed, so the guarded form runs only on runs that hold such a
-// point.
-VORLANE_KERNEL_VARIANTS
-void reciprocals(const Complex* z, Complex* out, std::size_t n) {
-    std::uint64_t guarded = 0;  // see plain_reciprocals
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = Complex{1.0, 0.0} / z[i];
-        guarded |= std::uint64_t{needs_guard(z[i])};
-    }
-    if (guarded == 0) return;
-    for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
-}
-
 // Whether parallel_reciprocal(z[i]) is the plain division at every point.
 VORLANE_KERNEL_VARIANTS
 bool plain_reciprocals(const Complex* z, std::size_t n) {
@@ -196,6 +182,17 @@ bool plain_reciprocals(const Complex* z, std::size_t n) {
     std::uint64_t guarded = 0;
     for (std::size_t i = 0; i < n; ++i) guarded |= std::uint64_t{needs_guard(z[i])};
     return guarded == 0;
+}
+
+// out[i] = parallel_reciprocal(z[i]); the guarded form runs only on runs
+// that hold a point where it differs from the plain division.
+VORLANE_KERNEL_VARIANTS
+void reciprocals(const Complex* z, Complex* out, std::size_t n) {
+    if (plain_reciprocals(z, n)) {
+        for (std::size_t i = 0; i < n; ++i) out[i] = Complex{1.0, 0.0} / z[i];
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = parallel_reciprocal(z[i]);
+    }
 }
 
 // sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first

@@ -54,7 +54,8 @@ std::vector<std::pair<std::size_t, std::size_t>> member_param_ranges(const Serie
     std::vector<std::pair<std::size_t, std::size_t>> ranges;
     std::size_t offset = 0;
     for (const Node& node : nodes) {
-        const std::size_t count = param_count(SeriesList{node});
+        std::size_t count = 0;
+        for_each_leaf(node, [&](const Leaf& leaf) { count += leaf.element.count(); });
         ranges.emplace_back(offset, count);
         offset += count;
     }

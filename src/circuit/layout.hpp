@@ -15,14 +15,18 @@ namespace vorlane {
 // Calls visit(leaf) on the element leaves in layout order (depth first,
 // branches in order).
 template <class Visit>
-void for_each_leaf(const SeriesList& nodes, Visit&& visit) {
-    for (const Node& node : nodes) {
-        if (const Leaf* leaf = node.leaf()) {
-            visit(*leaf);
-        } else {
-            for (const SeriesList& branch : node.parallel()->branches) for_each_leaf(branch, visit);
-        }
+void for_each_leaf(const Node& node, Visit&& visit) {
+    if (const Leaf* leaf = node.leaf()) {
+        visit(*leaf);
+        return;
     }
+    for (const SeriesList& branch : node.parallel()->branches) {
+        for (const Node& member : branch) for_each_leaf(member, visit);
+    }
+}
+template <class Visit>
+void for_each_leaf(const SeriesList& nodes, Visit&& visit) {
+    for (const Node& node : nodes) for_each_leaf(node, visit);
 }
 
 // Those leaves in a vector.

@@ -45,14 +45,14 @@ public:
     static constexpr Clock::duration CHECK_INTERVAL = std::chrono::milliseconds(10);
 
 private:
-    // The flag and the owner's bookkeeping sit on cache lines of their own:
-    // workers read the flag at every block while the owner counts its polls,
-    // and sharing a line would make every one of those reads a cache miss.
+    // The owner's bookkeeping sits on a cache line of its own: workers read
+    // the fields above at every block while the owner counts its polls, and
+    // sharing a line would make every one of those reads a cache miss.
     static constexpr std::size_t CACHE_LINE = 64;
 
     std::function<bool()> check_;
     std::thread::id owner_;
-    alignas(CACHE_LINE) std::atomic<bool> stopped_{false};
+    std::atomic<bool> stopped_{false};
     // Touched by the owner thread only.
     alignas(CACHE_LINE) Clock::time_point next_check_;
     unsigned calls_until_clock_ = 0;

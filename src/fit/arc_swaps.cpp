@@ -106,12 +106,11 @@ std::vector<std::vector<PlacedLeaf>> top_level_arcs(const SeriesList& nodes, std
     std::vector<std::vector<PlacedLeaf>> arcs;
     std::size_t next = 0;
     for (const Node& node : nodes) {
-        const SeriesList member{node};
         std::vector<PlacedLeaf> leaves;
-        for (const Leaf* leaf : collect_leaves(member)) {
-            leaves.push_back({leaf->element.kind, next, leaf->element.count()});
-            next += leaf->element.count();
-        }
+        for_each_leaf(node, [&](const Leaf& leaf) {
+            leaves.push_back({leaf.element.kind, next, leaf.element.count()});
+            next += leaf.element.count();
+        });
         if (node.parallel()) arcs.push_back(std::move(leaves));
     }
     if (next != value_count) arcs.clear();

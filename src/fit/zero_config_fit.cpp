@@ -101,8 +101,7 @@ public:
     // those values held at the end of their range while the others are
     // fitted once more. The end outside the bounds stays a candidate: a fit
     // from it, which starts inside, may still find a lower minimum.
-    std::expected<Ends, FitError> run_from(
-        std::span<const double> start) const {
+    std::expected<Ends, FitError> run_from(std::span<const double> start) const {
         auto run = single_run(start, searching_, std::vector<bool>(bounds_.size(), false));
         if (!run) return std::unexpected(run.error());
         Ends ends;
@@ -115,11 +114,9 @@ public:
             any_held = any_held || held[i];
         }
         if (!any_held) return ends;
-        auto refit = single_run(clamp_to_bounds(run->params, bounds_), searching_, held);
+        auto refit = held_run(clamp_to_bounds(run->params, bounds_), held);
         if (!refit) return std::unexpected(refit.error());
-        std::vector<double> inside = clamp_to_bounds(refit->params, bounds_);
-        const double cost = cost_at(inside);
-        ends.emplace(cost < ends.front().second ? ends.begin() : ends.end(), std::move(inside), cost);
+        ends.insert(refit->second < ends.front().second ? ends.begin() : ends.end(), std::move(*refit));
         return ends;
     }
 
@@ -131,13 +128,9 @@ public:
         start[index] = bounds_[index].second;
         std::vector<bool> held(bounds_.size(), false);
         held[index] = true;
-        auto run = single_run(start, searching_, held);
+        auto run = held_run(start, held);
         if (!run) return std::unexpected(run.error());
-        std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
-        const double cost = cost_at(inside);
-        Ends ends;
-        ends.emplace_back(std::move(inside), cost);
-        return ends;
+        return Ends{std::move(*run)};
     }
 
     // The range-bounded values, by index.
@@ -282,6 +275,17 @@ private:
 
     double cost_at(std::span<const double> params) const {
         return cost_of(residuals(nodes_, params, omega_, measured_, weights_, counter_));
+    }
+
+    // One stalling run from `start` with the `held` values fixed: its end
+    // inside the bounds and the cost there.
+    std::expected<Ends::value_type, FitError> held_run(std::span<const double> start,
+                                                       const std::vector<bool>& held) const {
+        auto run = single_run(start, searching_, held);
+        if (!run) return std::unexpected(run.error());
+        std::vector<double> inside = clamp_to_bounds(run->params, bounds_);
+        const double cost = cost_at(inside);
+        return Ends::value_type{std::move(inside), cost};
     }
 
     // One least-squares run from `start` with `fixed` values held, counted.

@@ -294,9 +294,8 @@ PyObject* circuit_impedance(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         // A float64 array is read in place, anything else copied first.
         PyObject* result = nullptr;
-        if (with_float64_buffer(frequencies_arg,
-                                [&](std::span<const double> frequencies) { result = impedance_array(self, frequencies); }))
-            return result;
+        auto evaluate = [&](std::span<const double> frequencies) { result = impedance_array(self, frequencies); };
+        if (with_float64_buffer(frequencies_arg, evaluate)) return result;
         std::vector<double> frequencies;
         if (!frequencies_of(frequencies_arg, frequencies)) return nullptr;
         return impedance_array(self, frequencies);
