@@ -362,6 +362,14 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     std::vector<std::vector<double>> offered;
     // The extra starts (of a noisy spectrum, the best fit's arcs traded) come
     // on top of the stage's count.
+    // A lower cost wins, except that a fit that did not converge takes the
+    // place of one that did only when it is lower by more than the solver's
+    // own tolerance: a gain at the level of rounding is no reason to report
+    // a failure.
+    auto replaces = [&](const FitOutcome& next) {
+        if (!(next.cost < best.cost)) return false;
+        return next.success || !best.success || next.cost < best.cost * (1.0 - options.ftol);
+    };
     auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
         fits += counted ? 1 : 0;
@@ -371,7 +379,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
             if (!next) return next.error();
             iterations += next->iterations;
             evaluations += next->impedance_evals;
-            if (next->cost < best.cost) best = std::move(*next);
+            if (replaces(*next)) best = std::move(*next);
         }
         return std::nullopt;
     };
