@@ -21,8 +21,9 @@ ifeq ($(origin PYTHON), undefined)
 endif
 # Where PYTHONDONTWRITEBYTECODE is set, every Python process would compile
 # each module it imports from source again (pip's, pandas', PyTorch's: about
-# a fifth of the test run). The bytecode is written to build/pycache instead,
-# so that nothing lands beside the sources and the test processes share it.
+# a quarter of the Python tests' processor time). The bytecode is written to
+# build/pycache instead, so that nothing lands beside the sources and the
+# test processes share it.
 ifneq ($(PYTHONDONTWRITEBYTECODE),)
   export PYTHONDONTWRITEBYTECODE :=
   export PYTHONPYCACHEPREFIX := $(CURDIR)/build/pycache
