@@ -348,8 +348,10 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // often sits in a neighbouring minimum a few per cent above the optimum,
     // which the check cannot tell apart: it is searched like the fit of a
     // noisy spectrum. A fit far below the floor (a circuit with more arcs
-    // than the spectrum shows) is not.
-    const bool pinned_at_floor = first->cost * factor >= floor && stage.at_range_end(first->params);
+    // than the spectrum shows) is not, nor one well above it, which the stage
+    // searches anyway.
+    const bool pinned_at_floor =
+        !poor(first->cost) && first->cost * factor >= floor && stage.at_range_end(first->params);
     const bool noisy = stage.relative_noise(floor) > NOISY || pinned_at_floor;
     const bool mild = first->cost > floor;
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
