@@ -131,6 +131,11 @@ struct FitContext {
 
 }  // namespace
 
+bool at_range_end(double value, double lower, double upper) {
+    const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
+    return !(value - lower > tolerance && upper - value > tolerance);
+}
+
 bool is_clean_solution(std::span<const double> p, double cost, bool success, const Bounds& bounds,
                        std::span<const double> x0, const std::vector<bool>& settled) {
     if (!success || !std::isfinite(cost)) return false;
@@ -139,8 +144,7 @@ bool is_clean_solution(std::span<const double> p, double cost, bool success, con
         if (i < settled.size() && settled[i]) continue;
         const auto [lower, upper] = bounds[i];
         if (!unbounded_above(bounds[i])) {
-            const double tolerance = RANGE_END_TOLERANCE * (upper - lower);
-            if (!(p[i] - lower > tolerance && upper - p[i] > tolerance)) return false;
+            if (at_range_end(p[i], lower, upper)) return false;
             continue;
         }
         if (!(p[i] > ABOVE_LOWER_FACTOR * lower)) return false;

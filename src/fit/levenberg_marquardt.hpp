@@ -28,6 +28,10 @@ std::expected<SingleStartResult, std::string> levenberg_marquardt_single_start(
 // 0.2, 0.4, 0.6, 0.8 of its range.
 std::vector<std::vector<double>> candidate_starting_points(std::span<const double> x0, const Bounds& bounds);
 
+// Whether `value` lies within 1e-6 of the range [lower, upper] of either
+// end (or outside it, or is NaN).
+bool at_range_end(double value, double lower, double upper);
+
 // A run is clean when it succeeded at a finite cost, every range-bounded
 // parameter lies more than 1e-6 of its range inside both ends, and every
 // parameter unbounded above exceeds 100 times its lower bound and stayed

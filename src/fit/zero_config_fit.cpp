@@ -1,9 +1,10 @@
 // The global stage of a zero-configuration fit: the fit with arcs traded;
-// on noisy spectra a simplex walk from the start, the fit with an exponent
-// held at the end of its range and the fit with an arc moved to an end of
-// the window; the data-scaled starts, the best fit so far with arcs traded
-// and seeded random jumps from it; each followed by a least-squares fit,
-// while the fit stays well above the noise floor.
+// on noisy spectra, and for a fit with an exponent at an end of its range,
+// a simplex walk from the start, the fit with an exponent held at the end
+// of its range and the fit with an arc moved to an end of the window; the
+// data-scaled starts, the best fit so far with arcs traded and seeded random
+// jumps from it; each followed by a least-squares fit, while the fit stays
+// well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -131,6 +132,14 @@ public:
         auto run = held_run(start, held);
         if (!run) return std::unexpected(run.error());
         return Ends{std::move(*run)};
+    }
+
+    // Whether a range-bounded value of `params` sits at an end of its range.
+    bool at_range_end(std::span<const double> params) const {
+        const std::vector<std::size_t> indices = range_bounded();
+        return std::any_of(indices.begin(), indices.end(), [&](std::size_t i) {
+            return i < params.size() && vorlane::at_range_end(params[i], bounds_[i].first, bounds_[i].second);
+        });
     }
 
     // The range-bounded values, by index.
@@ -330,9 +339,20 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     if (!first) return first;
     const double floor = stage.floor();
 
-    const double limit = poor_fit_factor(stage.points(), param_count(nodes)) * floor;
+    const double factor = poor_fit_factor(stage.points(), param_count(nodes));
+    const double limit = factor * floor;
     auto poor = [&](double cost) { return std::isfinite(floor) && !(cost <= limit); };
-    const bool noisy = stage.relative_noise(floor) > NOISY;
+    // A fit at the noise floor (within its spread on either side) with an
+    // exponent at an end of its range (an arc turned into a pure
+    // capacitance, or sent to an end of the window with nothing left to fit)
+    // often sits in a neighbouring minimum a few per cent above the optimum,
+    // which the check cannot tell apart: it is searched like the fit of a
+    // noisy spectrum. A fit far below the floor (a circuit with more arcs
+    // than the spectrum shows) is not, nor one well above it, which the stage
+    // searches anyway.
+    const bool pinned_at_floor =
+        !poor(first->cost) && first->cost * factor >= floor && stage.at_range_end(first->params);
+    const bool noisy = stage.relative_noise(floor) > NOISY || pinned_at_floor;
     const bool mild = first->cost > floor;
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.lost_element(first->params, scaled);

@@ -221,3 +221,19 @@ def test_a_converged_fit_is_not_given_up_for_a_rounding_level_gain(file, text):
     fit stays the result."""
     result = vorlane.Circuit(text).fit(vorlane.read_spectrum(DATA_DIR / "instruments" / file))
     assert result.success
+
+
+@pytest.mark.parametrize("seed", [2, 3])
+def test_a_fit_with_an_exponent_at_its_end_searches_on_at_the_noise_floor(seed):
+    """Three (R,CPE) arcs, the middle one nearly a capacitance, at 1 % noise:
+    the least-squares fit from the start may end with an exponent at 1 and
+    its cost at the noise floor, a few per cent above the optimum."""
+    circuit = vorlane.Circuit("R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)")
+    truth = [826.4, 12370.0, 8.551e-08, 0.5359, 1131.0, 5.411e-06, 0.9428, 10990.0, 2.554e-05, 0.6239]
+    f = np.logspace(math.log10(0.0713), math.log10(3.3e5), 40)
+    rng = np.random.default_rng(seed)
+    z = np.asarray(circuit.with_values(truth).impedance(f))
+    z = z + 0.01 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    best_known = min(circuit.with_values(truth).fit(f, z).cost,
+                     circuit.fit(f, z, method="basin_hopping", seed=1).cost)
+    assert circuit.fit(f, z).cost <= best_known * (1 + 1e-3)
