@@ -353,13 +353,15 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     const bool pinned_at_floor =
         !poor(first->cost) && first->cost * factor >= floor && stage.at_range_end(first->params);
     const bool noisy = stage.relative_noise(floor) > NOISY || pinned_at_floor;
-    const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
-    // Neighbouring minima come from arcs that can trade places and from
-    // exponents that can end at their range's end: a circuit with neither
-    // (one arc of resistors, capacitors and inductors) has none to look for.
-    const bool mild = first->cost > floor && (!swaps.empty() || !stage.range_bounded().empty());
+    // Neighbouring minima come from several arcs and from exponents that can
+    // end at their range's end: a single arc of resistors, capacitors and
+    // inductors has none to look for.
+    const auto arcs =
+        std::count_if(nodes.begin(), nodes.end(), [](const Node& node) { return node.parallel() != nullptr; });
+    const bool mild = first->cost > floor && (arcs > 1 || !stage.range_bounded().empty());
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.lost_element(first->params, scaled);
+    const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
     // The counts of every run go into the outcome.
     auto done = [&](FitOutcome fit, std::uint64_t iterations, std::uint64_t evaluations) -> FitResultOr {
         FitResultOr out = stage.finished(std::move(fit));
