@@ -104,19 +104,6 @@ bool diffusion(Kind kind) { return kind == Kind::W || kind == Kind::Wo || kind =
 
 bool capacitive(Kind kind) { return kind == Kind::C || kind == Kind::Cpe; }
 
-std::size_t arc_count(const SeriesList& nodes) {
-    std::size_t n = 0;
-    for (const Node& node : nodes) {
-        if (const Leaf* leaf = node.leaf()) {
-            n += arc_like(leaf->element.kind);
-            continue;
-        }
-        ++n;
-        for (const SeriesList& branch : node.parallel()->branches) n += arc_count(branch);
-    }
-    return n;
-}
-
 // A branch that conducts direct current through something other than a
 // capacitance: it carries the arc's resistance.
 bool resistive(const SeriesList& branch) {
@@ -245,6 +232,19 @@ private:
 };
 
 }  // namespace
+
+std::size_t arc_count(const SeriesList& nodes) {
+    std::size_t n = 0;
+    for (const Node& node : nodes) {
+        if (const Leaf* leaf = node.leaf()) {
+            n += arc_like(leaf->element.kind);
+            continue;
+        }
+        ++n;
+        for (const SeriesList& branch : node.parallel()->branches) n += arc_count(branch);
+    }
+    return n;
+}
 
 SpectrumScales spectrum_scales(std::span<const double> frequencies_hz, std::span<const Complex> impedances) {
     const std::vector<Point> points = sorted_usable(frequencies_hz, impedances);

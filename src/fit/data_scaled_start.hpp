@@ -29,6 +29,10 @@ struct SpectrumScales {
 
 SpectrumScales spectrum_scales(std::span<const double> frequencies_hz, std::span<const Complex> impedances);
 
+// The arcs of `nodes`: parallel nodes at any depth and K, Zarc, G, Gs, T,
+// TLMQ leaves.
+std::size_t arc_count(const SeriesList& nodes);
+
 // How the characteristic frequencies are handed to the arcs, in the order
 // their parallel nodes (and K, Zarc, G, Gs, T, TLMQ leaves) appear.
 enum class ArcPlacement {

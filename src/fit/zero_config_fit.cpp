@@ -92,6 +92,9 @@ public:
         omega_.resize(frequencies_hz.size());
         for (std::size_t i = 0; i < omega_.size(); ++i) omega_[i] = frequencies_hz[i] * TWO_PI;
         weights_ = compute_weights(measured, modulus);
+        for (std::size_t i = 0; i < bounds_.size(); ++i) {
+            if (!unbounded_above(bounds_[i])) range_bounded_.push_back(i);
+        }
     }
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
@@ -136,20 +139,13 @@ public:
 
     // Whether a range-bounded value of `params` sits at an end of its range.
     bool at_range_end(std::span<const double> params) const {
-        const std::vector<std::size_t> indices = range_bounded();
-        return std::any_of(indices.begin(), indices.end(), [&](std::size_t i) {
+        return std::any_of(range_bounded_.begin(), range_bounded_.end(), [&](std::size_t i) {
             return i < params.size() && vorlane::at_range_end(params[i], bounds_[i].first, bounds_[i].second);
         });
     }
 
     // The range-bounded values, by index.
-    std::vector<std::size_t> range_bounded() const {
-        std::vector<std::size_t> out;
-        for (std::size_t i = 0; i < bounds_.size(); ++i) {
-            if (!unbounded_above(bounds_[i])) out.push_back(i);
-        }
-        return out;
-    }
+    const std::vector<std::size_t>& range_bounded() const { return range_bounded_; }
 
     // Where a Nelder-Mead walk of `iterations` steps from `start` ends; the
     // start itself when the walk found no point with a cost.
@@ -314,6 +310,7 @@ private:
     const LmOptions& options_;
     LmOptions searching_;
     Bounds bounds_;
+    std::vector<std::size_t> range_bounded_;
     std::vector<std::pair<std::size_t, std::size_t>> members_;
     SpectrumScales scales_;
     std::vector<double> omega_;
@@ -356,9 +353,7 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // Neighbouring minima come from several arcs and from exponents that can
     // end at their range's end: a single arc of resistors, capacitors and
     // inductors has none to look for.
-    const auto arcs =
-        std::count_if(nodes.begin(), nodes.end(), [](const Node& node) { return node.parallel() != nullptr; });
-    const bool mild = first->cost > floor && (arcs > 1 || !stage.range_bounded().empty());
+    const bool mild = first->cost > floor && (arc_count(nodes) > 1 || !stage.range_bounded().empty());
     const std::vector<std::vector<double>> scaled = stage.scaled_starts();
     const bool degenerate = stage.lost_element(first->params, scaled);
     const std::vector<std::vector<double>> swaps = arc_swaps(nodes, first->params);
