@@ -1,5 +1,5 @@
 // Starts with two arcs' values traded, or one arc moved to an end of the
-// measured window.
+// measured window or to a given place.
 #include "fit/arc_swaps.hpp"
 
 #include <algorithm>
@@ -117,6 +117,24 @@ std::vector<std::vector<PlacedLeaf>> top_level_arcs(const SeriesList& nodes, std
     return arcs;
 }
 
+// Calls move(out, capacitive leaf, first resistance) for every top-level arc
+// with both, in layout order; each call appends its moved copies of `values`
+// to `out`. Copies with a value that is not finite and positive are dropped.
+template <class Move>
+std::vector<std::vector<double>> arc_moves(const SeriesList& nodes, std::span<const double> values, Move move) {
+    std::vector<std::vector<double>> out;
+    for (const std::vector<PlacedLeaf>& arc : top_level_arcs(nodes, values.size())) {
+        const std::vector<bool> none(arc.size(), false);
+        const auto c = first_of(arc, none, true), r = first_of(arc, none, false);
+        if (!c || !r) continue;
+        move(out, arc[*c], arc[*r]);
+    }
+    std::erase_if(out, [](const std::vector<double>& moved) {
+        return !std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; });
+    });
+    return out;
+}
+
 }  // namespace
 
 std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values) {
@@ -136,20 +154,22 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
 
 std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::span<const double> values,
                                                 double omega_low, double omega_high) {
-    std::vector<std::vector<double>> out;
-    for (const std::vector<PlacedLeaf>& arc : top_level_arcs(nodes, values.size())) {
-        const std::vector<bool> none(arc.size(), false);
-        const auto c = first_of(arc, none, true), r = first_of(arc, none, false);
-        if (!c || !r) continue;
+    return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& r) {
         for (const double omega : {omega_low, omega_high}) {
             std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
-            set_time_constant(arc[*c], moved, values[arc[*r].first], 1.0 / omega);
-            if (!std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; })) {
-                out.pop_back();
-            }
+            set_time_constant(c, moved, values[r.first], 1.0 / omega);
         }
-    }
-    return out;
+    });
+}
+
+std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,
+                                              double omega, double alpha) {
+    return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& resistance) {
+        std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
+        moved[resistance.first] = r;
+        if (c.kind == Kind::Cpe) moved[c.first + 1] = alpha;
+        set_time_constant(c, moved, r, 1.0 / omega);
+    });
 }
 
 }  // namespace vorlane

@@ -1,8 +1,11 @@
 // Neighbouring minima of a circuit with arcs: the fit may hand the broad
 // arc's values to the narrow one and the other way round, or fit an arc
-// inside the window where another minimum has it at (or beyond) an end. A
-// start with two arcs' values traded, or with one arc's time constant moved
-// to an end of the window, lets the solver reach the other arrangement.
+// inside the window where another minimum has it at (or beyond) an end, or
+// lose an arc altogether (a resistance gone to nothing, an exponent to 0)
+// where the data still shows one. A start with two arcs' values traded, with
+// one arc's time constant moved to an end of the window, or with one arc
+// put back where the fit misses the data, lets the solver reach the other
+// arrangement.
 #pragma once
 
 #include <span>
@@ -29,5 +32,13 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
 // is not finite and positive are left out.
 std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::span<const double> values,
                                                 double omega_low, double omega_high);
+
+// For every top-level parallel member with a resistance and a C or CPE leaf,
+// in layout order: `values` with that member's first resistance set to `r`
+// and its leaf giving the arc the time constant 1 / omega, a CPE with the
+// exponent `alpha`. Starts with a value that is not finite and positive are
+// left out.
+std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,
+                                              double omega, double alpha);
 
 }  // namespace vorlane

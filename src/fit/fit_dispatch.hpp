@@ -36,6 +36,9 @@ struct FitOptions {
     // spectrum): the default method checks its fit and searches further
     // when the fit stays poor.
     bool zero_configuration = false;
+    // That start came from a network of the whole circuit, which put its
+    // arcs where the data shows them.
+    bool whole_network_start = false;
 };
 
 // True for the six method names run_fit dispatches on.

@@ -1,14 +1,17 @@
 // The global stage of a zero-configuration fit: the fit with arcs traded;
 // on noisy spectra, and for a fit with an exponent at an end of its range,
 // a simplex walk from the start, the fit with an exponent held at the end
-// of its range and the fit with an arc moved to an end of the window; the
-// data-scaled starts, the best fit so far with arcs traded and seeded random
-// jumps from it; each followed by a least-squares fit, while the fit stays
-// well above the noise floor.
+// of its range and the fit with an arc moved to an end of the window; for a
+// start that placed its arcs at the maxima of -Im Z only, the fit with an
+// arc put where it misses the data most; the data-scaled starts, the best
+// fit so far with arcs traded and seeded random jumps from it; each followed
+// by a least-squares fit, while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <numeric>
 #include <optional>
 #include <utility>
 
@@ -48,6 +51,13 @@ constexpr std::uint64_t SIMPLEX_ITERATIONS = 600;
 // A fit above the expected optimum but within the check's spread may still
 // sit in a neighbouring minimum: MILD_FITS more starts then.
 constexpr std::size_t MILD_FITS = 3;
+// An arc put back where the fit misses the data: the misfit is the weighted
+// residual averaged over MISFIT_NEIGHBOURS points on either side (noise and
+// single outliers average out, a missing arc does not), the arc gets twice
+// its modulus as resistance (an arc's -Im Z peaks at half its resistance)
+// and a CPE the exponent MISFIT_EXPONENT.
+constexpr std::size_t MISFIT_NEIGHBOURS = 2;
+constexpr double MISFIT_EXPONENT = 0.9;
 constexpr std::uint64_t STAGE_SEED = 0x5eed;
 constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
 constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
@@ -95,6 +105,10 @@ public:
         for (std::size_t i = 0; i < bounds_.size(); ++i) {
             if (!unbounded_above(bounds_[i])) range_bounded_.push_back(i);
         }
+        by_frequency_.resize(omega_.size());
+        std::iota(by_frequency_.begin(), by_frequency_.end(), std::size_t{0});
+        std::stable_sort(by_frequency_.begin(), by_frequency_.end(),
+                         [&](std::size_t a, std::size_t b) { return omega_[a] < omega_[b]; });
     }
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
@@ -176,6 +190,24 @@ public:
     FitResultOr fit_from(std::span<const double> params) const {
         return levenberg_marquardt_fit(rebuild_with_values(nodes_, params), frequencies_, measured_, modulus_,
                                        searching_, FINISHING_FIT);
+    }
+
+    // `from` with one arc at a time put where it misses the data most: where
+    // the misfit averaged over neighbours peaks, then where a single point's
+    // does (an arc at an end of the window shows in a few points only).
+    std::vector<std::vector<double>> misfit_moves(std::span<const double> from) const {
+        const std::vector<double> r = residuals(nodes_, from, omega_, measured_, weights_, counter_);
+        std::vector<std::vector<double>> out;
+        std::optional<std::size_t> smoothed_point;
+        for (const std::size_t neighbours : {MISFIT_NEIGHBOURS, std::size_t{0}}) {
+            const auto [size, point] = misfit_peak(r, neighbours);
+            if (!(size > 0.0) || point == smoothed_point) continue;
+            smoothed_point = point;
+            std::vector<std::vector<double>> moved =
+                arc_moves_to(nodes_, from, 2.0 * size * weights_[point], omega_[point], MISFIT_EXPONENT);
+            std::move(moved.begin(), moved.end(), std::back_inserter(out));
+        }
+        return out;
     }
 
     // The data-scaled starts, one per arc placement.
@@ -273,6 +305,30 @@ public:
     std::uint64_t evaluations() const { return counter_.value() + simplex_evaluations_; }
 
 private:
+    // The largest modulus of the weighted residuals `r` averaged over
+    // `neighbours` points on either side in frequency order, and the point
+    // where it lies; 0 when no average is finite and positive.
+    std::pair<double, std::size_t> misfit_peak(const std::vector<double>& r, std::size_t neighbours) const {
+        const std::size_t n = by_frequency_.size();
+        double largest = 0.0;
+        std::size_t peak = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t first = k > neighbours ? k - neighbours : 0;
+            const std::size_t end = std::min(n, k + neighbours + 1);
+            double re = 0.0, im = 0.0;
+            for (std::size_t j = first; j < end; ++j) {
+                re += r[2 * by_frequency_[j]];
+                im += r[2 * by_frequency_[j] + 1];
+            }
+            const double size = std::hypot(re, im) / static_cast<double>(end - first);
+            if (size > largest && std::isfinite(size)) {
+                largest = size;
+                peak = by_frequency_[k];
+            }
+        }
+        return {largest, peak};
+    }
+
     // Whether the log-scaled value i lies more than `decades` from `reference`.
     bool decades_apart(std::size_t i, double value, double reference, double decades) const {
         return unbounded_above(bounds_[i]) && std::fabs(std::log10(value / reference)) > decades;
@@ -315,6 +371,7 @@ private:
     SpectrumScales scales_;
     std::vector<double> omega_;
     std::vector<double> weights_;
+    std::vector<std::size_t> by_frequency_;  // point indices from the lowest frequency up
     mutable EvalCounter counter_;
     mutable std::uint64_t runs_evaluations_ = 0;
     mutable std::uint64_t simplex_evaluations_ = 0;
@@ -329,7 +386,8 @@ double poor_fit_factor(std::size_t points, std::size_t parameters) {
 }  // namespace
 
 FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
-                            std::span<const Complex> measured, bool modulus, const LmOptions& options) {
+                            std::span<const Complex> measured, bool modulus, const LmOptions& options,
+                            ArcsPlaced placed) {
     const Stage stage(nodes, frequencies_hz, measured, modulus, options);
     FitResultOr first = levenberg_marquardt_fit(nodes, frequencies_hz, measured, modulus,
                                                 stalling(options, FIRST_STALL_STEPS), FIRST_FIT);
@@ -430,6 +488,14 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     for (const std::vector<double>& start : stage.edge_moves(unpinned)) {
         if (!noisy || !wanted()) break;
         if (auto error = offer(start, false)) return std::unexpected(*error);
+    }
+    // A start that placed its arcs at the maxima of -Im Z only: an arc
+    // where the best fit misses the data most.
+    if (placed == ArcsPlaced::ByStart) {
+        for (const std::vector<double>& start : stage.misfit_moves(unpinned)) {
+            if (!wanted()) break;
+            if (auto error = offer(start, false)) return std::unexpected(*error);
+        }
     }
     // The start itself: the first fit tries it only when none of its
     // rescaled neighbours starts closer to the data, and may end elsewhere.

@@ -358,7 +358,11 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!prepare(items.get(), labels.get(), arguments.collect_errors, options, prepared)) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, fit_args, kind)) return nullptr;
-        for (FitOptions& item : prepared.items) item.zero_configuration = zero_configuration(kind, fit_args);
+        const bool whole_network = whole_network_start(nodes_of(self), kind);
+        for (FitOptions& item : prepared.items) {
+            item.zero_configuration = zero_configuration(kind, fit_args);
+            item.whole_network_start = whole_network;
+        }
         // The circuit's own values are the same start for every spectrum:
         // moved inside their bounds, with the warning, once.
         SeriesList circuit = nodes_of(self);

@@ -63,6 +63,10 @@ bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out) {
     return true;
 }
 
+bool whole_network_start(const SeriesList& circuit, StartKind kind) {
+    return kind == StartKind::Guess && find_for_topology(circuit).has_value();
+}
+
 std::expected<Start, std::string> start_tree(const SeriesList& circuit, const Constraints& constraints,
                                              StartKind kind, const std::optional<std::string>& weights,
                                              std::span<const double> frequencies, std::span<const Complex> impedances) {

@@ -81,4 +81,16 @@ TEST(ArcEdgeMoves, ArcsWithoutAResistanceOrAFiniteValueGiveNoStart) {
     EXPECT_TRUE(arc_edge_moves(parse("R0-(R1,C1)").value(), std::vector<double>{1.0, 2.0}, 1.0, 10.0).empty());
 }
 
+TEST(ArcMovesTo, EachArcTakesTheResistanceTheTimeConstantAndTheExponentGiven) {
+    // R1 = 2, C1 = 3; R3 = 5 (the first resistance of its member), CPE3 q = 7, alpha = 0.5.
+    const SeriesList nodes = parse("R0-(R1,C1)-(R3-R4,CPE3)-W5").value();
+    const std::vector<double> values{1.0, 2.0, 3.0, 5.0, 6.0, 7.0, 0.5, 9.0};
+    const double r = 40.0, omega = 1e3, alpha = 0.9;
+    const std::vector<std::vector<double>> moves = arc_moves_to(nodes, values, r, omega, alpha);
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0], (std::vector<double>{1.0, r, (1.0 / omega) / r, 5.0, 6.0, 7.0, 0.5, 9.0}));
+    EXPECT_EQ(moves[1], (std::vector<double>{1.0, 2.0, 3.0, r, 6.0, std::pow(1.0 / omega, alpha) / r, alpha, 9.0}));
+    EXPECT_TRUE(arc_moves_to(nodes, values, 0.0, omega, alpha).empty());
+}
+
 }  // namespace vorlane
