@@ -12,6 +12,10 @@
 namespace vorlane {
 namespace {
 
+// An arc whose time constant lies this close (in decades) to the place it
+// would be moved to is there already.
+constexpr double ALREADY_THERE_DECADES = 0.5;
+
 struct PlacedLeaf {
     Kind kind;
     std::size_t first;  // index of its first parameter
@@ -165,6 +169,8 @@ std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::sp
 std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,
                                               double omega, double alpha) {
     return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& resistance) {
+        const double tau = time_constant(c, values, values[resistance.first]);
+        if (std::fabs(std::log10(tau * omega)) < ALREADY_THERE_DECADES) return;
         std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
         moved[resistance.first] = r;
         if (c.kind == Kind::Cpe) moved[c.first + 1] = alpha;

@@ -36,8 +36,9 @@ std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::sp
 // For every top-level parallel member with a resistance and a C or CPE leaf,
 // in layout order: `values` with that member's first resistance set to `r`
 // and its leaf giving the arc the time constant 1 / omega, a CPE with the
-// exponent `alpha`. Starts with a value that is not finite and positive are
-// left out.
+// exponent `alpha`. Arcs whose time constant lies within half a decade of
+// 1 / omega are there already and left out, as are starts with a value that
+// is not finite and positive.
 std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,
                                               double omega, double alpha);
 

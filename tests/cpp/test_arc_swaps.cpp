@@ -91,6 +91,10 @@ TEST(ArcMovesTo, EachArcTakesTheResistanceTheTimeConstantAndTheExponentGiven) {
     EXPECT_EQ(moves[0], (std::vector<double>{1.0, r, (1.0 / omega) / r, 5.0, 6.0, 7.0, 0.5, 9.0}));
     EXPECT_EQ(moves[1], (std::vector<double>{1.0, 2.0, 3.0, r, 6.0, std::pow(1.0 / omega, alpha) / r, alpha, 9.0}));
     EXPECT_TRUE(arc_moves_to(nodes, values, 0.0, omega, alpha).empty());
+    // R1 C1 = 6: the first arc is already at omega = 1 / 6 and stays.
+    const std::vector<std::vector<double>> near = arc_moves_to(nodes, values, r, 1.0 / 6.0 * 1.5, alpha);
+    ASSERT_EQ(near.size(), 1u);
+    EXPECT_EQ(near[0][2], values[2]);
 }
 
 }  // namespace vorlane
