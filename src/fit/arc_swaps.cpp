@@ -16,6 +16,10 @@ namespace {
 // would be moved to is there already.
 constexpr double ALREADY_THERE_DECADES = 0.5;
 
+// The exponent of a CPE that takes a capacitance's place: just inside the
+// end of its range (1, a capacitance), where the solver can still move it.
+constexpr double CAPACITANCE_LIKE_EXPONENT = 0.99;
+
 struct PlacedLeaf {
     Kind kind;
     std::size_t first;  // index of its first parameter
@@ -75,7 +79,8 @@ public:
     }
 
     // A C left facing a CPE (the resistances traded): each arc takes the
-    // other's time constant with its new resistance.
+    // other's time constant with its new resistance; the CPE, taking the
+    // place of a capacitance, behaves like one (its exponent just below 1).
     void time_constants() {
         const auto ca = first_of(a_, a_taken_, true), cb = first_of(b_, b_taken_, true);
         const auto ra = first_of(a_, std::vector<bool>(a_.size()), false);
@@ -84,6 +89,9 @@ public:
         const double r_a = before_[a_[*ra].first], r_b = before_[b_[*rb].first];
         const double tau_a = time_constant(a_[*ca], before_, r_a), tau_b = time_constant(b_[*cb], before_, r_b);
         std::vector<double> moved = after_;
+        for (const PlacedLeaf& leaf : {a_[*ca], b_[*cb]}) {
+            if (leaf.kind == Kind::Cpe) moved[leaf.first + 1] = CAPACITANCE_LIKE_EXPONENT;
+        }
         set_time_constant(a_[*ca], moved, r_b, tau_b);
         set_time_constant(b_[*cb], moved, r_a, tau_a);
         if (!std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v); })) return;

@@ -21,8 +21,9 @@ namespace vorlane {
 // k-th leaf of that kind in the other trading values. Leaves without a
 // partner of their kind keep theirs, except a C facing a CPE when the
 // resistances traded: each then takes the value that gives its arc the
-// other arc's time constant (r c, or (r q)^(1 / alpha), the CPE keeping its
-// exponent). Pairs in layout order.
+// other arc's time constant (r c, or (r q)^(1 / alpha)), the CPE with the
+// exponent 0.99 of a near-capacitance, as it takes a capacitance's place.
+// Pairs in layout order.
 std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<const double> values);
 
 // For every top-level parallel member with a resistance and a C or CPE leaf,

@@ -22,13 +22,14 @@ TEST(ArcSwaps, LeavesOfTheSameKindTradeValuesBetweenTwoArcs) {
         // Only the capacitances have partners.
         {"(R1,C1)-(L2,C2)", {{1, 4, 3, 2}}},
         // Three different arcs: every pair, in layout order. A C facing a
-        // CPE takes the other arc's time constant: C1 = tau_rq / R1' and
-        // q2 = (R1 C1)^alpha2 / R2' for the first pair, q2 = (R3 C3)^alpha2 / R2'
+        // CPE takes the other arc's time constant, and the CPE a
+        // capacitance's with alpha2 = 0.99: C1 = tau_rq / R1' and
+        // q2 = (R1 C1)^0.99 / R2' for the first pair, q2 = (R3 C3)^0.99 / R2'
         // and C3 = tau_rq / R3' for the last.
         {"(R1,C1)-(R2,CPE2)-(R3-W3,C3)",
-         {{3, tau_rq / 3.0, 1, 32, 5, 6, 7, 8},
+         {{3, tau_rq / 3.0, 1, std::pow(2.0, 0.99), 0.99, 6, 7, 8},
           {6, 8, 3, 4, 5, 1, 7, 2},
-          {1, 2, 6, std::pow(48.0, 5.0) / 6.0, 5, 3, 7, tau_rq / 3.0}}},
+          {1, 2, 6, std::pow(48.0, 0.99) / 6.0, 0.99, 3, 7, tau_rq / 3.0}}},
         // Identical arcs trade nothing; a single arc has no partner.
         {"R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)", {}},
         {"R0-(R1,CPE1)-W2", {}},
