@@ -12,8 +12,8 @@
 namespace vorlane {
 namespace {
 
-// An arc whose time constant lies this close (in decades) to the place it
-// would be moved to is there already.
+// An arc (a diffusion element) whose time constant lies this close (in
+// decades) to the place it would be moved to is there already.
 constexpr double ALREADY_THERE_DECADES = 0.5;
 
 // The exponent of a CPE that takes a capacitance's place: just inside the
@@ -172,6 +172,28 @@ std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::sp
             set_time_constant(c, moved, values[r.first], 1.0 / omega);
         }
     });
+}
+
+std::vector<std::vector<double>> diffusion_moves_to(const SeriesList& nodes, std::span<const double> values,
+                                                    double tau) {
+    std::vector<std::vector<double>> out;
+    if (param_count(nodes) != values.size()) return out;
+    std::size_t next = 0;
+    for_each_leaf(nodes, [&](const Leaf& leaf) {
+        const std::size_t first = next;
+        next += leaf.element.count();
+        const Kind kind = leaf.element.kind;
+        if (kind != Kind::Wo && kind != Kind::Ws) return;
+        const double z0 = values[first], own = values[first + 1];
+        if (std::fabs(std::log10(tau / own)) < ALREADY_THERE_DECADES) return;
+        std::vector<double> moved(values.begin(), values.end());
+        moved[first] = z0 * std::sqrt(tau / own);
+        moved[first + 1] = tau;
+        if (std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; })) {
+            out.push_back(std::move(moved));
+        }
+    });
+    return out;
 }
 
 std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,

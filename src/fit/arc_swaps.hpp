@@ -5,7 +5,8 @@
 // where the data still shows one. A start with two arcs' values traded, with
 // one arc's time constant moved to an end of the window, or with one arc
 // put back where the fit misses the data, lets the solver reach the other
-// arrangement.
+// arrangement. A diffusion element (Wo, Ws) can likewise end with its
+// transition far outside the window, where it acts as a plain Warburg.
 #pragma once
 
 #include <span>
@@ -42,5 +43,13 @@ std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::sp
 // is not finite and positive.
 std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span<const double> values, double r,
                                               double omega, double alpha);
+
+// For every Wo and Ws leaf, in layout order: `values` with its diffusion
+// time set to `tau` and its z0 scaled so that z0 / sqrt(tau), the Warburg
+// coefficient it shows above its transition, stays. Leaves whose time lies
+// within half a decade of `tau` are left out, as are starts with a value
+// that is not finite and positive.
+std::vector<std::vector<double>> diffusion_moves_to(const SeriesList& nodes, std::span<const double> values,
+                                                    double tau);
 
 }  // namespace vorlane

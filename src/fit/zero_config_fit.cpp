@@ -58,6 +58,11 @@ constexpr std::size_t MILD_FITS = 3;
 // and a CPE the exponent MISFIT_EXPONENT.
 constexpr std::size_t MISFIT_NEIGHBOURS = 2;
 constexpr double MISFIT_EXPONENT = 0.9;
+// A diffusion element may end with its transition far outside the window,
+// acting as a plain Warburg there; it is tried with its diffusion time at
+// DIFFUSION_LOW_END / omega_low (just inside the low end) and at the
+// window's middle.
+constexpr double DIFFUSION_LOW_END = 0.3;
 constexpr std::uint64_t STAGE_SEED = 0x5eed;
 constexpr std::size_t HOPS = 6;            // jumps from the best fit, each followed by a fit
 constexpr double JUMP_DECADES = 2.0;       // half-width of a jump in log10 units
@@ -205,6 +210,19 @@ public:
             smoothed_point = point;
             std::vector<std::vector<double>> moved =
                 arc_moves_to(nodes_, from, 2.0 * size * weights_[point], omega_[point], MISFIT_EXPONENT);
+            std::move(moved.begin(), moved.end(), std::back_inserter(out));
+        }
+        return out;
+    }
+
+    // `from` with each diffusion element's transition moved into the window:
+    // near its low end and to its middle.
+    std::vector<std::vector<double>> diffusion_moves(std::span<const double> from) const {
+        std::vector<std::vector<double>> out;
+        if (!scales_.usable) return out;
+        for (const double tau : {DIFFUSION_LOW_END / scales_.omega_low,
+                                 1.0 / std::sqrt(scales_.omega_low * scales_.omega_high)}) {
+            std::vector<std::vector<double>> moved = diffusion_moves_to(nodes_, from, tau);
             std::move(moved.begin(), moved.end(), std::back_inserter(out));
         }
         return out;
@@ -489,10 +507,14 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         if (!noisy || !wanted()) break;
         if (auto error = offer(start, false)) return std::unexpected(*error);
     }
-    // A start that placed its arcs at the maxima of -Im Z only: an arc
-    // where the best fit misses the data most.
+    // A start that placed its arcs at the maxima of -Im Z only (and its
+    // diffusion elements by the low end alone): an arc where the best fit
+    // misses the data most, a diffusion transition moved into the window.
     if (placed == ArcsPlaced::ByStart) {
-        for (const std::vector<double>& start : stage.misfit_moves(unpinned)) {
+        std::vector<std::vector<double>> moves = stage.misfit_moves(unpinned);
+        std::vector<std::vector<double>> diffusion = stage.diffusion_moves(unpinned);
+        std::move(diffusion.begin(), diffusion.end(), std::back_inserter(moves));
+        for (const std::vector<double>& start : moves) {
             if (!wanted()) break;
             if (auto error = offer(start, false)) return std::unexpected(*error);
         }

@@ -98,4 +98,19 @@ TEST(ArcMovesTo, EachArcTakesTheResistanceTheTimeConstantAndTheExponentGiven) {
     EXPECT_EQ(near[0][2], values[2]);
 }
 
+TEST(DiffusionMovesTo, EachDiffusionElementTakesTheTimeKeepingItsWarburgCoefficient) {
+    // Wo1: z0 = 2, tau = 3; Ws3: z0 = 5, tau = 0.05; W2 is no diffusion element with a time.
+    const SeriesList nodes = parse("R0-Wo1-W2-Ws3").value();
+    const std::vector<double> values{1.0, 2.0, 3.0, 4.0, 5.0, 0.05};
+    const double tau = 300.0;
+    const std::vector<std::vector<double>> moves = diffusion_moves_to(nodes, values, tau);
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0], (std::vector<double>{1.0, 2.0 * std::sqrt(tau / 3.0), tau, 4.0, 5.0, 0.05}));
+    EXPECT_EQ(moves[1], (std::vector<double>{1.0, 2.0, 3.0, 4.0, 5.0 * std::sqrt(tau / 0.05), tau}));
+    // Within half a decade of tau: Wo1 stays, only Ws3 moves.
+    EXPECT_EQ(diffusion_moves_to(nodes, values, 6.0).size(), 1u);
+    EXPECT_TRUE(diffusion_moves_to(nodes, std::vector<double>{1.0, 0.0, 3.0, 4.0, 5.0, 6.0}, tau).empty());
+    EXPECT_TRUE(diffusion_moves_to(nodes, std::vector<double>{1.0, 2.0}, tau).empty());
+}
+
 }  // namespace vorlane
