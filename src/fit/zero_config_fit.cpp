@@ -466,25 +466,35 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
         if (!(next.cost < best.cost)) return false;
         return next.success || !best.success || next.cost < best.cost * (1.0 - options.ftol);
     };
+    // A complete fit from `end`, kept when it does better.
+    auto finish = [&](std::span<const double> end) -> std::optional<FitError> {
+        FitResultOr next = stage.fit_from(end);
+        if (!next) return next.error();
+        iterations += next->iterations;
+        evaluations += next->impedance_evals;
+        if (replaces(*next)) best = std::move(*next);
+        return std::nullopt;
+    };
     auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
         fits += counted ? 1 : 0;
         for (const auto& [end, cost] : *ends) {
             if (!(cost < best.cost)) continue;
-            FitResultOr next = stage.fit_from(end);
-            if (!next) return next.error();
-            iterations += next->iterations;
-            evaluations += next->impedance_evals;
-            if (replaces(*next)) best = std::move(*next);
+            if (auto error = finish(end)) return error;
         }
         return std::nullopt;
     };
-    auto offer = [&](std::span<const double> start, bool counted = true) -> std::optional<FitError> {
+    // Whether `start` is offered for the first time; it is then recorded.
+    auto unseen = [&](std::span<const double> start) {
         const auto same = [&](const std::vector<double>& earlier) {
             return std::equal(earlier.begin(), earlier.end(), start.begin(), start.end());
         };
-        if (std::any_of(offered.begin(), offered.end(), same)) return std::nullopt;
+        if (std::any_of(offered.begin(), offered.end(), same)) return false;
         offered.emplace_back(start.begin(), start.end());
+        return true;
+    };
+    auto offer = [&](std::span<const double> start, bool counted = true) -> std::optional<FitError> {
+        if (!unseen(start)) return std::nullopt;
         return follow(stage.run_from(start), counted);
     };
     // The nearest neighbouring minima, always: the fit with two arcs traded.
@@ -510,13 +520,16 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // A start that placed its arcs at the maxima of -Im Z only (and its
     // diffusion elements by the low end alone): an arc where the best fit
     // misses the data most, a diffusion transition moved into the window.
+    // The other values have far to go from such a start, where a single
+    // stalling run stops short: each is finished as a complete fit.
     if (placed == ArcsPlaced::ByStart) {
         std::vector<std::vector<double>> moves = stage.misfit_moves(unpinned);
         std::vector<std::vector<double>> diffusion = stage.diffusion_moves(unpinned);
         std::move(diffusion.begin(), diffusion.end(), std::back_inserter(moves));
         for (const std::vector<double>& start : moves) {
             if (!wanted()) break;
-            if (auto error = offer(start, false)) return std::unexpected(*error);
+            if (!unseen(start)) continue;
+            if (auto error = finish(start)) return std::unexpected(*error);
         }
     }
     // The start itself: the first fit tries it only when none of its
