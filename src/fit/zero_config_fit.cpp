@@ -3,9 +3,10 @@
 // a simplex walk from the start, the fit with an exponent held at the end
 // of its range and the fit with an arc moved to an end of the window; for a
 // start that placed its arcs at the maxima of -Im Z only, the fit with an
-// arc put where it misses the data most; the data-scaled starts, the best
-// fit so far with arcs traded and seeded random jumps from it; each followed
-// by a least-squares fit, while the fit stays well above the noise floor.
+// arc put where it misses the data most and with a diffusion transition
+// moved into the window; the data-scaled starts, the best fit so far with
+// arcs traded and seeded random jumps from it; each followed by a
+// least-squares fit, while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>
@@ -110,10 +111,12 @@ public:
         for (std::size_t i = 0; i < bounds_.size(); ++i) {
             if (!unbounded_above(bounds_[i])) range_bounded_.push_back(i);
         }
+        // A NaN frequency (the fit accepts one) sorts after every number.
         by_frequency_.resize(omega_.size());
         std::iota(by_frequency_.begin(), by_frequency_.end(), std::size_t{0});
-        std::stable_sort(by_frequency_.begin(), by_frequency_.end(),
-                         [&](std::size_t a, std::size_t b) { return omega_[a] < omega_[b]; });
+        std::stable_sort(by_frequency_.begin(), by_frequency_.end(), [&](std::size_t a, std::size_t b) {
+            return std::isnan(omega_[b]) ? !std::isnan(omega_[a]) : omega_[a] < omega_[b];
+        });
     }
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }

@@ -144,7 +144,8 @@ HOSTILE = {
 }
 
 
-@pytest.mark.parametrize("text", ["L0-R0-(R1-W1,CPE1)", NESTED, "R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)"])
+@pytest.mark.parametrize("text", ["L0-R0-(R1-W1,CPE1)", NESTED, "R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)",
+                                  "L0-R0-(R1,C1)-(R2,CPE2)-Wo3"])
 @pytest.mark.parametrize("case", HOSTILE)
 def test_hostile_spectra_give_a_result_or_a_clear_error(text, case):
     f, z = HOSTILE[case]
