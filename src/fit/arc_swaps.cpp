@@ -20,6 +20,11 @@ constexpr double ALREADY_THERE_DECADES = 0.5;
 // end of its range (1, a capacitance), where the solver can still move it.
 constexpr double CAPACITANCE_LIKE_EXPONENT = 0.99;
 
+// A start the solver can take: every value finite and positive.
+bool usable_start(const std::vector<double>& values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v) && v > 0.0; });
+}
+
 struct PlacedLeaf {
     Kind kind;
     std::size_t first;  // index of its first parameter
@@ -141,9 +146,7 @@ std::vector<std::vector<double>> arc_moves(const SeriesList& nodes, std::span<co
         if (!c || !r) continue;
         move(out, arc[*c], arc[*r]);
     }
-    std::erase_if(out, [](const std::vector<double>& moved) {
-        return !std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; });
-    });
+    std::erase_if(out, [](const std::vector<double>& moved) { return !usable_start(moved); });
     return out;
 }
 
@@ -189,9 +192,7 @@ std::vector<std::vector<double>> diffusion_moves_to(const SeriesList& nodes, std
         std::vector<double> moved(values.begin(), values.end());
         moved[first] = z0 * std::sqrt(tau / own);
         moved[first + 1] = tau;
-        if (std::all_of(moved.begin(), moved.end(), [](double v) { return std::isfinite(v) && v > 0.0; })) {
-            out.push_back(std::move(moved));
-        }
+        if (usable_start(moved)) out.push_back(std::move(moved));
     });
     return out;
 }

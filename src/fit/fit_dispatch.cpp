@@ -27,8 +27,7 @@ FitResultOr run_levenberg_marquardt(const FitOptions& o, const FitModel& m) {
     // The zero-configuration search works on the whole tree; a constrained
     // circuit keeps the plain fit of its free parameters.
     if (o.zero_configuration && o.constraints.empty()) {
-        const ArcsPlaced placed = o.whole_network_start ? ArcsPlaced::ByNetwork : ArcsPlaced::ByStart;
-        return zero_config_fit(o.nodes, o.frequencies, o.impedances, o.modulus, lm, placed);
+        return zero_config_fit(o.nodes, o.frequencies, o.impedances, o.modulus, lm, o.arcs_placed);
     }
     return levenberg_marquardt_fit(m, o.frequencies, o.impedances, o.modulus, lm);
 }

@@ -9,6 +9,7 @@
 
 #include "circuit/constraints.hpp"
 #include "fit/fit_outcome.hpp"
+#include "fit/zero_config_fit.hpp"
 
 namespace vorlane {
 
@@ -36,9 +37,9 @@ struct FitOptions {
     // spectrum): the default method checks its fit and searches further
     // when the fit stays poor.
     bool zero_configuration = false;
-    // That start came from a network of the whole circuit, which put its
-    // arcs where the data shows them.
-    bool whole_network_start = false;
+    // Who placed that start's arcs (a network of the whole circuit, or a
+    // start read off the spectrum).
+    ArcsPlaced arcs_placed = ArcsPlaced::ByStart;
 };
 
 // True for the six method names run_fit dispatches on.

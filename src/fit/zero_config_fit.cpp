@@ -111,12 +111,6 @@ public:
         for (std::size_t i = 0; i < bounds_.size(); ++i) {
             if (!unbounded_above(bounds_[i])) range_bounded_.push_back(i);
         }
-        // A NaN frequency (the fit accepts one) sorts after every number.
-        by_frequency_.resize(omega_.size());
-        std::iota(by_frequency_.begin(), by_frequency_.end(), std::size_t{0});
-        std::stable_sort(by_frequency_.begin(), by_frequency_.end(), [&](std::size_t a, std::size_t b) {
-            return std::isnan(omega_[b]) ? !std::isnan(omega_[a]) : omega_[a] < omega_[b];
-        });
     }
 
     double floor() const { return expected_optimum_cost(omega_, measured_, weights_, bounds_.size()); }
@@ -205,10 +199,17 @@ public:
     // does (an arc at an end of the window shows in a few points only).
     std::vector<std::vector<double>> misfit_moves(std::span<const double> from) const {
         const std::vector<double> r = residuals(nodes_, from, omega_, measured_, weights_, counter_);
+        // Point indices from the lowest frequency up; a NaN frequency (the
+        // fit accepts one) sorts after every number.
+        std::vector<std::size_t> by_frequency(omega_.size());
+        std::iota(by_frequency.begin(), by_frequency.end(), std::size_t{0});
+        std::stable_sort(by_frequency.begin(), by_frequency.end(), [&](std::size_t a, std::size_t b) {
+            return std::isnan(omega_[b]) ? !std::isnan(omega_[a]) : omega_[a] < omega_[b];
+        });
         std::vector<std::vector<double>> out;
         std::optional<std::size_t> smoothed_point;
         for (const std::size_t neighbours : {MISFIT_NEIGHBOURS, std::size_t{0}}) {
-            const auto [size, point] = misfit_peak(r, neighbours);
+            const auto [size, point] = misfit_peak(r, by_frequency, neighbours);
             if (!(size > 0.0) || point == smoothed_point) continue;
             smoothed_point = point;
             std::vector<std::vector<double>> moved =
@@ -327,10 +328,12 @@ public:
 
 private:
     // The largest modulus of the weighted residuals `r` averaged over
-    // `neighbours` points on either side in frequency order, and the point
-    // where it lies; 0 when no average is finite and positive.
-    std::pair<double, std::size_t> misfit_peak(const std::vector<double>& r, std::size_t neighbours) const {
-        const std::size_t n = by_frequency_.size();
+    // `neighbours` points on either side in the order `by_frequency`, and the
+    // point where it lies; 0 when no average is finite and positive.
+    static std::pair<double, std::size_t> misfit_peak(const std::vector<double>& r,
+                                                      const std::vector<std::size_t>& by_frequency,
+                                                      std::size_t neighbours) {
+        const std::size_t n = by_frequency.size();
         double largest = 0.0;
         std::size_t peak = 0;
         for (std::size_t k = 0; k < n; ++k) {
@@ -338,13 +341,13 @@ private:
             const std::size_t end = std::min(n, k + neighbours + 1);
             double re = 0.0, im = 0.0;
             for (std::size_t j = first; j < end; ++j) {
-                re += r[2 * by_frequency_[j]];
-                im += r[2 * by_frequency_[j] + 1];
+                re += r[2 * by_frequency[j]];
+                im += r[2 * by_frequency[j] + 1];
             }
             const double size = std::hypot(re, im) / static_cast<double>(end - first);
             if (size > largest && std::isfinite(size)) {
                 largest = size;
-                peak = by_frequency_[k];
+                peak = by_frequency[k];
             }
         }
         return {largest, peak};
@@ -392,7 +395,6 @@ private:
     SpectrumScales scales_;
     std::vector<double> omega_;
     std::vector<double> weights_;
-    std::vector<std::size_t> by_frequency_;  // point indices from the lowest frequency up
     mutable EvalCounter counter_;
     mutable std::uint64_t runs_evaluations_ = 0;
     mutable std::uint64_t simplex_evaluations_ = 0;

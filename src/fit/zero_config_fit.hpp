@@ -22,6 +22,6 @@ enum class ArcsPlaced { ByNetwork, ByStart };
 // give bit-identical outcomes. Never above the default fit's own cost.
 FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> frequencies_hz,
                             std::span<const Complex> measured, bool modulus, const LmOptions& options,
-                            ArcsPlaced placed = ArcsPlaced::ByStart);
+                            ArcsPlaced placed);
 
 }  // namespace vorlane

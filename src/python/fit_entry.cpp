@@ -80,7 +80,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         }
         options.nodes = std::move(start->nodes);
         options.zero_configuration = zero_configuration(kind, arguments);
-        options.whole_network_start = whole_network_start(nodes_of(self), kind);
+        options.arcs_placed = arcs_placed(nodes_of(self), kind);
         options.frequencies = std::move(measured.frequencies);
         options.impedances = std::move(measured.impedances);
         std::optional<FitResultOr> interruptible_result = interruptible([&] { return run_fit(options); });

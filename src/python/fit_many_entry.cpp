@@ -358,10 +358,10 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!prepare(items.get(), labels.get(), arguments.collect_errors, options, prepared)) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, fit_args, kind)) return nullptr;
-        const bool whole_network = whole_network_start(nodes_of(self), kind);
+        const ArcsPlaced placed = arcs_placed(nodes_of(self), kind);
         for (FitOptions& item : prepared.items) {
             item.zero_configuration = zero_configuration(kind, fit_args);
-            item.whole_network_start = whole_network;
+            item.arcs_placed = placed;
         }
         // The circuit's own values are the same start for every spectrum:
         // moved inside their bounds, with the warning, once.

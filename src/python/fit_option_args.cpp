@@ -63,8 +63,9 @@ bool choose_start(PyObject* circuit, const FitArguments& args, StartKind& out) {
     return true;
 }
 
-bool whole_network_start(const SeriesList& circuit, StartKind kind) {
-    return kind == StartKind::Guess && find_for_topology(circuit).has_value();
+ArcsPlaced arcs_placed(const SeriesList& circuit, StartKind kind) {
+    const bool whole_network = kind == StartKind::Guess && find_for_topology(circuit).has_value();
+    return whole_network ? ArcsPlaced::ByNetwork : ArcsPlaced::ByStart;
 }
 
 std::expected<Start, std::string> start_tree(const SeriesList& circuit, const Constraints& constraints,

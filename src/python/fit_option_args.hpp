@@ -58,8 +58,9 @@ inline bool zero_configuration(StartKind kind, const FitArguments& args) {
     return kind == StartKind::DataScaled || (kind == StartKind::Guess && !args.weights);
 }
 
-// Whether that start comes from a bundled network of the whole circuit.
-bool whole_network_start(const SeriesList& circuit, StartKind kind);
+// Who placed that start's arcs: a bundled network of the whole circuit, or
+// the spectrum (a partial match included).
+ArcsPlaced arcs_placed(const SeriesList& circuit, StartKind kind);
 
 // The start of one spectrum's fit: the circuit as it is, or a guess moved
 // inside its bounds (silently: a guess is only a starting point), with the

@@ -24,6 +24,13 @@ def quiet_fit(circuit, f, z, **kwargs):
         return circuit.fit(f, z, **kwargs)
 
 
+def one_percent_noise(circuit, truth, f, seed):
+    """The circuit's impedance at `truth` with 1 % complex Gaussian noise."""
+    rng = np.random.default_rng(seed)
+    z = np.asarray(circuit.with_values(truth).impedance(f))
+    return z + 0.01 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+
+
 def best_global_cost(text, f, z):
     circuit = vorlane.Circuit(text)
     runs = [("nelder_mead", None), ("basin_hopping", 1), ("simulated_annealing", 1)]
@@ -177,11 +184,9 @@ def test_every_real_spectrum_fits_an_extended_topology_without_warnings(name):
 def test_an_easy_spectrum_costs_little_more_than_the_fit_from_the_guess(text, truth, seed):
     """At the noise floor, fitted values a few decades from the data-scaled
     start (an arc the peaks do not show) are no reason to search further."""
-    rng = np.random.default_rng(seed)
     f = np.logspace(-2, 5, 60)
     circuit = vorlane.Circuit(text)
-    exact = circuit.with_values(truth).impedance(f)
-    z = exact + 0.01 * np.abs(exact) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    z = one_percent_noise(circuit, truth, f, seed)
     zero_config = circuit.fit(f, z)
     from_guess = circuit.with_values(circuit.guess(f, z)).fit(f, z)
     assert zero_config.cost <= from_guess.cost
@@ -232,9 +237,7 @@ def test_a_fit_with_an_exponent_at_its_end_searches_on_at_the_noise_floor(seed):
     circuit = vorlane.Circuit("R0-(R1,CPE1)-(R2,CPE2)-(R3,CPE3)")
     truth = [826.4, 12370.0, 8.551e-08, 0.5359, 1131.0, 5.411e-06, 0.9428, 10990.0, 2.554e-05, 0.6239]
     f = np.logspace(math.log10(0.0713), math.log10(3.3e5), 40)
-    rng = np.random.default_rng(seed)
-    z = np.asarray(circuit.with_values(truth).impedance(f))
-    z = z + 0.01 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    z = one_percent_noise(circuit, truth, f, seed)
     best_known = min(circuit.with_values(truth).fit(f, z).cost,
                      circuit.fit(f, z, method="basin_hopping", seed=1).cost)
     assert circuit.fit(f, z).cost <= best_known * (1 + 1e-3)
@@ -249,9 +252,7 @@ def test_a_small_arc_at_the_end_of_the_window_is_put_back_where_the_fit_misses(s
     circuit = vorlane.Circuit("L0-R0-(R1,C1)-(R2,CPE2)-Wo3")
     truth = [8.06e-08, 1.24, 0.0624, 5.69e-05, 0.404, 0.0867, 0.679, 3.92, 2.79]
     f = np.logspace(-2.3, 5.0, 44)
-    rng = np.random.default_rng(seed)
-    z = np.asarray(circuit.with_values(truth).impedance(f))
-    z = z + 0.01 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    z = one_percent_noise(circuit, truth, f, seed)
     assert quiet_fit(circuit, f, z).cost <= circuit.with_values(truth).fit(f, z).cost * (1 + 1e-3)
 
 
@@ -262,7 +263,5 @@ def test_a_diffusion_element_sent_far_below_the_window_is_moved_back_into_it():
     circuit = vorlane.Circuit("L0-R0-(R1,CPE1)-(R2-Wo2,CPE2)")
     truth = [1.14e-05, 123, 188, 3.9e-07, 0.756, 4230, 21400, 0.883, 0.000164, 0.831]
     f = np.logspace(-0.4, 5.8, 106)
-    rng = np.random.default_rng(3)
-    z = np.asarray(circuit.with_values(truth).impedance(f))
-    z = z + 0.01 * np.abs(z) * (rng.standard_normal(f.size) + 1j * rng.standard_normal(f.size))
+    z = one_percent_noise(circuit, truth, f, 3)
     assert quiet_fit(circuit, f, z).cost <= circuit.with_values(truth).fit(f, z).cost * (1 + 1e-3)
