@@ -2,9 +2,10 @@
 // on noisy spectra, and for a fit with an exponent at an end of its range,
 // a simplex walk from the start, the fit with an exponent held at the end
 // of its range and the fit with an arc moved to an end of the window; for a
-// start that placed its arcs at the maxima of -Im Z only, the fit with an
-// arc put where it misses the data most and with a diffusion transition
-// moved into the window; the data-scaled starts, the best fit so far with
+// start that placed its arcs at the maxima of -Im Z only (or a network's
+// start whose fit lies well above the noise floor), the fit with an arc put
+// where it misses the data most and with a diffusion transition moved into
+// the window; the data-scaled starts, the best fit so far with
 // arcs traded and seeded random jumps from it; each followed by a
 // least-squares fit, while the fit stays well above the noise floor.
 #include "fit/zero_config_fit.hpp"
@@ -59,6 +60,7 @@ constexpr std::size_t MILD_FITS = 3;
 // and a CPE the exponent MISFIT_EXPONENT.
 constexpr std::size_t MISFIT_NEIGHBOURS = 2;
 constexpr double MISFIT_EXPONENT = 0.9;
+constexpr double NETWORK_MISS_SHARE = 0.5;
 // A diffusion element may end with its transition far outside the window,
 // acting as a plain Warburg there; it is tried with its diffusion time at
 // DIFFUSION_LOW_END / omega_low (just inside the low end) and at the
@@ -525,9 +527,15 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // A start that placed its arcs at the maxima of -Im Z only (and its
     // diffusion elements by the low end alone): an arc where the best fit
     // misses the data most, a diffusion transition moved into the window.
+    // A network places them where the data shows them, but may still miss
+    // one (an arc at an end of the window): the moves then run when the best
+    // fit lies above the expected optimum by more than NETWORK_MISS_SHARE of
+    // the check's spread, which a fit at the optimum seldom does.
     // The other values have far to go from such a start, where a single
     // stalling run stops short: each is finished as a complete fit.
-    if (placed == ArcsPlaced::ByStart) {
+    const bool network_missed =
+        std::isfinite(floor) && best.cost > floor * (1.0 + NETWORK_MISS_SHARE * (factor - 1.0));
+    if (placed == ArcsPlaced::ByStart || network_missed) {
         std::vector<std::vector<double>> moves = stage.misfit_moves(unpinned);
         std::vector<std::vector<double>> diffusion = stage.diffusion_moves(unpinned);
         std::move(diffusion.begin(), diffusion.end(), std::back_inserter(moves));
