@@ -60,6 +60,8 @@ constexpr std::size_t MILD_FITS = 3;
 // and a CPE the exponent MISFIT_EXPONENT.
 constexpr std::size_t MISFIT_NEIGHBOURS = 2;
 constexpr double MISFIT_EXPONENT = 0.9;
+// After a network's start the moves run only for a fit above the expected
+// optimum by more than this share of the check's spread.
 constexpr double NETWORK_MISS_SHARE = 0.5;
 // A diffusion element may end with its transition far outside the window,
 // acting as a plain Warburg there; it is tried with its diffusion time at
