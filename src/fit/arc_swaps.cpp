@@ -16,6 +16,10 @@ namespace {
 // decades) to the place it would be moved to is there already.
 constexpr double ALREADY_THERE_DECADES = 0.5;
 
+// A broad arc this close (in decades) to the top of the window may stand in
+// for a sharper arc just above it.
+constexpr double BROAD_ARC_REACH_DECADES = 1.0;
+
 // The exponent of a CPE that takes a capacitance's place: just inside the
 // end of its range (1, a capacitance), where the solver can still move it.
 constexpr double CAPACITANCE_LIKE_EXPONENT = 0.99;
@@ -174,6 +178,18 @@ std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::sp
             std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
             set_time_constant(c, moved, values[r.first], 1.0 / omega);
         }
+    });
+}
+
+std::vector<std::vector<double>> broad_arcs_sharpened(const SeriesList& nodes, std::span<const double> values,
+                                                      double omega_high, double below, double alpha) {
+    return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& r) {
+        if (c.kind != Kind::Cpe || !(values[c.first + 1] < below)) return;
+        const double tau = time_constant(c, values, values[r.first]);
+        if (!(std::fabs(std::log10(tau * omega_high)) < BROAD_ARC_REACH_DECADES)) return;
+        std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
+        moved[c.first + 1] = alpha;
+        set_time_constant(c, moved, values[r.first], 1.0 / omega_high);
     });
 }
 

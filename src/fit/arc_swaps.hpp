@@ -35,6 +35,16 @@ std::vector<std::vector<double>> arc_swaps(const SeriesList& nodes, std::span<co
 std::vector<std::vector<double>> arc_edge_moves(const SeriesList& nodes, std::span<const double> values,
                                                 double omega_low, double omega_high);
 
+// For every top-level parallel member with a resistance and a CPE whose
+// exponent lies below `below` and whose time constant lies within a decade
+// of 1 / omega_high, in layout order: `values` with that CPE's exponent set
+// to `alpha` and its q giving the arc (with the member's first resistance)
+// the time constant 1 / omega_high. A broad arc at the top of the window may
+// stand in for a sharper one just above it. Starts with a value that is not
+// finite and positive are left out.
+std::vector<std::vector<double>> broad_arcs_sharpened(const SeriesList& nodes, std::span<const double> values,
+                                                      double omega_high, double below, double alpha);
+
 // For every top-level parallel member with a resistance and a C or CPE leaf,
 // in layout order: `values` with that member's first resistance set to `r`
 // and its leaf giving the arc the time constant 1 / omega, a CPE with the

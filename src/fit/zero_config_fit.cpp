@@ -63,6 +63,8 @@ constexpr double MISFIT_EXPONENT = 0.9;
 // After a network's start the moves run only for a fit above the expected
 // optimum by more than this share of the check's spread.
 constexpr double NETWORK_MISS_SHARE = 0.5;
+// A CPE exponent below this makes an arc broad.
+constexpr double BROAD_EXPONENT = 0.6;
 // A diffusion element may end with its transition far outside the window,
 // acting as a plain Warburg there; it is tried with its diffusion time at
 // DIFFUSION_LOW_END / omega_low (just inside the low end) and at the
@@ -221,6 +223,13 @@ public:
             std::move(moved.begin(), moved.end(), std::back_inserter(out));
         }
         return out;
+    }
+
+    // `from` with each broad arc (a CPE exponent below BROAD_EXPONENT) near
+    // the top of the window sharpened to MISFIT_EXPONENT and put at its top.
+    std::vector<std::vector<double>> sharpened_broad_arcs(std::span<const double> from) const {
+        if (!scales_.usable) return {};
+        return broad_arcs_sharpened(nodes_, from, scales_.omega_high, BROAD_EXPONENT, MISFIT_EXPONENT);
     }
 
     // `from` with each diffusion element's transition moved into the window:
@@ -568,6 +577,17 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     ChaChaRng rng = ChaChaRng::from_seed(STAGE_SEED);
     for (std::size_t hop = 0; hop < HOPS && wanted(); ++hop) {
         if (auto error = offer(stage.jump(best.params, rng))) return std::unexpected(*error);
+    }
+    // A network may put a broad CPE at the top of the window where a sharper
+    // arc lies just above it, a minimum a few per cent above the optimum that
+    // the check cannot tell from noise; while the best fit stays above the
+    // expected optimum, that arc is tried sharpened. Last, so that the search
+    // above takes the same path whatever these starts find.
+    if (placed == ArcsPlaced::ByNetwork && std::isfinite(floor) && best.cost > floor) {
+        for (const std::vector<double>& start : stage.sharpened_broad_arcs(best.params)) {
+            if (poll_stop()) break;
+            if (auto error = offer(start, false)) return std::unexpected(*error);
+        }
     }
     return done(std::move(best), iterations, evaluations);
 }

@@ -113,4 +113,23 @@ TEST(DiffusionMovesTo, EachDiffusionElementTakesTheTimeKeepingItsWarburgCoeffici
     EXPECT_TRUE(diffusion_moves_to(nodes, std::vector<double>{1.0, 2.0}, tau).empty());
 }
 
+TEST(BroadArcsSharpened, OnlyABroadCpeArcNearTheTopIsSharpenedAtTheTop) {
+    // Arc 1: R1 = 4, C1 (no CPE). Arc 2: R3 = 2, CPE3 q = 5e-3, alpha 0.5, tau = (2 * 5e-3)^2 = 1e-4.
+    // Arc 3: R5 = 1, CPE5 q = 1e-6, alpha 0.9 (not broad).
+    const SeriesList nodes = parse("R0-(R1,C1)-(R3,CPE3)-(R5,CPE5)").value();
+    const std::vector<double> values{1.0, 4.0, 1e-6, 2.0, 5e-3, 0.5, 1.0, 1e-6, 0.9};
+    const double alpha = 0.9, below = 0.6;
+    // The top of the window half a decade above 1 / tau.
+    const double omega_high = 1e4 * std::sqrt(10.0);
+    const std::vector<std::vector<double>> moves = broad_arcs_sharpened(nodes, values, omega_high, below, alpha);
+    ASSERT_EQ(moves.size(), 1u);
+    std::vector<double> expected = values;
+    expected[4] = std::pow(1.0 / omega_high, alpha) / 2.0;
+    expected[5] = alpha;
+    EXPECT_EQ(moves[0], expected);
+    // Two decades away from the top, or not broad: nothing.
+    EXPECT_TRUE(broad_arcs_sharpened(nodes, values, 1e6, below, alpha).empty());
+    EXPECT_TRUE(broad_arcs_sharpened(nodes, values, omega_high, 0.5, alpha).empty());
+}
+
 }  // namespace vorlane

@@ -279,3 +279,17 @@ def test_a_network_start_whose_fit_lies_well_above_the_floor_gets_the_misfit_mov
     circuit = vorlane.Circuit("R0-(R1-W1,CPE1)")
     truth = [2.2642336896286435, 2.7628610796436153, 2101.5085618718695, 8.496092554686814e-07, 0.8854202891683335]
     assert circuit.fit(f, z).cost <= circuit.with_values(truth).fit(f, z).cost * (1 + 1e-3)
+
+
+@pytest.mark.parametrize("seed", [2, 13])
+def test_a_broad_arc_at_the_top_of_the_window_is_tried_sharpened(seed):
+    """A Randles cell whose arc (exponent 0.885) lies just above a window
+    that a Warburg dominates: the network's start puts a broad CPE (exponent
+    0.5) at the top of the window, a minimum 7-11 % above the optimum that
+    lies within the noise floor's spread; the arc sharpened at the top of the
+    window finds the optimum."""
+    circuit = vorlane.Circuit("R0-(R1-W1,CPE1)")
+    truth = [2.26, 2.76, 2100.0, 8.5e-07, 0.885]
+    f = np.logspace(np.log10(0.8345), np.log10(240590), 61)
+    z = one_percent_noise(circuit, truth, f, seed)
+    assert circuit.fit(f, z).cost <= circuit.with_values(truth).fit(f, z).cost * (1 + 1e-3)
