@@ -61,7 +61,7 @@ constexpr std::size_t MILD_FITS = 3;
 constexpr std::size_t MISFIT_NEIGHBOURS = 2;
 constexpr double MISFIT_EXPONENT = 0.9;
 // After a network's start the moves run only for a fit above the expected
-// optimum by more than this share of the check's spread.
+// optimum by more than this share of the check's spread (and within it).
 constexpr double NETWORK_MISS_SHARE = 0.5;
 // A CPE exponent below this makes an arc broad.
 constexpr double BROAD_EXPONENT = 0.6;
@@ -541,12 +541,14 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // A network places them where the data shows them, but may still miss
     // one (an arc at an end of the window): the moves then run when the best
     // fit lies above the expected optimum by more than NETWORK_MISS_SHARE of
-    // the check's spread, which a fit at the optimum seldom does.
+    // the check's spread, which a fit at the optimum seldom does, and within
+    // it (a poor fit, a real cell's model error often, is searched anyway).
     // The other values have far to go from such a start, where a single
     // stalling run stops short: each is finished as a complete fit.
-    const bool network_missed =
-        std::isfinite(floor) && best.cost > floor * (1.0 + NETWORK_MISS_SHARE * (factor - 1.0));
-    if (placed == ArcsPlaced::ByStart || network_missed) {
+    auto passed_above = [&](double share) {
+        return std::isfinite(floor) && best.cost > floor * (1.0 + share * (factor - 1.0)) && !poor(best.cost);
+    };
+    if (placed == ArcsPlaced::ByStart || passed_above(NETWORK_MISS_SHARE)) {
         std::vector<std::vector<double>> moves = stage.misfit_moves(unpinned);
         std::vector<std::vector<double>> diffusion = stage.diffusion_moves(unpinned);
         std::move(diffusion.begin(), diffusion.end(), std::back_inserter(moves));
@@ -581,9 +583,10 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     // A network may put a broad CPE at the top of the window where a sharper
     // arc lies just above it, a minimum a few per cent above the optimum that
     // the check cannot tell from noise; while the best fit stays above the
-    // expected optimum, that arc is tried sharpened. Last, so that the search
-    // above takes the same path whatever these starts find.
-    if (placed == ArcsPlaced::ByNetwork && std::isfinite(floor) && best.cost > floor) {
+    // expected optimum (within the check's spread), that arc is tried
+    // sharpened. Last, so that the search above takes the same path whatever
+    // these starts find.
+    if (placed == ArcsPlaced::ByNetwork && passed_above(0.0)) {
         for (const std::vector<double>& start : stage.sharpened_broad_arcs(best.params)) {
             if (poll_stop()) break;
             if (auto error = offer(start, false)) return std::unexpected(*error);
