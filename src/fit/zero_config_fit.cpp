@@ -3,11 +3,14 @@
 // a simplex walk from the start, the fit with an exponent held at the end
 // of its range and the fit with an arc moved to an end of the window; for a
 // start that placed its arcs at the maxima of -Im Z only (or a network's
-// start whose fit lies well above the noise floor), the fit with an arc put
-// where it misses the data most and with a diffusion transition moved into
-// the window; the data-scaled starts, the best fit so far with
-// arcs traded and seeded random jumps from it; each followed by a
-// least-squares fit, while the fit stays well above the noise floor.
+// start whose fit passes the check but lies above the expected optimum by
+// more than half its spread), the fit with an arc put where it misses the
+// data most and with a diffusion transition moved into the window; the
+// data-scaled starts, the best fit so far with arcs traded and seeded random
+// jumps from it; each followed by a least-squares fit, while the fit stays
+// well above the noise floor; last, after a network's start whose fit lies
+// above the expected optimum, a broad arc near the top of the window
+// sharpened there.
 #include "fit/zero_config_fit.hpp"
 
 #include <algorithm>

@@ -15,8 +15,9 @@ namespace vorlane {
 // part of the circuit, which leaves the rest to such a start) puts them at
 // the maxima of -Im Z only, and misses an arc that shows as a shoulder or
 // sits at an end of the window. The search then also tries an arc where the
-// fit misses the data most; after a network's start, only when the fit lies
-// well above the noise floor.
+// fit misses the data most; after a network's start, only when the fit
+// passes the check but lies above the expected optimum by more than half the
+// check's spread.
 enum class ArcsPlaced { ByNetwork, ByStart };
 
 // The default fit from the values of `nodes`. Deterministic: the same inputs
