@@ -499,6 +499,12 @@ def _spectrum(
 ) -> tuple[list[float], list[complex]]:
     """The measured spectrum as `Circuit.fit` reads it."""
 
+def kernel_variant() -> str:
+    """The instruction-set variant of the numeric kernels this process runs:
+    "avx2" or "baseline" ("avx2" where the processor has it, unless
+    VORLANE_KERNEL_VARIANT names another). Every variant gives the same
+    bits."""
+
 R = Element.R
 C = Element.C
 L = Element.L

@@ -145,7 +145,7 @@ thread_local BlockScratch thread_scratch;
 
 // sum[i] = sum[i] + z[i], where the first term of a sum starts from 0 + 0j
 // without a pass of its own (0 + x is not always x: -0 and NaN signs).
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
     if (first) {
         for (std::size_t i = 0; i < n; ++i) sum[i] = ZERO + z[i];
@@ -155,7 +155,7 @@ void accumulate(Complex* sum, const Complex* z, std::size_t n, bool first) {
 }
 
 // sum[i] = sum[i] + y, from 0 + 0j for the first term.
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 void add_constant(Complex* sum, Complex y, std::size_t n, bool first) {
     if (first) {
         std::fill_n(sum, n, ZERO + y);
@@ -175,7 +175,7 @@ bool needs_guard(Complex z) {
 }
 
 // Whether parallel_reciprocal(z[i]) is the plain division at every point.
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 bool plain_reciprocals(const Complex* z, std::size_t n) {
     // A 64-bit flag, not a bool, so that the loop vectorises: the compiler
     // takes its lane width from the narrowest type in it.
@@ -186,7 +186,7 @@ bool plain_reciprocals(const Complex* z, std::size_t n) {
 
 // out[i] = parallel_reciprocal(z[i]); the guarded form runs only on runs
 // that hold a point where it differs from the plain division.
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 void reciprocals(const Complex* z, Complex* out, std::size_t n) {
     if (plain_reciprocals(z, n)) {
         for (std::size_t i = 0; i < n; ++i) out[i] = Complex{1.0, 0.0} / z[i];
@@ -198,7 +198,7 @@ void reciprocals(const Complex* z, Complex* out, std::size_t n) {
 // sum[i] = sum[i] + parallel_reciprocal(z[i]) (from 0 + 0j for the first
 // term), keeping the reciprocals in `kept` when there is one; without one,
 // dividing and adding share a pass.
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 void add_reciprocals(Complex* sum, const Complex* z, Complex* kept, std::size_t n, bool first) {
     if (kept != nullptr) {
         reciprocals(z, kept, n);
@@ -284,7 +284,7 @@ private:
                       }) {
             policy_.add_leaf(kind, admittance, params, omega_, logs(kind), n_, sum, first);
         } else {
-            accumulate(sum, policy_.leaf(kind, admittance, params, omega_, logs(kind), n_), n_, first);
+            run_kernel<accumulate>(sum, policy_.leaf(kind, admittance, params, omega_, logs(kind), n_), n_, first);
         }
     }
 
@@ -297,7 +297,7 @@ private:
 
     void parallel(const ParallelNode& node, std::size_t depth, Complex* sum, bool first) {
         if (const Complex* kept = policy_.reuse(&node, cursor_)) {
-            accumulate(sum, kept, n_, first);
+            run_kernel<accumulate>(sum, kept, n_, first);
             return;
         }
         const std::size_t token = policy_.enter(&node, cursor_);
@@ -312,15 +312,15 @@ private:
                 add_leaf(kind, true, read_leaf_params(cursor_, kind_info(kind).count, spare_params_), admittance,
                          first_branch);
             } else if (const Complex* kept = policy_.reuse(&nodes, cursor_)) {
-                accumulate(admittance, kept, n_, first_branch);
+                run_kernel<accumulate>(admittance, kept, n_, first_branch);
             } else {
                 const std::size_t branch_token = policy_.enter(&nodes, cursor_);
                 series(nodes, depth + 1, branch);
-                add_reciprocals(admittance, branch, policy_.leave(branch_token, cursor_), n_, first_branch);
+                run_kernel<add_reciprocals>(admittance, branch, policy_.leave(branch_token, cursor_), n_, first_branch);
             }
             first_branch = false;
         }
-        add_reciprocals(sum, admittance, policy_.leave(token, cursor_), n_, first);
+        run_kernel<add_reciprocals>(sum, admittance, policy_.leave(token, cursor_), n_, first);
     }
 
     // Every point reads the node's parameters from the same position.
@@ -385,12 +385,12 @@ struct Plain : NoSubtrees {
             if (direct_admittance_usable(y)) {
                 entry->kind = kind;
                 entry->admittance = true;
-                add_constant(sum, y, n, first);
+                run_kernel<add_constant>(sum, y, n, first);
                 return;
             }
         }
         if (entry == nullptr || admittance) {
-            accumulate(sum, leaf(entry, kind, admittance, params, omega, log_omega, n), n, first);
+            run_kernel<accumulate>(sum, leaf(entry, kind, admittance, params, omega, log_omega, n), n, first);
             return;
         }
         entry->kind = kind;

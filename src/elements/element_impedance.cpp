@@ -409,7 +409,7 @@ void finish_add_run(const double* p, const double* omega, std::size_t n, const E
 }
 
 // Whether every one of y[0 .. n) is usable (see direct_admittance_usable).
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 bool all_direct_admittances_usable(const Complex* y, std::size_t n) {
     // A 64-bit flag, not a bool, so that the loop vectorises: the compiler
     // takes its lane width from the narrowest type in it.
@@ -464,7 +464,7 @@ bool element_admittance(Kind kind, const double* p, const double* omega, std::si
                 return direct_admittance_usable(y);
             } else {
                 for (std::size_t i = 0; i < n; ++i) out[i] = formula.admittance(p, omega[i], shapes[i]);
-                return all_direct_admittances_usable(out, n);
+                return run_kernel<all_direct_admittances_usable>(out, n);
             }
         } else {
             std::fill_n(out, n, Complex{NAN_VALUE, NAN_VALUE});

@@ -87,8 +87,8 @@ constexpr std::size_t BLOCK = CHAINS * LANES;
     for (std::size_t c = 0; c < CHAINS; ++c) store_lanes(p + c * LANES, x[c] / (1.0 + e[c]));
 }
 
-VORLANE_KERNEL_VARIANTS
-void gelu_variants(double* x, std::size_t n) {
+VORLANE_KERNEL
+void gelu_kernel(double* x, std::size_t n) {
     std::size_t i = 0;
     for (; i + BLOCK <= n; i += BLOCK) gelu_block(x + i);
     if (i == n) return;
@@ -100,6 +100,6 @@ void gelu_variants(double* x, std::size_t n) {
 
 }  // namespace
 
-void gelu(std::span<double> x) { gelu_variants(x.data(), x.size()); }
+void gelu(std::span<double> x) { run_kernel<gelu_kernel>(x.data(), x.size()); }
 
 }  // namespace vorlane

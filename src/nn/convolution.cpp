@@ -117,7 +117,7 @@ template <std::size_t R, std::size_t V, class Lane>
 }
 
 // False when an output is not finite.
-VORLANE_KERNEL_VARIANTS
+VORLANE_KERNEL
 bool convolve_tiles(const ConvShape& c, const double* weight, const double* bias, const PaddedInput& x, double* y) {
     const std::size_t full_rows = c.out_rows - c.out_rows % TILE_ROWS;
     const std::size_t full_positions = c.length - c.length % TILE_POSITIONS;
@@ -161,7 +161,7 @@ void convolve(const ConvShape& c, std::span<const double> weight, std::span<cons
         // changes nothing but the sign of a zero. A product that met infinity
         // or NaN leaves a value that is not finite, and only then can the
         // tiles differ from the definition: that layer is summed again.
-        if (convolve_tiles(c, weight.data(), bias.data(), PaddedInput{padded.data(), row_length, before}, y.data()))
+        if (run_kernel<convolve_tiles>(c, weight.data(), bias.data(), PaddedInput{padded.data(), row_length, before}, y.data()))
             return;
     }
     convolve_by_taps(c, weight.data(), bias.data(), x.data(), y.data());

@@ -39,8 +39,8 @@ template <class Term>
     return sum;
 }
 
-VORLANE_KERNEL_VARIANTS
-void standardise_group_variants(double* v, std::size_t rows, std::size_t length, const double* gamma,
+VORLANE_KERNEL
+void standardise_group_kernel(double* v, std::size_t rows, std::size_t length, const double* gamma,
                                 const double* beta) {
     const std::size_t n = rows * length;
     const double total = interleaved_sum(n, [v](std::size_t i, auto& e) { load_lanes(v + i, e); });
@@ -56,8 +56,8 @@ void standardise_group_variants(double* v, std::size_t rows, std::size_t length,
     }
 }
 
-VORLANE_KERNEL_VARIANTS
-void affine_variants(const LinearTensors& t, const double* x, double* y) {
+VORLANE_KERNEL
+void affine_kernel(const LinearTensors& t, const double* x, double* y) {
     for (std::size_t i = 0; i < t.out; ++i) {
         const double* row = t.weight.data() + i * t.in;
         y[i] = t.bias[i] + interleaved_sum(t.in, [row, x](std::size_t j, auto& e) {
@@ -72,9 +72,9 @@ void affine_variants(const LinearTensors& t, const double* x, double* y) {
 }  // namespace
 
 void standardise_group(double* v, std::size_t rows, std::size_t length, const double* gamma, const double* beta) {
-    standardise_group_variants(v, rows, length, gamma, beta);
+    run_kernel<standardise_group_kernel>(v, rows, length, gamma, beta);
 }
 
-void affine(const LinearTensors& t, const double* x, double* y) { affine_variants(t, x, y); }
+void affine(const LinearTensors& t, const double* x, double* y) { run_kernel<affine_kernel>(t, x, y); }
 
 }  // namespace vorlane

@@ -62,5 +62,6 @@ int add_kramers_kronig_result_type(PyObject* module);
 int add_validation_functions(PyObject* module);   // kramers_kronig
 int add_element_aliases(PyObject* module);   // R, C, ..., T bound to Element.R, ...
 int add_spectrum_function(PyObject* module);  // _spectrum, for the pure-Python helpers
+int add_kernel_variant_function(PyObject* module);  // kernel_variant
 
 }  // namespace vorlane::py

@@ -25,7 +25,7 @@ PyMODINIT_FUNC PyInit__core() {
     if (!module) return nullptr;
     for (auto add : {add_element_types, add_circuit_type, add_fit_result_type, add_composition_functions,
                      add_kramers_kronig_result_type, add_validation_functions, add_element_aliases,
-                     add_spectrum_function}) {
+                     add_spectrum_function, add_kernel_variant_function}) {
         if (add(module.get()) != 0) return nullptr;
     }
     return module.release();
