@@ -29,9 +29,9 @@ ifneq ($(PYTHONDONTWRITEBYTECODE),)
   export PYTHONPYCACHEPREFIX := $(CURDIR)/build/pycache
 endif
 PIP = $(PYTHON) -m pip
-# Packages come with uv (see tools/install_packages.py), which pip installs
-# first; vorlane itself is built and installed with pip.
-INSTALL_PACKAGES = $(PIP) install --quiet uv && $(PYTHON) tools/install_packages.py
+# Packages come with pip itself, so that whatever pip is configured with
+# (certificates, proxies, indexes, wheel folders, constraints) applies.
+INSTALL_PACKAGES = $(PIP) install --quiet
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 APT_GET = $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get
 # `$(APT_INSTALL) PACKAGE...`: fails at once where there is no apt-get.
@@ -80,14 +80,20 @@ install: system-packages
 	$(PIP) install --quiet --no-build-isolation --config-settings=build-dir=$(BUILD_DIR) \
 	  --config-settings=cmake.define.VORLANE_BUILD_TESTS=$(CPP_TESTS) .
 
+# What the README's tour needs: matplotlib for the pictures, pandas for files.
 quickstart: install
-	$(INSTALL_PACKAGES) matplotlib
+	$(INSTALL_PACKAGES) matplotlib pandas
 	$(PYTHON) examples/quickstart.py
 
-# The module and the C++ tests come out of the same build.
+# The module and the C++ tests come out of the same build. The tests run
+# once per kernel variant (a variant the processor lacks runs as the widest
+# it has).
+KERNEL_VARIANTS = avx2 baseline
 test-cpp: CPP_TESTS = ON
 test-cpp: install
-	$(BUILD_DIR)/vorlane_cpp_tests --gtest_brief=1
+	for variant in $(KERNEL_VARIANTS); do \
+	  VORLANE_KERNEL_VARIANT=$$variant $(BUILD_DIR)/vorlane_cpp_tests --gtest_brief=1 || exit 1; \
+	done
 
 test-python: install
 	$(INSTALL_PACKAGES) $(TEST_DEPS)
@@ -106,7 +112,9 @@ sanitized-build: system-packages
 
 test-asan: sanitized-build
 	$(WITH_TOOLS) cmake --build build/sanitized --target vorlane_cpp_tests
-	$(SANITIZER_OPTIONS) build/sanitized/vorlane_cpp_tests --gtest_brief=1
+	for variant in $(KERNEL_VARIANTS); do \
+	  VORLANE_KERNEL_VARIANT=$$variant $(SANITIZER_OPTIONS) build/sanitized/vorlane_cpp_tests --gtest_brief=1 || exit 1; \
+	done
 
 # New inputs go to build/fuzz/corpus; the committed seeds stay as they are.
 fuzz: sanitized-build install
