@@ -3,7 +3,8 @@
 A zero-configuration fit is `vorlane.Circuit(text).fit(f, z)`: no starting
 values, no options. Spectra, per circuit:
 
-- real: every spectrum in examples/data;
+- real: every measured spectrum bundled with vorlane (vorlane.datasets,
+  the instrument files left out: they repeat some of these);
 - synthetic: drawn from random known parameters, every arc inside the
   measured window, 5 to 20 points per decade, 1 % complex Gaussian noise;
 - hard (the bundled topologies): arc centres up to a decade outside the
@@ -53,7 +54,6 @@ import numpy as np
 import vorlane
 
 HERE = Path(__file__).resolve().parent
-DATA = HERE.parent / "examples" / "data"
 CACHE = HERE / "any_circuit_reference.json"
 SLACK = 1e-3
 # Particle swarm and differential evolution with a tenth of their default
@@ -144,9 +144,8 @@ class Draw:
 
 def real_spectra():
     out = []
-    for path in sorted(DATA.glob("*.csv")):
-        table = np.genfromtxt(path, delimiter=",", skip_header=1)
-        out.append((path.stem, table[:, 0], table[:, 1] + 1j * table[:, 2], None))
+    for name in sorted(vorlane.datasets.names(instrument_files=False)):
+        out.append((name, *vorlane.datasets.load_arrays(name), None))
     return out
 
 

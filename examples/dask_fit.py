@@ -4,7 +4,9 @@ A synthetic ageing study of a cell (R0-(R1,CPE1): the series and the
 charge-transfer resistance grow with the cycle count, 1 % noise) is made
 partition by partition on the workers as one long dataframe per partition.
 Each partition goes through `Circuit.fit_many(..., by="Spectrum")` and
-`vorlane.results_table`, and the whole table is written to Parquet.
+`vorlane.results_table`, and the whole table is written to Parquet: to the
+directory given with --output, else to dask_fit_results.parquet in the
+`output` folder beside this script (examples/output).
 
     python examples/dask_fit.py                               # 20 000 spectra on a LocalCluster here
     python examples/dask_fit.py --scheduler tcp://host:8786   # the same on an existing cluster
@@ -18,6 +20,7 @@ Needs the dask extra: pip install "vorlane[dask]".
 import argparse
 import os
 import time
+from pathlib import Path
 from typing import Optional, Sequence
 
 import numpy as np
@@ -28,6 +31,7 @@ import vorlane
 CIRCUIT = "R0-(R1,CPE1)"
 FREQUENCIES = np.logspace(-2, 4, 40)
 NOISE = 0.01
+DEFAULT_OUTPUT = Path(__file__).resolve().parent / "output" / "dask_fit_results.parquet"
 
 
 def true_values(spectrum: int, spectra: int) -> list[float]:
@@ -71,7 +75,8 @@ def parse_arguments(argv: Optional[Sequence[str]] = None) -> argparse.Namespace:
     parser.add_argument("--fit-threads", type=int, default=1,
                         help="threads of each partition's fit_many (default 1: one per Dask worker thread)")
     parser.add_argument("--seed", type=int, default=2024, help="seed of the synthetic noise")
-    parser.add_argument("--output", default="dask_fit_results.parquet", help="Parquet directory to write")
+    parser.add_argument("--output", default=str(DEFAULT_OUTPUT),
+                        help="Parquet directory to write (default examples/output/dask_fit_results.parquet)")
     return parser.parse_args(argv)
 
 

@@ -2,13 +2,11 @@
 
 Circuit.residuals and Circuit.jacobian hand the weighted residual vector and
 its Jacobian to any external optimiser; here scipy fits R0-(R1,C1) to a
-measured spectrum of a physical test circuit and the result is compared with
-vorlane's own fit.
+measured spectrum of a physical test circuit (bundled with vorlane) and the
+result is compared with vorlane's own fit. Prints only; runs from any folder.
 
     python examples/fit_with_scipy.py
 """
-
-from pathlib import Path
 
 import numpy as np
 from numpy.typing import NDArray
@@ -16,13 +14,8 @@ from scipy.optimize import least_squares
 
 import vorlane
 
-DATA = Path(__file__).resolve().parent / "data" / "dummy_cell_a_1.csv"
-
-
 def main() -> None:
-    table = np.loadtxt(DATA, delimiter=",", skiprows=1)
-    frequencies = table[:, 0]
-    impedances = table[:, 1] + 1j * table[:, 2]
+    frequencies, impedances = vorlane.datasets.load_arrays("dummy_cell_a_1")
 
     circuit = vorlane.Circuit("R0-(R1,C1)")
     start = [10.0, 10.0, 1e-6]

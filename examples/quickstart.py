@@ -4,8 +4,10 @@ Builds the circuit R0-(R1,C1) with values near those of the bundled test
 cell, prints its parameter table, compares its impedance with the
 measurement at the frequencies the instrument recorded, then fits the
 circuit to the measurement from a guessed start, without any hand-made
-starting values, and draws the fit in the Nyquist plane (written to
-examples/output/quickstart_nyquist.png, or into the folder given as argument).
+starting values, and draws the fit in the Nyquist plane. The picture,
+quickstart_nyquist.png, goes into the folder given as argument, else into
+the `output` folder beside this script (examples/output). Runs from any
+folder: the spectrum comes with vorlane (vorlane.datasets).
 
     python examples/quickstart.py [output folder]
 """
@@ -13,7 +15,7 @@ examples/output/quickstart_nyquist.png, or into the folder given as argument).
 import sys
 
 import vorlane
-from measured import output_folder, read_columns
+from example_output import output_folder
 
 
 def complex_text(z: complex) -> str:
@@ -21,10 +23,7 @@ def complex_text(z: complex) -> str:
 
 
 def main() -> None:
-    spectrum = read_columns("dummy_cell_a_1.csv")
-    frequencies = spectrum["Frequency / Hz"]
-    measured = [complex(re, im) for re, im in zip(spectrum["Real Impedance / ohm"],
-                                                   spectrum["Imaginary Impedance / ohm"])]
+    frequencies, measured = vorlane.datasets.load_arrays("dummy_cell_a_1")
 
     circuit = vorlane.Circuit("R0-(R1,C1)").with_named_values({"R0.r": 30.0, "R1.r": 45.0, "C1.c": 1e-5})
     print(circuit)
@@ -33,7 +32,7 @@ def main() -> None:
     model = circuit.impedance(frequencies)
     print(f"{'f / Hz':>12}  {'model / ohm':>24}  {'measured / ohm':>24}")
     for f, z_model, z_measured in zip(frequencies, model, measured):
-        print(f"{f:12.4g}  {complex_text(complex(z_model))}  {complex_text(z_measured)}")
+        print(f"{f:12.4g}  {complex_text(complex(z_model))}  {complex_text(complex(z_measured))}")
     print()
 
     # A circuit parsed from a string holds placeholder values, so fit()

@@ -30,10 +30,9 @@ from training.registry import BY_NAME, TOPOLOGIES, Topology
 EVALUATION_SEED = 20_240_601
 OPTIMUM_SLACK = 1e-3
 COST_FLOOR_PER_POINT = 1e-10
-DATA = REPO / "examples" / "data"
 KIND_LABELS = {"r": "R", "c": "C", "q": "CPE q", "alpha": "alpha", "l": "L", "aw": "W aw", "tau": "Wo tau"}
 
-# Reference fits of the physical R-(R||C) test circuits (examples/data/README.md).
+# Reference fits of the physical R-(R||C) test circuits (vorlane/datasets/data/README.md).
 DUMMY_CELLS = {"a": (29.1, 46.7, 1.04e-5), "b": (150.0, 502.0, 3.12e-8), "c": (1510.0, 4630.0, 2.02e-8)}
 # The topology each real spectrum is compared with for feature coverage.
 REAL_TOPOLOGY = {"dummy_cell_a_1": "rc", "dummy_cell_a_2": "rc", "dummy_cell_b_1": "rc", "dummy_cell_b_2": "rc",
@@ -109,9 +108,11 @@ def quality_table(results: list[ModelQuality]) -> str:
     return "\n".join(lines)
 
 
-def read_csv(name: str) -> tuple[np.ndarray, np.ndarray]:
-    table = np.loadtxt(DATA / f"{name}.csv", delimiter=",", skiprows=1)
-    return table[:, 0], table[:, 1] + 1j * table[:, 2]
+def measured_spectrum(name: str) -> tuple[np.ndarray, np.ndarray]:
+    """Frequencies and impedances of a spectrum bundled with vorlane (vorlane.datasets)."""
+    import vorlane
+
+    return vorlane.datasets.load_arrays(name)
 
 
 def real_data_table() -> str:
@@ -123,7 +124,7 @@ def real_data_table() -> str:
     for cell, reference in DUMMY_CELLS.items():
         for sweep in (1, 2):
             name = f"dummy_cell_{cell}_{sweep}"
-            f, z = read_csv(name)
+            f, z = measured_spectrum(name)
             guessed = rc.fit(f, z, weights=weights_path("rc"))
             from_reference = rc.with_values(list(reference)).fit(f, z)
             keys = rc.param_names()
@@ -131,7 +132,7 @@ def real_data_table() -> str:
             relative = abs(guessed.cost - from_reference.cost) / from_reference.cost
             lines.append(f"| {name} | {guessed.cost:.6e} | {from_reference.cost:.6e} | {relative:.1e} | "
                          f"{100.0 * spread:.2f} % |")
-    f, z = read_csv("li_ion_cell")
+    f, z = measured_spectrum("li_ion_cell")
     li_ion = vorlane.Circuit("sei_randles_wo").fit(f, z, weights=weights_path("sei_randles_wo"))
     rms = float(np.sqrt(2.0 * li_ion.cost / f.size))
     lines.append("")
@@ -161,7 +162,7 @@ def coverage_table(count: int) -> str:
             drawn = [generator.draw(rng) for _ in range(count)]
             cache[model] = np.array([feature_summary(s.frequencies, s.impedances) for s in drawn])
         training = cache[model]
-        values = feature_summary(*read_csv(name))
+        values = feature_summary(*measured_spectrum(name))
         ranks = [100.0 * np.mean(training[:, i] <= v) for i, v in enumerate(values)]
         cells = [f"{v:.2f} ({rank:.0f})" for v, rank in zip(values, ranks)]
         lines.append(f"| {name} ({model}) | " + " | ".join(cells) + " |")

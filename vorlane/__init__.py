@@ -18,6 +18,11 @@ Element, R, C, L, La, Cpe, W, Wo, Ws, G, Gs, K, Zarc, Tlmq, T
 read_spectrum   a measurement file as a dataframe (needs pandas)
 kramers_kronig  the linear Kramers-Kronig test of a spectrum
 vorlane.plot    Nyquist, Bode, fit and Kramers-Kronig plots (needs matplotlib)
+vorlane.datasets
+                bundled example spectra and instrument files: names,
+                describe, load (a dataframe), load_arrays (numpy), path
+kernel_variant  which instruction-set variant of the numeric kernels runs
+                (all give the same bits; VORLANE_KERNEL_VARIANT picks one)
 
 The user guide is in the docs/ folder of the source distribution.
 """
@@ -66,12 +71,20 @@ def read_spectrum(path, format=None):
 
 from vorlane._results_table import results_table  # noqa: E402,F401
 from vorlane._frame_groups import group_keys  # noqa: E402,F401
+from vorlane._kernel_variant_check import warn_if_not_running_the_requested_variant  # noqa: E402
+
+warn_if_not_running_the_requested_variant()
+del warn_if_not_running_the_requested_variant
+
+
+_LAZY_SUBMODULES = ("plot", "datasets")
 
 
 def __getattr__(name):
-    # Submodules load on first use: `vorlane.plot` works after `import vorlane`.
-    if name == "plot":
+    # Submodules load on first use: `vorlane.plot` and `vorlane.datasets`
+    # work after `import vorlane`.
+    if name in _LAZY_SUBMODULES:
         import importlib
 
-        return importlib.import_module("vorlane.plot")
+        return importlib.import_module(f"vorlane.{name}")
     raise AttributeError(f"module 'vorlane' has no attribute {name!r}")

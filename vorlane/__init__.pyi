@@ -6,6 +6,7 @@ from typing import Any, Iterable, Literal, Mapping, Sequence, overload
 import pandas
 import polars
 
+from vorlane import datasets as datasets
 from vorlane import plot as plot
 from vorlane._core import C as C
 from vorlane._core import G as G

@@ -1,4 +1,4 @@
-"""Shared fixtures: the real measured spectra bundled in examples/data, and
+"""Shared fixtures: the real measured spectra bundled in vorlane/datasets/data, and
 hostile objects for conversion tests."""
 
 import csv
@@ -8,7 +8,7 @@ from typing import NamedTuple
 import numpy as np
 import pytest
 
-DATA_DIR = Path(__file__).resolve().parents[2] / "examples" / "data"
+DATA_DIR = Path(__file__).resolve().parents[2] / "vorlane" / "datasets" / "data"
 SPECTRUM_FILES = sorted(path.name for path in DATA_DIR.glob("*.csv"))
 
 
@@ -20,7 +20,7 @@ class MeasuredSpectrum(NamedTuple):
 
 
 def read_spectrum(name):
-    """One CSV file of examples/data, read with the csv module."""
+    """One CSV file of vorlane/datasets/data, read with the csv module."""
     with open(DATA_DIR / name, newline="") as handle:
         rows = list(csv.DictReader(handle))
     columns = {key: [float(row[key]) for row in rows] for key in rows[0]}

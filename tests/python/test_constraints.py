@@ -1,5 +1,5 @@
 """Fixed parameters, own bounds and arcs ordered by time constant: every fit
-method and the guess honour them, on the measured spectra of examples/data."""
+method and the guess honour them, on the bundled measured spectra."""
 
 import math
 import pickle

@@ -48,7 +48,7 @@ SAMPLES = {
                            (3e3, 6.1368e2, -1.3713e2, 1.998e1)),
 }
 
-# Instrument files and the BDF CSV files of examples/data converted from
+# Instrument files and the BDF CSV files of vorlane/datasets/data converted from
 # them independently: the same numbers, row for row.
 SAME_DATA = [
     ("exampleData.csv", "li_ion_cell.csv"),

@@ -3,14 +3,13 @@ optimisers."""
 
 import math
 import threading
-from pathlib import Path
 
 import numpy as np
 import pytest
 
 import vorlane
+from conftest import DATA_DIR
 
-DATA = Path(__file__).resolve().parents[2] / "examples" / "data"
 EPS_CBRT = float(np.cbrt(np.finfo(float).eps))
 
 RC = vorlane.Circuit("R0-(R1,C1)")
@@ -158,7 +157,7 @@ def test_signatures_and_docstrings():
 
 def test_scipy_least_squares_fits_a_real_spectrum():
     optimize = pytest.importorskip("scipy.optimize")
-    data = np.loadtxt(DATA / "dummy_cell_a_1.csv", delimiter=",", skiprows=1)
+    data = np.loadtxt(DATA_DIR / "dummy_cell_a_1.csv", delimiter=",", skiprows=1)
     f, z = data[:, 0], data[:, 1] + 1j * data[:, 2]
     result = optimize.least_squares(
         lambda p: RC.residuals(p, f, z), x0=[10.0, 10.0, 1e-6],

@@ -1,17 +1,7 @@
-"""The bundled measured spectra (examples/data), read with the csv module into
-the dict of columns that every vorlane function takes as a spectrum."""
+"""Where the examples write their pictures: the folder named on the command
+line, else an `output` folder beside the examples."""
 
-import csv
 from pathlib import Path
-
-DATA = Path(__file__).resolve().parent / "data"
-
-
-def read_columns(name: str) -> dict[str, list[float]]:
-    """Columns of examples/data/<name>: battery data format names -> values."""
-    with open(DATA / name, newline="") as handle:
-        rows = list(csv.DictReader(handle))
-    return {key: [float(row[key]) for row in rows] for key in rows[0]}
 
 
 def output_folder(argv: list[str]) -> Path:
