@@ -88,12 +88,15 @@ TEST(LevenbergMarquardtFit, IdenticalInputsGiveBitIdenticalOutcomes) {
 
 TEST(LevenbergMarquardtFit, ExponentConvergingOntoItsBoundIsHeldThereByTheRefit) {
     // A constant-phase element with alpha = 1 is a capacitor: the fit runs
-    // alpha onto (or past) its upper bound, the refit holds it at 1.
+    // alpha onto (or past) its upper bound, the refit holds it at 1. The
+    // rounding of the data puts the optimum a few parts in 10^15 to either
+    // side of the bound: inside it the run ends there; never past it.
     const SeriesList shape = *parse("R0-(R1,CPE1)");
     const Vec truth{10.0, 100.0, 1e-5, 1.0};
     const auto outcome = fit(rebuild_with_values(shape, Vec{12.0, 80.0, 2e-5, 0.9}), synthetic(shape, truth));
     ASSERT_TRUE(outcome);
-    EXPECT_EQ(outcome->params[3], 1.0);
+    EXPECT_LE(outcome->params[3], 1.0);
+    EXPECT_GE(outcome->params[3], 1.0 - 1e-12);
     EXPECT_TRUE(outcome->success);
     for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(outcome->params[i], truth[i], 1e-6 * truth[i]);
 }

