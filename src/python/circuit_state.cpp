@@ -112,7 +112,12 @@ bool node_from_state(PyObject* state, std::size_t depth, Node& out) {
         return invalid("a node must be (code, label, values) or (\"p\", branches)");
     }
     if (depth >= MAX_PARALLEL_DEPTH) {
-        return invalid("parallel nodes nested deeper than " + std::to_string(MAX_PARALLEL_DEPTH) + " levels");
+        // Appended piece by piece: GCC 12 warns falsely (-Warray-bounds) on
+        // the one-expression concatenation.
+        std::string message = "parallel nodes nested deeper than ";
+        message += std::to_string(MAX_PARALLEL_DEPTH);
+        message += " levels";
+        return invalid(message);
     }
     ParallelNode node;
     node.branches.resize(static_cast<std::size_t>(PyTuple_GET_SIZE(branches)));
