@@ -499,6 +499,9 @@ def _spectrum(
 ) -> tuple[list[float], list[complex]]:
     """The measured spectrum as `Circuit.fit` reads it."""
 
+def _from_modulus_and_phase(moduli: _Floats, phases: _Floats) -> list[complex]:
+    """Impedances from their moduli (ohm) and phase angles (degrees)."""
+
 def kernel_variant() -> str:
     """The instruction-set variant of the numeric kernels this process runs:
     "avx2" or "baseline" ("avx2" where the processor has it, unless

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "circuit/layout.hpp"
+#include "core/math.hpp"
 
 namespace vorlane {
 
@@ -98,7 +99,7 @@ double time_constant(const Shape& shape, const double* p) {
     const double r = r_first ? p[0] : p[kind_info(shape.first).count];
     const double* o = r_first ? p + 1 : p;
     if (rule == TauRule::ResistorCapacitor) return r * o[0];
-    if (rule == TauRule::ResistorCpe) return std::pow(r * o[0], 1.0 / o[1]);
+    if (rule == TauRule::ResistorCpe) return math::pow(r * o[0], 1.0 / o[1]);
     return o[0] / r;
 }
 

@@ -12,6 +12,7 @@
 #include "circuit/impedance.hpp"
 #include "core/kernel_variants.hpp"
 #include "core/magnitude_bits.hpp"
+#include "core/math.hpp"
 
 namespace vorlane {
 
@@ -105,7 +106,7 @@ public:
         block->start = omega;
         block->n = n;
         std::copy_n(omega, n, block->omega.begin());
-        for (std::size_t i = 0; i < n; ++i) block->log[i] = std::log(omega[i]);
+        for (std::size_t i = 0; i < n; ++i) block->log[i] = math::log(omega[i]);
         return block->log.data();
     }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "circuit/layout.hpp"
+#include "core/math.hpp"
 #include "core/quoting.hpp"
 #include "core/utf8.hpp"
 
@@ -190,7 +191,7 @@ SeriesList expand_series(const SeriesList& nodes, bool& changed) {
             out[i].v = parallel_pair(e.v[0], Element::from_values(Kind::C, c));
             changed = true;
         } else if (e.kind == Kind::Zarc) {
-            const double cpe[2] = {std::pow(e.v[1], e.v[2]) / e.v[0], e.v[2]};
+            const double cpe[2] = {math::pow(e.v[1], e.v[2]) / e.v[0], e.v[2]};
             out[i].v = parallel_pair(e.v[0], Element::from_values(Kind::Cpe, cpe));
             changed = true;
         } else {

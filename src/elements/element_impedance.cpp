@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "core/kernel_variants.hpp"
+#include "core/math.hpp"
 #include "elements/element.hpp"
 
 namespace vorlane {
@@ -29,7 +30,9 @@ inline Complex jw(double omega) { return {0.0 * omega, omega}; }
 constexpr double HYPERBOLIC_LIMIT = 20.0;
 
 inline Complex from_polar(double magnitude, double angle) {
-    return {magnitude * std::cos(angle), magnitude * std::sin(angle)};
+    double sine, cosine;
+    math::sincos(angle, sine, cosine);
+    return {magnitude * cosine, magnitude * sine};
 }
 
 // Beyond this |p ln rho| the rounding of ln rho, magnified by p, could move
@@ -40,7 +43,7 @@ constexpr double EXP_FORM_LIMIT = 200.0;
 // which also keeps NaN and infinite exponents on pow.
 inline double power_magnitude(double rho, double p, double log_rho) {
     const double x = p * log_rho;
-    return std::fabs(x) <= EXP_FORM_LIMIT ? std::exp(x) : std::pow(rho, p);
+    return std::fabs(x) <= EXP_FORM_LIMIT ? math::exp(x) : math::pow(rho, p);
 }
 
 // Where z = s = j omega lies on the positive imaginary axis, hypot(+0, y)
@@ -55,9 +58,9 @@ struct LibraryPolar {
 
     Complex operator()(Complex z, double p) const {
         if (on_positive_imaginary_axis(z)) {
-            return from_polar(power_magnitude(z.im, p, log_rho), p * std::atan2(z.im, z.re));
+            return from_polar(power_magnitude(z.im, p, log_rho), p * math::atan2(z.im, z.re));
         }
-        return from_polar(std::pow(std::hypot(z.re, z.im), p), p * std::atan2(z.im, z.re));
+        return from_polar(math::pow(std::hypot(z.re, z.im), p), p * math::atan2(z.im, z.re));
     }
 };
 
@@ -76,15 +79,14 @@ public:
     Complex operator()(Complex z, double p) {
         const bool on_imaginary_axis = on_positive_imaginary_axis(z);
         const double rho = on_imaginary_axis ? z.im : std::hypot(z.re, z.im);
-        const double angle = p * (on_imaginary_axis ? HALF_PI : std::atan2(z.im, z.re));
+        const double angle = p * (on_imaginary_axis ? HALF_PI : math::atan2(z.im, z.re));
         const std::uint64_t key = std::bit_cast<std::uint64_t>(angle);
         if (!known_ || key != key_) {
-            cos_ = std::cos(angle);
-            sin_ = std::sin(angle);
+            math::sincos(angle, sin_, cos_);
             key_ = key;
             known_ = true;
         }
-        const double magnitude = on_imaginary_axis ? power_magnitude(rho, p, log_rho) : std::pow(rho, p);
+        const double magnitude = on_imaginary_axis ? power_magnitude(rho, p, log_rho) : math::pow(rho, p);
         return {magnitude * cos_, magnitude * sin_};
     }
 
@@ -303,7 +305,7 @@ Complex csqrt(Complex z) {
         const double t = std::sqrt(std::fabs(y) / 2.0);
         return {t, std::copysign(t, y)};
     }
-    return from_polar(std::sqrt(std::hypot(x, y)), std::atan2(y, x) / 2.0);
+    return from_polar(std::sqrt(std::hypot(x, y)), math::atan2(y, x) / 2.0);
 }
 
 Complex cpow(Complex z, double p) {
@@ -313,8 +315,10 @@ Complex cpow(Complex z, double p) {
 
 Complex ctanh(Complex z) {
     if (std::fabs(z.re) > HYPERBOLIC_LIMIT) return {std::copysign(1.0, z.re), 0.0};
-    const double d = std::cosh(2.0 * z.re) + std::cos(2.0 * z.im);
-    return {std::sinh(2.0 * z.re) / d, std::sin(2.0 * z.im) / d};
+    double sine, cosine;
+    math::sincos(2.0 * z.im, sine, cosine);
+    const double d = math::cosh(2.0 * z.re) + cosine;
+    return {math::sinh(2.0 * z.re) / d, sine / d};
 }
 
 void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
@@ -326,8 +330,10 @@ void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
         const double sign = std::copysign(1.0, z.re);
         const double x = std::fabs(z.re);
         const double y = sign * z.im;
-        const double decay = std::exp(-x);
-        const Complex e_minus_w{decay * std::cos(y), -decay * std::sin(y)};
+        const double decay = math::exp(-x);
+        double sin_y, cos_y;
+        math::sincos(y, sin_y, cos_y);
+        const Complex e_minus_w{decay * cos_y, -decay * sin_y};
         const Complex q = e_minus_w * e_minus_w;
         const Complex one_minus_q{1.0 - q.re, -q.im};
         const Complex w_coth = Complex{1.0 + q.re, q.im} / one_minus_q;
@@ -336,10 +342,10 @@ void ccoth_csch(Complex z, Complex& coth, Complex& csch) {
         csch = {sign * w_csch.re, sign * w_csch.im};
         return;
     }
-    const double cos_y = std::cos(z.im);
-    const double sin_y = std::sin(z.im);
-    const Complex cosh_z{std::cosh(z.re) * cos_y, std::sinh(z.re) * sin_y};
-    const Complex sinh_z{std::sinh(z.re) * cos_y, std::cosh(z.re) * sin_y};
+    double sin_y, cos_y;
+    math::sincos(z.im, sin_y, cos_y);
+    const Complex cosh_z{math::cosh(z.re) * cos_y, math::sinh(z.re) * sin_y};
+    const Complex sinh_z{math::sinh(z.re) * cos_y, math::cosh(z.re) * sin_y};
     coth = cosh_z / sinh_z;
     csch = over(1.0, sinh_z);
 }
@@ -352,7 +358,7 @@ concept PowerOfS = F::POWER_OF_S;
 template <class F>
 LibraryPolar polar_at(double omega) {
     LibraryPolar polar;
-    if constexpr (PowerOfS<F>) polar.log_rho = std::log(omega);
+    if constexpr (PowerOfS<F>) polar.log_rho = math::log(omega);
     return polar;
 }
 
@@ -378,7 +384,7 @@ void element_shapes(Kind kind, const double* p, const double* omega, std::size_t
             SharedAnglePolar polar;
             for (std::size_t i = 0; i < n; ++i) {
                 if constexpr (PowerOfS<decltype(formula)>) {
-                    polar.log_rho = log_omega != nullptr ? log_omega[i] : std::log(omega[i]);
+                    polar.log_rho = log_omega != nullptr ? log_omega[i] : math::log(omega[i]);
                 }
                 shapes[i] = formula.shape(p, omega[i], polar);
             }

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "circuit/layout.hpp"
+#include "core/math.hpp"
 
 namespace vorlane {
 namespace {
@@ -44,7 +45,7 @@ bool same_kinds(const std::vector<PlacedLeaf>& a, const std::vector<PlacedLeaf>&
 // resistance r: r c, or (r q)^(1 / alpha).
 double time_constant(const PlacedLeaf& leaf, std::span<const double> values, double r) {
     if (leaf.kind == Kind::C) return r * values[leaf.first];
-    return std::pow(r * values[leaf.first], 1.0 / values[leaf.first + 1]);
+    return math::pow(r * values[leaf.first], 1.0 / values[leaf.first + 1]);
 }
 
 // The capacitive leaf's value(s) giving the time constant tau with the resistance r.
@@ -52,7 +53,7 @@ void set_time_constant(const PlacedLeaf& leaf, std::vector<double>& values, doub
     if (leaf.kind == Kind::C) {
         values[leaf.first] = tau / r;
     } else {
-        values[leaf.first] = std::pow(tau, values[leaf.first + 1]) / r;
+        values[leaf.first] = math::pow(tau, values[leaf.first + 1]) / r;
     }
 }
 
@@ -186,7 +187,7 @@ std::vector<std::vector<double>> broad_arcs_sharpened(const SeriesList& nodes, s
     return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& r) {
         if (c.kind != Kind::Cpe || !(values[c.first + 1] < below)) return;
         const double tau = time_constant(c, values, values[r.first]);
-        if (!(std::fabs(std::log10(tau * omega_high)) < BROAD_ARC_REACH_DECADES)) return;
+        if (!(std::fabs(math::log10(tau * omega_high)) < BROAD_ARC_REACH_DECADES)) return;
         std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
         moved[c.first + 1] = alpha;
         set_time_constant(c, moved, values[r.first], 1.0 / omega_high);
@@ -204,7 +205,7 @@ std::vector<std::vector<double>> diffusion_moves_to(const SeriesList& nodes, std
         const Kind kind = leaf.element.kind;
         if (kind != Kind::Wo && kind != Kind::Ws) return;
         const double z0 = values[first], own = values[first + 1];
-        if (std::fabs(std::log10(tau / own)) < ALREADY_THERE_DECADES) return;
+        if (std::fabs(math::log10(tau / own)) < ALREADY_THERE_DECADES) return;
         std::vector<double> moved(values.begin(), values.end());
         moved[first] = z0 * std::sqrt(tau / own);
         moved[first + 1] = tau;
@@ -217,7 +218,7 @@ std::vector<std::vector<double>> arc_moves_to(const SeriesList& nodes, std::span
                                               double omega, double alpha) {
     return arc_moves(nodes, values, [&](auto& out, const PlacedLeaf& c, const PlacedLeaf& resistance) {
         const double tau = time_constant(c, values, values[resistance.first]);
-        if (std::fabs(std::log10(tau * omega)) < ALREADY_THERE_DECADES) return;
+        if (std::fabs(math::log10(tau * omega)) < ALREADY_THERE_DECADES) return;
         std::vector<double>& moved = out.emplace_back(values.begin(), values.end());
         moved[resistance.first] = r;
         if (c.kind == Kind::Cpe) moved[c.first + 1] = alpha;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 #include "core/number_format.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/global_methods.hpp"
@@ -61,7 +62,7 @@ FitResultOr basin_hopping_fit(const FitModel& model, const SpectrumRef& spectrum
         bool accepted = false;
         if (std::isfinite(next->cost)) {
             accepted = improves(next->cost, current->cost) ||
-                       rng->probability() < std::exp(-(next->cost - current->cost) / temperature);
+                       rng->probability() < math::exp(-(next->cost - current->cost) / temperature);
         }
         total_iterations += next->iterations;
         if (accepted) current = std::move(next);

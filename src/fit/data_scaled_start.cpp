@@ -8,6 +8,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/math.hpp"
 
 namespace vorlane {
 namespace {
@@ -67,14 +68,14 @@ std::vector<double> imaginary_peaks(const std::vector<Point>& points) {
 // window far from them (or, for Beyond, positions outside it).
 std::vector<double> arc_frequencies(const SpectrumScales& s, std::size_t count, ArcPlacement placement) {
     std::vector<double> logs;
-    const double lo = std::log10(s.omega_low), hi = std::log10(s.omega_high);
+    const double lo = math::log10(s.omega_low), hi = math::log10(s.omega_high);
     auto far_from_all = [&](double x) {
         return std::all_of(logs.begin(), logs.end(), [&](double y) { return std::fabs(x - y) >= PEAK_SEPARATION; });
     };
     if (placement != ArcPlacement::Even) {
         for (const double peak : s.peaks) {
             if (logs.size() == count) break;
-            if (far_from_all(std::log10(peak))) logs.push_back(std::log10(peak));
+            if (far_from_all(math::log10(peak))) logs.push_back(math::log10(peak));
         }
     }
     // Arcs that show no maximum of their own may lie outside the window.
@@ -91,7 +92,7 @@ std::vector<double> arc_frequencies(const SpectrumScales& s, std::size_t count, 
     std::sort(logs.begin(), logs.end(), std::greater<>());
     if (placement == ArcPlacement::Reversed) std::reverse(logs.begin(), logs.end());
     std::vector<double> omegas;
-    for (const double x : logs) omegas.push_back(std::pow(10.0, x));
+    for (const double x : logs) omegas.push_back(math::pow(10.0, x));
     return omegas;
 }
 
@@ -208,11 +209,11 @@ private:
             case Kind::L: push(s_.inductance > 0.0 ? s_.inductance : SMALL_SHARE * s_.z_high / s_.omega_high); break;
             case Kind::La: {
                 const double reactance = s_.inductance > 0.0 ? s_.inductance * s_.omega_high : SMALL_SHARE * s_.z_high;
-                push(std::pow(reactance, 1.0 / LA_EXPONENT) / s_.omega_high);
+                push(math::pow(reactance, 1.0 / LA_EXPONENT) / s_.omega_high);
                 push_exponent(LA_EXPONENT);
                 break;
             }
-            case Kind::Cpe: push(1.0 / (r * std::pow(omega, EXPONENT))); push_exponent(EXPONENT); break;
+            case Kind::Cpe: push(1.0 / (r * math::pow(omega, EXPONENT))); push_exponent(EXPONENT); break;
             case Kind::W: push(WARBURG_SHARE * r * std::sqrt(omega / 2.0)); break;
             case Kind::Wo:
             case Kind::Ws: push(r); push(DIFFUSION_TIME / omega); break;
@@ -220,7 +221,7 @@ private:
             case Kind::Gs: push(r); push(1.0 / omega); push(1.0); break;
             case Kind::K: push(r); push(1.0 / omega); break;
             case Kind::Zarc: push(r); push(1.0 / omega); push_exponent(EXPONENT); break;
-            case Kind::Tlmq: push(r); push(1.0 / (r * std::pow(omega, EXPONENT))); push_exponent(EXPONENT); break;
+            case Kind::Tlmq: push(r); push(1.0 / (r * math::pow(omega, EXPONENT))); push_exponent(EXPONENT); break;
             case Kind::T: push(r); push(r); push(1.0); push(1.0 / omega); break;
         }
     }

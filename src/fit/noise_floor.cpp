@@ -6,6 +6,8 @@
 #include <limits>
 #include <vector>
 
+#include "core/math.hpp"
+
 namespace vorlane {
 namespace {
 
@@ -73,7 +75,7 @@ double expected_optimum_cost(std::span<const double> omega, std::span<const Comp
         hi = std::max(hi, w);
     }
     const std::size_t n = usable.size();
-    const double decades = std::log10(hi / lo) + 2.0 * LADDER_MARGIN;
+    const double decades = math::log10(hi / lo) + 2.0 * LADDER_MARGIN;
     std::size_t ladder = static_cast<std::size_t>(std::ceil(LADDER_PER_DECADE * decades));
     const std::size_t m = 2 * n;
     // The ladder must leave degrees of freedom to measure the noise with.
@@ -82,13 +84,13 @@ double expected_optimum_cost(std::span<const double> omega, std::span<const Comp
     if (ladder < 2 || m <= columns || m <= parameter_count) return NAN_VALUE;
 
     std::vector<double> a(m * columns, 0.0), b(m);
-    const double log_tau_low = -std::log10(hi) - LADDER_MARGIN;
-    const double log_tau_high = -std::log10(lo) + LADDER_MARGIN;
+    const double log_tau_low = -math::log10(hi) - LADDER_MARGIN;
+    const double log_tau_high = -math::log10(lo) + LADDER_MARGIN;
     // The ladder's time constants, the same for every frequency.
     std::vector<double> tau(ladder);
     for (std::size_t k = 0; k < ladder; ++k) {
         const double t = static_cast<double>(k) / static_cast<double>(ladder - 1);
-        tau[k] = std::pow(10.0, log_tau_low + (log_tau_high - log_tau_low) * t);
+        tau[k] = math::pow(10.0, log_tau_low + (log_tau_high - log_tau_low) * t);
     }
     for (std::size_t r = 0; r < n; ++r) {
         const std::size_t i = usable[r];

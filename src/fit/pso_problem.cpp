@@ -7,6 +7,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/math.hpp"
 #include "core/number_format.hpp"
 #include "core/quoting.hpp"
 
@@ -62,8 +63,8 @@ SearchBox pso_search_box(const Bounds& bounds, std::span<const double> start) {
         }
         // std::fmax ignores a NaN operand, so a NaN start searches around 1e-6.
         const double g = std::fmax(std::fabs(start[i]), 1e-6);
-        box.lower[i] = std::log10(std::fmax(std::fmax(g * 1e-4, lo) - lo, 1e-300));
-        box.upper[i] = std::log10(std::fmax(g * 1e4 - lo, 1e-300));
+        box.lower[i] = math::log10(std::fmax(std::fmax(g * 1e-4, lo) - lo, 1e-300));
+        box.upper[i] = math::log10(std::fmax(g * 1e4 - lo, 1e-300));
     }
     return box;
 }

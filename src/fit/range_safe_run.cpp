@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "core/math.hpp"
 #include "fit/lm_problem.hpp"
 #include "fit/lm_solver.hpp"
 
@@ -40,7 +41,7 @@ public:
         const Bounds& bounds = inner_.bounds();
         for (std::size_t c = 0; c < v_.size(); ++c) {
             if (!has_range(bounds[c])) continue;
-            const double factor = 0.5 * (bounds[c].second - bounds[c].first) * std::cos(v_[c]);
+            const double factor = 0.5 * (bounds[c].second - bounds[c].first) * math::cos(v_[c]);
             for (std::size_t k = 0; k < rows; ++k) out[c * ld + k] *= factor;
         }
         return true;
@@ -54,7 +55,7 @@ private:
         const Bounds& bounds = inner_.bounds();
         for (std::size_t i = 0; i < u_.size(); ++i) {
             u_[i] = has_range(bounds[i])
-                        ? bounds[i].first + (bounds[i].second - bounds[i].first) * 0.5 * (1.0 + std::sin(v_[i]))
+                        ? bounds[i].first + (bounds[i].second - bounds[i].first) * 0.5 * (1.0 + math::sin(v_[i]))
                         : v_[i];
         }
         inner_.set_params(u_);
@@ -79,7 +80,7 @@ std::expected<SingleStartResult, std::string> range_safe_single_start(LmProblem&
         const double span = bounds[i].second - bounds[i].first;
         // Just inside the ends, where the sine's slope is not yet zero.
         const double t = std::clamp(2.0 * (start[i] - bounds[i].first) / span - 1.0, -END_MARGIN, END_MARGIN);
-        v[i] = std::asin(t);
+        v[i] = math::asin(t);
     }
     problem.restart(u, std::vector<bool>(start.size(), false));
     RangeSafeProblem safe(problem, std::move(v));

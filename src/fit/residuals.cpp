@@ -7,6 +7,7 @@
 
 #include "circuit/batch_impedance.hpp"
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 
 namespace vorlane {
 
@@ -68,7 +69,7 @@ std::vector<double> to_solver_space(std::span<const double> physical_values, con
     std::vector<double> u(n);
     for (std::size_t i = 0; i < n; ++i) {
         const double p = physical_values[i];
-        u[i] = unbounded_above(bounds[i]) ? std::log10(at_least(p - bounds[i].first, LOG_FLOOR)) : p;
+        u[i] = unbounded_above(bounds[i]) ? math::log10(at_least(p - bounds[i].first, LOG_FLOOR)) : p;
     }
     return u;
 }
@@ -83,7 +84,7 @@ void physical_into(std::span<const double> solver_values, const Bounds& bounds, 
     const std::size_t n = std::min({solver_values.size(), bounds.size(), p.size()});
     for (std::size_t i = 0; i < n; ++i) {
         const double u = solver_values[i];
-        p[i] = unbounded_above(bounds[i]) ? bounds[i].first + std::pow(10.0, u) : u;
+        p[i] = unbounded_above(bounds[i]) ? bounds[i].first + math::pow(10.0, u) : u;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 #include "fit/global_methods.hpp"
 
 namespace vorlane {
@@ -52,7 +53,7 @@ SearchResult anneal(const PsoProblem& problem, std::uint64_t iterations, double 
         const double p = acceptance.probability();
         // A number replaces a NaN current cost, which no comparison could.
         const bool accepted = improves(candidate_cost, current_cost) ||
-                              1.0 / (1.0 + std::exp((candidate_cost - current_cost) / temperature)) > p;
+                              1.0 / (1.0 + math::exp((candidate_cost - current_cost) / temperature)) > p;
         ++done;
         temperature = initial_temperature / static_cast<double>(done + 1);
         if (accepted) {

@@ -23,6 +23,7 @@
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 #include "fit/arc_swaps.hpp"
 #include "fit/chacha_rng.hpp"
 #include "fit/data_scaled_start.hpp"
@@ -371,7 +372,7 @@ private:
 
     // Whether the log-scaled value i lies more than `decades` from `reference`.
     bool decades_apart(std::size_t i, double value, double reference, double decades) const {
-        return unbounded_above(bounds_[i]) && std::fabs(std::log10(value / reference)) > decades;
+        return unbounded_above(bounds_[i]) && std::fabs(math::log10(value / reference)) > decades;
     }
 
     double cost_at(std::span<const double> params) const {

@@ -8,6 +8,7 @@
 
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
+#include "core/math.hpp"
 #include "core/quoting.hpp"
 #include "models/external_cache.hpp"
 #include "models/registry.hpp"
@@ -157,7 +158,7 @@ std::vector<double> collapse_expanded(const SeriesList& user, const std::vector<
             case Kind::Zarc: {
                 // A NaN alpha compares false and so takes the floor.
                 const double exponent = v[2] > 1e-6 ? v[2] : 1e-6;
-                out.insert(out.end(), {v[0], std::pow(v[0] * v[1], 1.0 / exponent), v[2]});
+                out.insert(out.end(), {v[0], math::pow(v[0] * v[1], 1.0 / exponent), v[2]});
                 break;
             }
             default:

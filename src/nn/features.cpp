@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 #include "nn/guesser.hpp"
 #include "nn/layer_tensors.hpp"
 
@@ -57,15 +58,15 @@ std::pair<double, double> reactive_centroid(std::span<const double> frequencies,
         // A NaN share falls to 0 here: the comparison is false for NaN.
         const double w = share > 0.0 ? share : 0.0;
         weight_sum += w;
-        log_modulus_sum += w * std::log(m);
-        log_omega_sum += w * std::log(TWO_PI * f);
+        log_modulus_sum += w * math::log(m);
+        log_omega_sum += w * math::log(TWO_PI * f);
     }
-    if (weight_sum >= 1e-9) return {std::exp(log_modulus_sum / weight_sum), std::exp(log_omega_sum / weight_sum)};
+    if (weight_sum >= 1e-9) return {math::exp(log_modulus_sum / weight_sum), math::exp(log_omega_sum / weight_sum)};
 
     // No capacitive content: the median modulus and the mean log frequency.
     double log_omega_total = 0.0;
-    for (double f : frequencies) log_omega_total += std::log(TWO_PI * f);
-    const double w_scale = std::exp(log_omega_total / static_cast<double>(frequencies.size()));
+    for (double f : frequencies) log_omega_total += math::log(TWO_PI * f);
+    const double w_scale = math::exp(log_omega_total / static_cast<double>(frequencies.size()));
     if (impedances.empty()) return {NAN_VALUE, w_scale};
     std::vector<double> moduli(impedances.size());
     std::ranges::transform(impedances, moduli.begin(), modulus);
@@ -111,9 +112,9 @@ Features Guesser::features(std::span<const double> frequencies, std::span<const 
     std::vector<double> phase(n);
     for (std::size_t k = 0; k < n && !stop_due(k); ++k) {
         const Complex z = impedances[order[k]];
-        log_f[k] = std::log10(frequencies[order[k]]);
-        log_m[k] = std::log10(modulus(z));
-        const double raw = std::atan2(z.im, z.re);
+        log_f[k] = math::log10(frequencies[order[k]]);
+        log_m[k] = math::log10(modulus(z));
+        const double raw = math::atan2(z.im, z.re);
         phase[k] = k == 0 ? raw : unwrap_step(phase[k - 1], raw);
     }
 
@@ -123,8 +124,8 @@ Features Guesser::features(std::span<const double> frequencies, std::span<const 
     const double lo = n > 0 ? log_f.front() : NAN_VALUE;
     const double hi = n > 0 ? log_f.back() : NAN_VALUE;
     const double step = length >= 2 ? (hi - lo) / static_cast<double>(length - 1) : 0.0;
-    const double log_z_scale = std::log10(z_scale);
-    const double log_w_centre = std::log10(w_scale / TWO_PI);
+    const double log_z_scale = math::log10(z_scale);
+    const double log_w_centre = math::log10(w_scale / TWO_PI);
 
     Features out;
     out.matrix.resize(3 * length);
@@ -134,7 +135,7 @@ Features Guesser::features(std::span<const double> frequencies, std::span<const 
         out.matrix[length + g] = interpolate(x, log_f, phase) / HALF_PI;
         out.matrix[2 * length + g] = (x - log_w_centre) * 0.25;
     }
-    out.meta = {(hi - lo) * 0.125, 0.5 * std::log10(static_cast<double>(frequencies.size()))};
+    out.meta = {(hi - lo) * 0.125, 0.5 * math::log10(static_cast<double>(frequencies.size()))};
     return out;
 }
 

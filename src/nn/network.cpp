@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "nn/activation.hpp"
+#include "core/math.hpp"
 #include "nn/convolution.hpp"
 #include "nn/guesser.hpp"
 #include "nn/layer_arithmetic.hpp"
@@ -94,7 +95,7 @@ std::expected<std::vector<double>, NnError> Guesser::predict(const Features& fea
     for (std::size_t i = 0; i < p; ++i) {
         v[i] = (*y)[i] * target_std[i] + target_mean[i];
         if (log_params[i]) {
-            v[i] = std::pow(10.0, v[i]);
+            v[i] = math::pow(10.0, v[i]);
         } else {
             if (v[i] < alpha_min) v[i] = alpha_min;
             if (v[i] > alpha_max) v[i] = alpha_max;
@@ -105,7 +106,7 @@ std::expected<std::vector<double>, NnError> Guesser::predict(const Features& fea
         for (std::size_t i = 0; i < scaling.size(); ++i) {
             const Scaling& s = scaling[i];
             const double e = s.w_exponent + (s.coupled >= 0 ? s.coupling * u[static_cast<std::size_t>(s.coupled)] : 0.0);
-            v[i] = std::pow(w_scale, e) * u[i] * std::pow(z_scale, s.z_exponent);
+            v[i] = math::pow(w_scale, e) * u[i] * math::pow(z_scale, s.z_exponent);
         }
     }
     return v;

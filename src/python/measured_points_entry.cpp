@@ -1,6 +1,9 @@
 // vorlane._core._spectrum: the spectrum conversion that fit, guess and
 // residuals apply, handed to the pure-Python helpers (plots) so that they
-// accept exactly what a fit accepts.
+// accept exactly what a fit accepts; and _from_modulus_and_phase, the file
+// readers' conversion of a modulus and a phase, with the bits a dataframe of
+// those columns gets in a fit.
+#include "core/polar.hpp"
 #include "python/circuit_object.hpp"
 #include "python/convert.hpp"
 #include "python/exception_guard.hpp"
@@ -45,8 +48,36 @@ PyObject* measured_points_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
+constexpr const char* FROM_MODULUS_AND_PHASE_DOC =
+    "_from_modulus_and_phase(moduli, phases)\n--\n\n"
+    "Impedances (ohm) as a list of complex from their moduli (ohm) and phase\n"
+    "angles (degrees), two sequences of floats of the same length.";
+
+PyObject* from_modulus_and_phase_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"moduli", "phases", nullptr};
+    PyObject* moduli_arg = nullptr;
+    PyObject* phases_arg = nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:_from_modulus_and_phase", const_cast<char**>(keywords),
+                                     &moduli_arg, &phases_arg)) {
+        return nullptr;
+    }
+    return guarded([&]() -> PyObject* {
+        std::vector<double> moduli;
+        std::vector<double> phases;
+        if (!to_float_vector_arg(moduli_arg, "moduli", moduli) || !to_float_vector_arg(phases_arg, "phases", phases)) {
+            return nullptr;
+        }
+        if (moduli.size() != phases.size()) return raise_value_error("moduli and phases must have the same length");
+        std::vector<Complex> impedances(moduli.size());
+        for (std::size_t i = 0; i < moduli.size(); ++i) impedances[i] = from_modulus_and_phase(moduli[i], phases[i]);
+        return complex_list(impedances);
+    });
+}
+
 PyMethodDef spectrum_functions[] = {
     {"_spectrum", as_cfunction(measured_points_entry), METH_VARARGS | METH_KEYWORDS, SPECTRUM_DOC},
+    {"_from_modulus_and_phase", as_cfunction(from_modulus_and_phase_entry), METH_VARARGS | METH_KEYWORDS,
+     FROM_MODULUS_AND_PHASE_DOC},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -3,13 +3,12 @@
 
 #include <cmath>
 
+#include "core/polar.hpp"
 #include "core/quoting.hpp"
 #include "python/convert.hpp"
 
 namespace vorlane::py {
 namespace {
-
-constexpr double DEGREES_TO_RADIANS = 0.017453292519943295;
 
 // Contiguous complex128 or float64 buffers (numpy arrays) skip the per-item
 // protocol.
@@ -115,10 +114,7 @@ bool frame_impedances(const FrameColumns& c, std::vector<Complex>& z, const Colu
             return set_value_error("absolute impedance and phase columns must have the same length");
         }
         z.resize(modulus.size());
-        for (std::size_t i = 0; i < z.size(); ++i) {
-            const double angle = phase[i] * DEGREES_TO_RADIANS;
-            z[i] = {modulus[i] * std::cos(angle), modulus[i] * std::sin(angle)};
-        }
+        for (std::size_t i = 0; i < z.size(); ++i) z[i] = from_modulus_and_phase(modulus[i], phase[i]);
         used[0] = &MODULUS_COLUMN;
         used[1] = &PHASE_COLUMN;
         return true;

@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "core/cancellation.hpp"
+#include "core/math.hpp"
 #include "core/number_format.hpp"
 #include "validation/least_squares.hpp"
 
@@ -112,12 +113,12 @@ Measurement measure(const std::vector<double>& frequencies, const std::vector<Co
 
 // tau_1 = 1 / omega_max to tau_M = 1 / omega_min, evenly spaced in log(tau).
 std::vector<double> time_constants(std::size_t m, const Measurement& data) {
-    const double first = std::log(1.0 / data.omega_max);
-    const double last = std::log(1.0 / data.omega_min);
+    const double first = math::log(1.0 / data.omega_max);
+    const double last = math::log(1.0 / data.omega_min);
     std::vector<double> tau(m);
     for (std::size_t k = 1; k + 1 < m; ++k) {
         const double fraction = static_cast<double>(k) / static_cast<double>(m - 1);
-        tau[k] = std::exp(first + fraction * (last - first));
+        tau[k] = math::exp(first + fraction * (last - first));
     }
     // The ends exactly, not through a rounded logarithm.
     tau.front() = 1.0 / data.omega_max;

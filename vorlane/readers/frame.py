@@ -1,8 +1,7 @@
 """The dataframe a reader returns: Battery Data Format column names, units
 of ohm, hertz, second, volt and ampere."""
 
-import math
-
+from vorlane._core import _from_modulus_and_phase
 from vorlane.readers.columns import CURRENT, FREQUENCY, IMAGINARY, MODULUS, PHASE, REAL, TIME, VOLTAGE
 
 FREQUENCY_COLUMN = "Frequency / Hz"
@@ -14,10 +13,10 @@ _EXTRA_COLUMNS = {TIME: "Test Time / s", VOLTAGE: "Voltage / V", CURRENT: "Curre
 def _impedance_parts(values):
     if REAL in values and IMAGINARY in values:
         return values[REAL], values[IMAGINARY]
-    angles = [math.radians(phase) for phase in values[PHASE]]
-    real = [modulus * math.cos(angle) for modulus, angle in zip(values[MODULUS], angles)]
-    imaginary = [modulus * math.sin(angle) for modulus, angle in zip(values[MODULUS], angles)]
-    return real, imaginary
+    # The core's sine and cosine, not the C library's, whose bits depend on
+    # the processor.
+    impedances = _from_modulus_and_phase(values[MODULUS], values[PHASE])
+    return [z.real for z in impedances], [z.imag for z in impedances]
 
 
 def spectrum_frame(values, source, format_name):
