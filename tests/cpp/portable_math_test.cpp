@@ -2,7 +2,6 @@
 // from libquadmath over large samples and hard cases, and the special values
 // of C99 Annex F against the C library.
 #include <gtest/gtest.h>
-#include <quadmath.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +13,28 @@
 #include <vector>
 
 #include "core/math.hpp"
+
+// libquadmath's functions, declared here rather than through GCC's
+// quadmath.h, which clang (the sanitized build) does not find.
+extern "C" {
+int isnanq(__float128);
+__float128 fabsq(__float128);
+__float128 ldexpq(__float128, int);
+__float128 frexpq(__float128, int*);
+__float128 expq(__float128);
+__float128 logq(__float128);
+__float128 log10q(__float128);
+__float128 powq(__float128, __float128);
+__float128 sinq(__float128);
+__float128 cosq(__float128);
+__float128 acosq(__float128);
+__float128 atanq(__float128);
+__float128 atan2q(__float128, __float128);
+__float128 asinq(__float128);
+__float128 sinhq(__float128);
+__float128 coshq(__float128);
+__float128 tanhq(__float128);
+}
 
 namespace vorlane::portable_math_test {
 namespace {
