@@ -500,8 +500,10 @@ FitResultOr zero_config_fit(const SeriesList& nodes, std::span<const double> fre
     auto follow = [&](const std::expected<Ends, FitError>& ends, bool counted = true) -> std::optional<FitError> {
         if (!ends) return ends.error();
         fits += counted ? 1 : 0;
+        // A run that ends lower than the best only by rounding is in the
+        // same minimum: finishing it would cost a complete fit for nothing.
         for (const auto& [end, cost] : *ends) {
-            if (!(cost < best.cost)) continue;
+            if (!(cost < best.cost * (1.0 - options.ftol))) continue;
             if (auto error = finish(end)) return error;
         }
         return std::nullopt;
