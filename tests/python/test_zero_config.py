@@ -194,11 +194,9 @@ def test_an_easy_spectrum_costs_little_more_than_the_fit_from_the_guess(text, tr
     # 10^15); a neighbouring minimum lies a per cent or more away.
     assert zero_config.cost <= from_guess.cost * (1 + 1e-6)
     # Here the search takes 2 to 15 times the evaluations of the fit from
-    # the guess (the most where a run of it ends in the same minimum a
-    # rounding below the best fit, and is finished as a full fit of some 600
-    # evaluations); one that takes a fit at the noise floor for a lost
-    # element goes on with the noisy spectrum's further starts, 25 to 60
-    # times on the two larger circuits.
+    # the guess; one that takes a fit at the noise floor for a lost element
+    # goes on with the noisy spectrum's further starts, 25 to 60 times on the
+    # two larger circuits.
     assert zero_config.impedance_evals <= 20 * from_guess.impedance_evals
 
 
