@@ -130,10 +130,11 @@ fuzz: sanitized-build install
 	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/measured_input tests/fuzz/corpus/measured_input
 
 bench: install
-	$(INSTALL_PACKAGES) scipy
+	$(INSTALL_PACKAGES) scipy impedance pyimpspec
 	$(PYTHON) bench/impedance.py
 	$(PYTHON) bench/fit.py
 	$(PYTHON) bench/guess.py
 	$(PYTHON) bench/global.py
 	$(PYTHON) bench/batch.py
 	$(PYTHON) bench/any_circuit.py --quick
+	$(PYTHON) bench/peers.py
