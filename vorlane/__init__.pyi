@@ -28,6 +28,7 @@ from vorlane._core import Parallel as Parallel
 from vorlane._core import Series as Series
 from vorlane._core import Tlmq as Tlmq
 from vorlane._core import Zarc as Zarc
+from vorlane._core import kernel_variant as kernel_variant
 from vorlane._core import kramers_kronig as kramers_kronig
 
 __version__: str
