@@ -154,6 +154,46 @@ def test_format_forced_and_refused(tmp_path):
 JUNK_TEXT = "ÿþ garbage ¤¤\nmore §§ garbage\n".encode("latin-1")
 
 
+def _spaced_last_rows(data):
+    """The last four rows with blanks instead of tabs between their first
+    cells and 0.5-style numbers written as .5, as some Gamry files have them."""
+    lines = data.split(b"\n")
+    rows = [i for i, line in enumerate(lines) if line.startswith(b"\t") and line[1:2].isdigit()][-4:]
+    for i in rows:
+        cells = lines[i].split(b"\t")
+        lines[i] = b"    " + b"  ".join(cells[1:4]) + b"\t" + b"\t".join(cells[4:])
+    lines[rows[-1]] = lines[rows[-1]].replace(b"\t0.", b"\t.")
+    return b"\n".join(lines)
+
+
+def _without_comment_block(data):
+    """A ZPlot file whose comment block is gone: settings lines follow
+    "End Comments" before the data."""
+    rows = data[data.index(b"End Comments") + len(b"End Comments\n"):]
+    return b"ZPLOT2 ASCII\nEnd Comments\n  Date:          10-12-2018\n  Data Points:   21\n" + rows
+
+
+# Files as instruments write them, which read to the same spectrum as the
+# bundled sample: no row may be lost, no unneeded column may stop the reader.
+VARIANTS = [
+    ("exampleDataGamry.DTA", "spaced.DTA", _spaced_last_rows),
+    # The phase unit's degree sign turned into a replacement character by a
+    # conversion to UTF-8; the phase is not needed beside Zreal and Zimag.
+    ("exampleDataGamry.DTA", "mangled_degree.DTA",
+     lambda data: data.decode("latin-1").replace("\tohm\t\u00b0\t", "\tohm\t\ufffd\t").encode("utf-8")),
+    ("exampleDataZPlot.z", "bare.z", _without_comment_block),
+]
+
+
+@pytest.mark.parametrize("sample, name, change", VARIANTS)
+def test_variants_of_instrument_files_read_every_row(tmp_path, sample, name, change):
+    data = (INSTRUMENT_DIR / sample).read_bytes()
+    changed = change(data)
+    assert changed != data
+    frame = vorlane.read_spectrum(write(tmp_path, name, changed))
+    pd.testing.assert_frame_equal(frame[BDF], vorlane.read_spectrum(INSTRUMENT_DIR / sample)[BDF], check_exact=True)
+
+
 def truncated(name, keep_fraction):
     """The file cut after a tab in the middle of a row."""
     data = (INSTRUMENT_DIR / name).read_bytes()
@@ -167,7 +207,7 @@ NOT_SPECTRA = [
     ("junk.bin", bytes(range(256)) * 4, r"line 1: expected a text file, found binary data"),
     ("junk.txt", JUNK_TEXT, r"line 1: expected a header naming"),
     ("junk.dat", JUNK_TEXT, r"line 1: expected a known spectrum file"),
-    ("cut.DTA", truncated("exampleDataGamry.DTA", 0.9), r"line \d+: expected 12 columns, found \d+"),
+    ("cut.DTA", truncated("exampleDataGamry.DTA", 0.9), r"line \d+: expected 11 columns, found \d+"),
     ("cut.mpt", truncated("exampleDataBioLogic.mpt", 0.8), r"line \d+: expected 18 columns, found \d+"),
     ("header_only.csv", b"Frequency / Hz,Real Impedance / ohm,Imaginary Impedance / ohm\n",
      r"line 2: expected rows of measured values, found the end of the table"),
@@ -181,7 +221,7 @@ NOT_SPECTRA = [
     ("no_imag.csv", b"Frequency (Hz),Zre\n1,2\n", r"line 1: expected a header naming frequency and real"),
     ("bad.mpt", b"EC-Lab ASCII FILE\nNb header lines : many\n", r"line 2: expected 'Nb header lines : <count>'"),
     ("long.mpt", b"EC-Lab ASCII FILE\nNb header lines : 99\n\n", r"line 2: expected a header line count"),
-    ("none.z", b"ZPLOT2 ASCII\n  Data Points: 3\n", r"line 1: expected an 'End Comments' line"),
+    ("none.z", b"ZPLOT2 ASCII\n  Data Points: 3\n", r"line 3: expected rows of measured values"),
     ("zero.csv", b"freq,Zre,Zim\n0,0,0\n", r"expected rows at a nonzero frequency"),
 ]
 

@@ -90,17 +90,28 @@ def unit_factor(quantity, unit):
 
 def recognise(headers, source, line_number):
     """Quantity -> Column for the headers that name one of the quantities;
-    the first header of a quantity wins. A recognised name with a unit it
-    cannot have is an error."""
+    the first header of a quantity with a unit it can have wins. A column
+    whose unit its quantity cannot have (a degree sign mangled by another
+    encoding, say) is left out when the spectrum does not need it; when the
+    spectrum needs it, that unit is the error."""
     found = {}
+    unusable = {}
     for index, header in enumerate(headers):
         quantity, unit, sign = _split_name(header)
         if quantity is None or quantity in found:
             continue
         factor = unit_factor(quantity, unit)
         if factor is None:
-            raise source.error(line_number, f"a unit of {_UNIT_NAMES[quantity]} for {header.strip()!r}", repr(unit))
+            unusable.setdefault(quantity, (header, unit))
+            continue
         found[quantity] = Column(index, sign * factor)
+    if not has_spectrum(found) and has_spectrum({**found, **unusable}):
+        # The first column the spectrum cannot do without.
+        for quantity, (header, unit) in unusable.items():
+            others = {key: value for key, value in unusable.items() if key != quantity}
+            if not has_spectrum({**found, **others}):
+                raise source.error(line_number, f"a unit of {_UNIT_NAMES[quantity]} for {header.strip()!r}",
+                                   repr(unit))
     return found
 
 

@@ -8,6 +8,11 @@ _NUMBER = re.compile(r"[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?")
 _COMMA_NUMBER = re.compile(r"[+-]?(?:\d+,?\d*|,\d+)(?:[eE][+-]?\d+)?")
 
 
+def is_number(text):
+    """Whether `text` is a plain decimal number, as a table's cells hold them."""
+    return _NUMBER.fullmatch(text.strip()) is not None
+
+
 class Source:
     """The lines of a text file, decoded as UTF-8 (a byte-order mark
     skipped) or, failing that, as Latin-1, which instrument software on

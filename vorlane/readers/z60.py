@@ -1,9 +1,10 @@
-"""The fixed-column files of ZPlot (.z, data after "End Comments", tab
-separated) and of the Autolab data-file export (a quoted header line after
-the point count, comma separated): frequency, amplitude, bias, time, Z'
+"""The fixed-column files of ZPlot (.z, tab separated data after "End
+Comments", or after the settings of a file exported without its comment
+block) and of the Autolab data-file export (a quoted header line after the
+point count, comma separated): frequency, amplitude, bias, time, Z'
 and Z'' (signed imaginary part), GD, error, range."""
 
-from vorlane.readers.source import Source
+from vorlane.readers.source import Source, is_number
 from vorlane.readers.table import read_table
 
 ZPLOT_SIGNATURE = "ZPLOT"
@@ -12,10 +13,13 @@ _HEADERS = ["Freq(Hz)", "Ampl", "Bias", "Time(Sec)", "Z'(a)", "Z''(b)", "GD", "E
 
 
 def read_zplot(source: Source):
-    end = next((i for i, line in enumerate(source.lines) if line.strip() == "End Comments"), None)
-    if end is None:
-        raise source.error(1, "an 'End Comments' line before the data", f"none in {len(source.lines)} lines")
-    return read_table(source, _HEADERS, end + 1, end + 1, "\t")
+    # The data follow "End Comments", or the first line where a file has
+    # none. Lines whose first cell is not a number (settings such as
+    # "Date: ...") may stand before the first row; no row is passed over.
+    end = next((i for i, line in enumerate(source.lines) if line.strip() == "End Comments"), 0)
+    first = next((i for i in range(end + 1, len(source.lines))
+                  if source.lines[i].split() and is_number(source.lines[i].split("\t")[0])), len(source.lines))
+    return read_table(source, _HEADERS, end + 1, first, "\t")
 
 
 def read_autolab(source: Source):
