@@ -443,6 +443,9 @@ class KramersKronigResult:
     def pseudo_chi_square(self) -> float:
         """Σ of the squared relative residuals (Boukamp's pseudo chi-square)."""
     @property
+    def max_abs_residual(self) -> float:
+        """The largest relative residual of either part, in magnitude."""
+    @property
     def ohmic_resistance(self) -> float:
         """Fitted series resistance R_0 (ohm)."""
     @property

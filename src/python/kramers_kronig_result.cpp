@@ -22,8 +22,9 @@ const char* const RESULT_DOC =
     "The outcome of `kramers_kronig`: the number `m` of RC elements and the\n"
     "mu value at that number, the fitted `impedance` at the measured\n"
     "frequencies, the residuals (measured minus fitted) relative to |Z| as\n"
-    "`residuals_real` and `residuals_imag`, and `pseudo_chi_square`, the sum\n"
-    "of their squares. The fitted elements: `ohmic_resistance`,\n"
+    "`residuals_real` and `residuals_imag`, `pseudo_chi_square`, the sum of\n"
+    "their squares, and `max_abs_residual`, the largest in magnitude. The\n"
+    "fitted elements: `ohmic_resistance`,\n"
     "`time_constants` (s) with their `resistances` (ohm), and `capacitance`\n"
     "(F) and `inductance` (H) when they were asked for, else None.";
 
@@ -74,6 +75,7 @@ PyObject* get_impedance(PyObject* self, void*) { return copied(data_of(self).imp
 PyObject* get_residuals_real(PyObject* self, void*) { return copied(data_of(self).residuals_real); }
 PyObject* get_residuals_imag(PyObject* self, void*) { return copied(data_of(self).residuals_imag); }
 PyObject* get_pseudo_chi_square(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).pseudo_chi_square); }
+PyObject* get_max_abs_residual(PyObject* self, void*) { return PyFloat_FromDouble(largest_residual(data_of(self))); }
 PyObject* get_ohmic_resistance(PyObject* self, void*) { return PyFloat_FromDouble(data_of(self).ohmic_resistance); }
 PyObject* get_time_constants(PyObject* self, void*) { return copied(data_of(self).time_constants); }
 PyObject* get_resistances(PyObject* self, void*) { return copied(data_of(self).resistances); }
@@ -87,6 +89,8 @@ PyGetSetDef getters[] = {
     {"residuals_real", get_residuals_real, nullptr, "(Z - Z_fit).real / |Z| per point.", nullptr},
     {"residuals_imag", get_residuals_imag, nullptr, "(Z - Z_fit).imag / |Z| per point.", nullptr},
     {"pseudo_chi_square", get_pseudo_chi_square, nullptr, "Sum of the squared relative residuals.", nullptr},
+    {"max_abs_residual", get_max_abs_residual, nullptr, "The largest relative residual of either part, in magnitude.",
+     nullptr},
     {"ohmic_resistance", get_ohmic_resistance, nullptr, "Fitted series resistance R_0 (ohm).", nullptr},
     {"time_constants", get_time_constants, nullptr, "Fixed time constants tau_k (s), ascending.", nullptr},
     {"resistances", get_resistances, nullptr, "Fitted R_k (ohm), one per time constant.", nullptr},

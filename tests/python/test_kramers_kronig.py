@@ -177,6 +177,12 @@ def test_result_object(dummy_cell_a):
     assert type(result).__name__ == "KramersKronigResult" and type(result) is vorlane.KramersKronigResult
     assert repr(result).startswith("KramersKronigResult(m=5, mu=")
     assert repr(result).endswith(f", points={len(dummy_cell_a.frequencies)})")
+    # Every field the repr names is an attribute with the value it shows.
+    for field, shown in (item.split("=") for item in repr(result)[len("KramersKronigResult("):-1].split(", ")):
+        value = len(result.impedance) if field == "points" else getattr(result, field)
+        assert float(shown) == pytest.approx(value, rel=1e-6)
+    assert result.max_abs_residual == max(np.max(np.abs(result.residuals_real)),
+                                          np.max(np.abs(result.residuals_imag)))
     assert result.impedance.dtype == np.complex128 and result.residuals_real.dtype == np.float64
     assert result.time_constants.shape == result.resistances.shape == (5,)
     assert np.all(np.diff(result.time_constants) > 0)
