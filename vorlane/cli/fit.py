@@ -8,7 +8,7 @@ import sys
 from typing import Any, Dict, List
 
 import vorlane
-from vorlane.cli import exit_status, figure, spectrum_file
+from vorlane.cli import exit_status, figure, measurement_file
 from vorlane.cli.text import columns, fields, finite_or_none, number
 
 DESCRIPTION = """Fit a circuit to the spectrum of FILE and print the fitted parameters
@@ -22,7 +22,7 @@ def add_to(commands: Any) -> None:
         "fit", help="fit a circuit to a spectrum", description=DESCRIPTION,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    spectrum_file.add_arguments(parser)
+    measurement_file.add_arguments(parser)
     parser.add_argument(
         "circuit", metavar="CIRCUIT", help='a circuit string such as "R0-(R1,CPE1)", or a model name such as randles'
     )
@@ -38,7 +38,7 @@ def add_to(commands: Any) -> None:
 
 def run(args: argparse.Namespace) -> int:
     circuit = vorlane.Circuit(args.circuit)
-    spectrum = spectrum_file.read(args)
+    spectrum = measurement_file.read(args)
     options = {name: value for name, value in (("method", args.method), ("seed", args.seed)) if value is not None}
     result = circuit.fit(spectrum, **options)
     print(report(spectrum, result))

@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 from typing import Any
 
-from vorlane.cli import exit_status, spectrum_file
+from vorlane.cli import exit_status, measurement_file
 from vorlane.cli.text import fields, number
 
 FREQUENCY_COLUMN = "Frequency / Hz"
@@ -17,12 +17,12 @@ def add_to(commands: Any) -> None:
         description="Print what FILE holds: the format read, the number of points, the frequency range and the "
         "columns present.",
     )
-    spectrum_file.add_arguments(parser)
+    measurement_file.add_arguments(parser)
     parser.set_defaults(run=run)
 
 
 def run(args: argparse.Namespace) -> int:
-    spectrum = spectrum_file.read(args)
+    spectrum = measurement_file.read(args)
     frequencies = spectrum[FREQUENCY_COLUMN]
     print(fields([
         ("file", str(spectrum.attrs["source"])),

@@ -6,7 +6,7 @@ import argparse
 from typing import Any
 
 import vorlane
-from vorlane.cli import exit_status, figure, spectrum_file
+from vorlane.cli import exit_status, figure, measurement_file
 
 DESCRIPTION = """Run the linear Kramers-Kronig test on the spectrum of FILE: is the
 measurement linear, causal and stable? Prints the number of RC elements m,
@@ -19,7 +19,7 @@ def add_to(commands: Any) -> None:
         "kk", help="test a spectrum for Kramers-Kronig consistency", description=DESCRIPTION,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    spectrum_file.add_arguments(parser)
+    measurement_file.add_arguments(parser)
     parser.add_argument("--capacitance", action="store_true", help="add a series capacitance (a diffusion tail)")
     parser.add_argument("--inductance", action="store_true", help="add a series inductance (an inductive tail)")
     figure.add_argument(parser, "the test: measured points, RC chain, residuals")
@@ -27,7 +27,7 @@ def add_to(commands: Any) -> None:
 
 
 def run(args: argparse.Namespace) -> int:
-    spectrum = spectrum_file.read(args)
+    spectrum = measurement_file.read(args)
     check = vorlane.kramers_kronig(spectrum, capacitance=args.capacitance, inductance=args.inductance)
     print(check)
     if args.plot:
