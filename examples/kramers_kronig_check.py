@@ -1,8 +1,9 @@
 """Check the bundled spectra of real cells with the linear Kramers-Kronig
-test before fitting them: print the number of RC elements, mu and the pseudo chi-square,
-and write a picture of each test (the RC chain over the measured points and
-the relative residuals). Residuals that stay within the noise (a fraction of
-a percent) mean the measurement is linear, causal and stable. The pictures go
+test before fitting them: print the verdict, the noise, the systematic part
+of the residuals and its threshold, and write a picture of each test (the RC
+chain over the measured points and the relative residuals). Residuals that
+are noise mean the measurement is linear, causal and stable; gamry_cell's
+low-frequency end is not. The pictures go
 into the folder given as argument, else into the `output` folder beside this
 script (examples/output).
 
@@ -24,15 +25,14 @@ CELLS = ["li_ion_cell", "autolab_cell", "gamry_cell"]
 
 def main() -> None:
     folder = output_folder(sys.argv)
-    print(f"{'spectrum':16} {'m':>3} {'mu':>6} {'pseudo chi²':>12}  picture")
+    print(f"{'spectrum':16} {'valid':>5} {'noise %':>8} {'systematic %':>13} {'threshold %':>12} {'m':>3}  picture")
     for name in CELLS:
         frequencies, impedances = vorlane.datasets.load_arrays(name)
-        # A series L for the inductive high-frequency tails, a series C for
-        # the diffusion tails that keep rising at low frequency.
-        result = vorlane.kramers_kronig(frequencies, impedances, capacitance=True, inductance=True)
+        result = vorlane.kramers_kronig(frequencies, impedances)
         plot.kramers_kronig(result, frequencies, impedances)
         target = save_figure(folder / f"{name}_kramers_kronig.png")
-        print(f"{name:16} {result.m:3d} {result.mu:6.3f} {result.pseudo_chi_square:12.3g}  {target}")
+        print(f"{name:16} {str(result.valid):>5} {result.noise:8.3f} {result.systematic:13.3f} "
+              f"{result.threshold:12.3f} {result.m:3d}  {target}")
 
 
 if __name__ == "__main__":

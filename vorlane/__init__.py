@@ -16,7 +16,8 @@ FitResult       fitted circuit, values, standard errors, cost, chi-square
 Element, R, C, L, La, Cpe, W, Wo, Ws, G, Gs, K, Zarc, Tlmq, T
                 the fourteen element kinds, combined with Series and Parallel
 read_spectrum   a measurement file as a dataframe (needs pandas)
-kramers_kronig  the linear Kramers-Kronig test of a spectrum
+kramers_kronig  the linear Kramers-Kronig test of a spectrum, with a verdict
+drop_outliers   the spectrum without the points the test marked as outliers
 vorlane.plot    Nyquist, Bode, fit and Kramers-Kronig plots (needs matplotlib)
 vorlane.datasets
                 bundled example spectra and instrument files: names,
@@ -70,6 +71,7 @@ def read_spectrum(path, format=None):
 
 
 from vorlane._results_table import results_table  # noqa: E402,F401
+from vorlane._outliers import drop_outliers  # noqa: E402,F401
 from vorlane._frame_groups import group_keys  # noqa: E402,F401
 from vorlane._kernel_variant_check import warn_if_not_running_the_requested_variant  # noqa: E402
 

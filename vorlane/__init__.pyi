@@ -83,3 +83,16 @@ def results_table(
 def group_keys(frame: Any, by: str | Sequence[str]) -> dict[str, list[Any]]:
     """The key of each spectrum that `Circuit.fit_many(frame, by=by)` fits, in
     the same order, as {column: [values]}; hand it to `results_table(keys=...)`."""
+
+@overload
+def drop_outliers(
+    check: KramersKronigResult, frequencies: Sequence[float] | Any, impedances: Sequence[complex] | Any
+) -> tuple[Any, Any]:
+    """The two sequences a `kramers_kronig` check was run on, as numpy
+    arrays, without the points it marked as `outliers`."""
+@overload
+def drop_outliers(check: KramersKronigResult, frequencies: Any, impedances: None = None) -> Any:
+    """The dataframe (pandas or polars) or dict of columns a `kramers_kronig`
+    check was run on, of the same kind, without the rows it marked as
+    `outliers` (rows at zero or negative frequency, which the check skipped,
+    are kept)."""

@@ -424,6 +424,29 @@ class KramersKronigResult:
     copies on every access."""
 
     @property
+    def valid(self) -> bool:
+        """Whether the spectrum, outliers left out, is linear, causal and
+        stable within its noise: `systematic` at most `threshold`, at most
+        one outlier in ten points."""
+    @property
+    def noise(self) -> float:
+        """The residuals' standard deviation per part (per cent of |Z|),
+        from the differences of neighbours along frequency, so that a
+        smooth structure does not count as noise."""
+    @property
+    def systematic(self) -> float:
+        """Root mean square of the part of the residuals that is smooth
+        along frequency (per cent of |Z|): drift, a non-causal distortion."""
+    @property
+    def threshold(self) -> float:
+        """The largest `systematic` of a valid spectrum (per cent of |Z|):
+        three standard deviations of what noise alone leaves, and at least
+        0.2 %."""
+    @property
+    def outliers(self) -> NDArray[np.bool_]:
+        """One bool per point: True for the points left out of the final fit
+        and of the verdict."""
+    @property
     def m(self) -> int:
         """Number of RC elements of the chain."""
     @property
@@ -456,37 +479,47 @@ class KramersKronigResult:
         """Fitted R_k (ohm), one per time constant."""
     @property
     def capacitance(self) -> float | None:
-        """Fitted series capacitance (F) when asked for, else None."""
+        """Fitted series capacitance (F) when the chain has one, else None."""
     @property
     def inductance(self) -> float | None:
-        """Fitted series inductance (H) when asked for, else None."""
+        """Fitted series inductance (H) when the chain has one, else None."""
 
 def kramers_kronig(
     frequencies: _FrequenciesOrFrame,
     impedances: _Complexes | None = None,
     *,
     m: int | None = None,
+    method: str = "noise",
     mu_cutoff: float = 0.85,
     part: str = "complex",
-    capacitance: bool = False,
-    inductance: bool = False,
+    capacitance: bool | None = None,
+    inductance: bool | None = None,
     weight: str = "modulus",
 ) -> KramersKronigResult:
     """Linear Kramers-Kronig test of a measured spectrum (Schönleber et al.,
-    Electrochim. Acta 131 (2014) 20): is it linear, causal and stable?
+    Electrochim. Acta 131 (2014) 20), with a verdict: is it linear, causal
+    and stable?
 
     Fits an ohmic resistance and m RC elements, whose time constants are
-    spread evenly in log(tau) from 1/(2π f_max) to 1/(2π f_min), by linear
-    least squares. Takes the spectrum as `Circuit.fit` does.
+    spread evenly in log(tau) over the measured window (or one widened by a
+    decade at each end), and a series C and L where the ends of the
+    spectrum need them, by linear least squares; then judges the residuals.
+    Takes the spectrum as `Circuit.fit` does.
 
-    `m=None` chooses m by the mu criterion: m grows from 1 until mu falls
-    below `mu_cutoff` at some m ≥ 2 (at most one time constant per point and
-    100 in all). `part` fits "complex" (both parts), "real" or "imaginary".
-    `capacitance` and `inductance` add a series C and L. `weight` is
-    "modulus" (1/|Z|) or "unit".
+    `method="noise"` chooses the series elements, the window and m
+    together (the smallest m whose fit is as good as the noise allows),
+    leaves outliers out of the final fit and judges the rest.
+    `method="mu"` is the paper's plain test: m grows from 1 until mu falls
+    below `mu_cutoff` at some m ≥ 2 (at most 100), over the measured
+    window, with the series elements asked for and every point. A given
+    `m` is used as is. `part` fits "complex" (both parts), "real" or
+    "imaginary". `capacitance` and `inductance`: True adds a series C or L,
+    False leaves it out, None lets the test decide. `weight` is "modulus"
+    (1/|Z|) or "unit".
 
-    Raises ValueError for non-finite or non-positive frequencies, non-finite
-    or zero impedances, too few points for m, or an unknown option."""
+    Raises ValueError for non-finite or non-positive frequencies,
+    frequencies or moduli outside 1e-100 to 1e100, non-finite or zero
+    impedances, too few points for m, or an unknown option."""
 
 def Series(parts: Sequence[Element | Circuit]) -> Circuit:
     """Connect elements and circuits end to end. Circuits are spliced in with

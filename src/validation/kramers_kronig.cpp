@@ -1,5 +1,5 @@
-// The linear Kramers-Kronig test: input checks, the design matrix of the RC
-// chain, the least-squares steps of each fit part and the mu criterion loop.
+// The linear Kramers-Kronig test: input checks, the fit of the chosen
+// ladder, outliers and the verdict.
 #include "validation/kramers_kronig.hpp"
 
 #include <algorithm>
@@ -7,43 +7,22 @@
 #include <numeric>
 
 #include "core/cancellation.hpp"
-#include "core/math.hpp"
 #include "core/number_format.hpp"
-#include "validation/least_squares.hpp"
+#include "validation/kk_choice.hpp"
+#include "validation/kk_ladder.hpp"
+#include "validation/kk_verdict.hpp"
 
 namespace vorlane {
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
-// The automatic search stops here even when mu never falls below the
-// cut-off (noise-free data never over-fits): each step solves a problem of
-// M columns, so the search would otherwise grow with the fourth power of
-// the number of points. Real spectra stop far below it.
-constexpr std::size_t MAX_AUTOMATIC_M = 100;
-
-// The measured spectrum as the fit sees it.
-struct Measurement {
-    std::vector<double> omega;      // rad/s
-    std::vector<Complex> impedance;
-    std::vector<double> modulus;
-    std::vector<double> weight;
-    double omega_min = 0.0;
-    double omega_max = 0.0;
-};
-
-// Column layout of the design matrix: R0, R_1 .. R_M, then the capacitance
-// and inductance columns when asked for. Their coefficients are scaled so
-// that every column has entries of at most the row weight: the capacitance
-// column holds -omega_min / omega (coefficient 1 / (C omega_min)), the
-// inductance column omega / omega_max (coefficient L omega_max).
-struct Columns {
-    std::size_t m;
-    bool capacitance;
-    bool inductance;
-    std::size_t count() const { return 1 + m + capacitance + inductance; }
-    std::size_t capacitance_index() const { return 1 + m; }
-    std::size_t inductance_index() const { return 1 + m + capacitance; }
-};
+// The plain mu rule stops here even when mu never falls below the cut-off
+// (noise-free data never over-fits): each step solves a problem of M
+// columns.
+constexpr std::size_t MAX_MU_RULE_M = 100;
+// Frequencies and moduli are kept to where every column of the widened
+// ladder and every weight is a finite number.
+constexpr double SMALLEST_VALUE = 1e-100;
+constexpr double LARGEST_VALUE = 1e100;
 
 std::string part_name(KkPart part) {
     switch (part) {
@@ -54,8 +33,9 @@ std::string part_name(KkPart part) {
     return "complex";
 }
 
-std::optional<KkError> check_input(const std::vector<double>& frequencies, const std::vector<Complex>& impedances,
-                                   const KkOptions& options) {
+bool representable(double x) { return x >= SMALLEST_VALUE && x <= LARGEST_VALUE; }
+
+std::optional<KkError> check_values(const std::vector<double>& frequencies, const std::vector<Complex>& impedances) {
     if (frequencies.size() != impedances.size()) {
         return KkError{"frequencies and impedances must have the same length"};
     }
@@ -64,6 +44,10 @@ std::optional<KkError> check_input(const std::vector<double>& frequencies, const
             return KkError{"frequencies must be finite and positive: frequency " + std::to_string(i) + " is " +
                            format_debug_float(frequencies[i])};
         }
+        if (!representable(frequencies[i])) {
+            return KkError{"frequencies must lie between 1e-100 and 1e100 Hz for the test: frequency " +
+                           std::to_string(i) + " is " + format_debug_float(frequencies[i])};
+        }
     }
     for (std::size_t i = 0; i < impedances.size(); ++i) {
         const Complex z = impedances[i];
@@ -71,16 +55,31 @@ std::optional<KkError> check_input(const std::vector<double>& frequencies, const
             return KkError{"impedances must be finite and nonzero: impedance " + std::to_string(i) + " is (" +
                            format_debug_float(z.re) + ", " + format_debug_float(z.im) + ")"};
         }
+        if (!representable(std::hypot(z.re, z.im))) {
+            return KkError{"impedances must have a modulus between 1e-100 and 1e100 ohm for the test: impedance " +
+                           std::to_string(i) + " is (" + format_debug_float(z.re) + ", " +
+                           format_debug_float(z.im) + ")"};
+        }
     }
+    return std::nullopt;
+}
+
+std::optional<KkError> check_input(const std::vector<double>& frequencies, const std::vector<Complex>& impedances,
+                                   const KkOptions& options) {
+    if (auto refused = check_values(frequencies, impedances)) return refused;
     if (!(options.mu_cutoff > 0.0 && options.mu_cutoff <= 1.0)) {
         return KkError{"mu_cutoff must lie in (0, 1], got " + format_debug_float(options.mu_cutoff)};
     }
     if (options.m && *options.m == 0) return KkError{"m must be at least 1"};
+    // The fewest columns the options allow: automatic series elements may be
+    // left out.
+    const bool capacitance = options.capacitance.value_or(false);
+    const bool inductance = options.inductance.value_or(false);
     const std::size_t points = frequencies.size();
-    const std::size_t allowed = max_time_constants(points, options);
+    const std::size_t allowed = max_time_constants(points, options.part, capacitance, inductance);
     if (allowed == 0) {
         std::size_t needed = points + 1;
-        while (max_time_constants(needed, options) == 0) ++needed;
+        while (max_time_constants(needed, options.part, capacitance, inductance) == 0) ++needed;
         return KkError{"a " + part_name(options.part) + " fit needs at least " + std::to_string(needed) +
                        " measured points, got " + std::to_string(points)};
     }
@@ -92,176 +91,97 @@ std::optional<KkError> check_input(const std::vector<double>& frequencies, const
     return std::nullopt;
 }
 
-Measurement measure(const std::vector<double>& frequencies, const std::vector<Complex>& impedances,
-                    bool modulus_weights) {
-    Measurement out;
+// One fit of a ladder to the listed points, evaluated at every point.
+struct LadderFit {
+    LadderShape shape;
+    FittedLadder ladder;
+    std::vector<Complex> impedance;
+    std::vector<double> residuals_real;
+    std::vector<double> residuals_imag;
+};
+
+LadderFit fit_shape(const std::vector<double>& frequencies, const std::vector<Complex>& impedances,
+                    const KkPoints& points, const LadderShape& shape, KkPart part) {
+    LadderFit out;
+    out.shape = shape;
+    std::vector<double> tau = ladder_time_constants(shape, points);
+    const ColumnMatrix a = ladder_design(points, tau, shape);
+    const std::vector<double> coefficients = fit_ladder(a, ladder_target(points), shape, part);
+    out.ladder = fitted_ladder(points, std::move(tau), coefficients, shape);
     const std::size_t n = frequencies.size();
-    out.impedance = impedances;
-    out.omega.resize(n);
-    out.modulus.resize(n);
-    out.weight.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        out.omega[i] = TWO_PI * frequencies[i];
-        out.modulus[i] = std::hypot(impedances[i].re, impedances[i].im);
-        out.weight[i] = modulus_weights ? 1.0 / out.modulus[i] : 1.0;
-    }
-    const auto [lo, hi] = std::minmax_element(out.omega.begin(), out.omega.end());
-    out.omega_min = *lo;
-    out.omega_max = *hi;
-    return out;
-}
-
-// tau_1 = 1 / omega_max to tau_M = 1 / omega_min, evenly spaced in log(tau).
-std::vector<double> time_constants(std::size_t m, const Measurement& data) {
-    const double first = math::log(1.0 / data.omega_max);
-    const double last = math::log(1.0 / data.omega_min);
-    std::vector<double> tau(m);
-    for (std::size_t k = 1; k + 1 < m; ++k) {
-        const double fraction = static_cast<double>(k) / static_cast<double>(m - 1);
-        tau[k] = math::exp(first + fraction * (last - first));
-    }
-    // The ends exactly, not through a rounded logarithm.
-    tau.front() = 1.0 / data.omega_max;
-    if (m > 1) tau.back() = 1.0 / data.omega_min;
-    return tau;
-}
-
-// Rows 0 .. N-1 match the weighted real parts, rows N .. 2N-1 the weighted
-// imaginary parts.
-ColumnMatrix design_matrix(const Measurement& data, const std::vector<double>& tau, const Columns& columns) {
-    const std::size_t n = data.omega.size();
-    ColumnMatrix a(2 * n, columns.count());
-    for (std::size_t i = 0; i < n && !poll_stop(); ++i) {
-        const double w = data.weight[i];
-        const double omega = data.omega[i];
-        a.at(i, 0) = w;
-        for (std::size_t k = 0; k < tau.size(); ++k) {
-            const double x = omega * tau[k];
-            const double d = 1.0 + x * x;
-            a.at(i, 1 + k) = w / d;
-            a.at(n + i, 1 + k) = -w * x / d;
-        }
-        if (columns.capacitance) a.at(n + i, columns.capacitance_index()) = -w * data.omega_min / omega;
-        if (columns.inductance) a.at(n + i, columns.inductance_index()) = w * omega / data.omega_max;
-    }
-    return a;
-}
-
-std::vector<double> weighted_target(const Measurement& data) {
-    const std::size_t n = data.omega.size();
-    std::vector<double> b(2 * n);
-    for (std::size_t i = 0; i < n; ++i) {
-        b[i] = data.weight[i] * data.impedance[i].re;
-        b[n + i] = data.weight[i] * data.impedance[i].im;
-    }
-    return b;
-}
-
-// Least squares over rows [first_row, first_row + rows) and the listed
-// columns of `a`, for what the already known coefficients `known` leave of
-// `b`; writes the solution into `coefficients` at the listed columns.
-void solve_part(const ColumnMatrix& a, const std::vector<double>& b, std::size_t first_row, std::size_t rows,
-                const std::vector<std::size_t>& unknown, std::vector<double>& coefficients) {
-    if (unknown.empty()) return;
-    ColumnMatrix sub(rows, unknown.size());
-    std::vector<double> rhs(b.begin() + static_cast<std::ptrdiff_t>(first_row),
-                            b.begin() + static_cast<std::ptrdiff_t>(first_row + rows));
-    for (std::size_t j = 0; j < a.cols; ++j) {
-        const bool is_unknown = std::find(unknown.begin(), unknown.end(), j) != unknown.end();
-        for (std::size_t i = 0; i < rows; ++i) {
-            if (!is_unknown) rhs[i] -= a.at(first_row + i, j) * coefficients[j];
-        }
-    }
-    for (std::size_t c = 0; c < unknown.size(); ++c) {
-        for (std::size_t i = 0; i < rows; ++i) sub.at(i, c) = a.at(first_row + i, unknown[c]);
-    }
-    const std::vector<double> x = solve_least_squares(std::move(sub), std::move(rhs));
-    for (std::size_t c = 0; c < unknown.size(); ++c) coefficients[unknown[c]] = x[c];
-}
-
-std::vector<double> fit_coefficients(const ColumnMatrix& a, const std::vector<double>& b, const Columns& columns,
-                                     KkPart part) {
-    const std::size_t n = a.rows / 2;
-    std::vector<double> coefficients(columns.count(), 0.0);
-    std::vector<std::size_t> resistors(1 + columns.m);
-    std::iota(resistors.begin(), resistors.end(), std::size_t{0});
-    std::vector<std::size_t> reactive;
-    if (columns.capacitance) reactive.push_back(columns.capacitance_index());
-    if (columns.inductance) reactive.push_back(columns.inductance_index());
-    switch (part) {
-        case KkPart::Complex: {
-            std::vector<std::size_t> all(columns.count());
-            std::iota(all.begin(), all.end(), std::size_t{0});
-            solve_part(a, b, 0, 2 * n, all, coefficients);
-            break;
-        }
-        case KkPart::Real:
-            solve_part(a, b, 0, n, resistors, coefficients);
-            solve_part(a, b, n, n, reactive, coefficients);
-            break;
-        case KkPart::Imaginary: {
-            std::vector<std::size_t> unknown(resistors.begin() + 1, resistors.end());
-            unknown.insert(unknown.end(), reactive.begin(), reactive.end());
-            solve_part(a, b, n, n, unknown, coefficients);
-            solve_part(a, b, 0, n, {0}, coefficients);
-            break;
-        }
-    }
-    return coefficients;
-}
-
-KkResult evaluate(const Measurement& data, std::vector<double> tau, const std::vector<double>& coefficients,
-                  const Columns& columns) {
-    KkResult out;
-    out.m = columns.m;
-    out.time_constants = std::move(tau);
-    out.ohmic_resistance = coefficients[0];
-    out.resistances.assign(coefficients.begin() + 1, coefficients.begin() + 1 + static_cast<std::ptrdiff_t>(columns.m));
-    out.mu = mu_criterion(out.resistances);
-    const double inverse_capacitance =
-        columns.capacitance ? coefficients[columns.capacitance_index()] * data.omega_min : 0.0;
-    const double inductance = columns.inductance ? coefficients[columns.inductance_index()] / data.omega_max : 0.0;
-    if (columns.capacitance) out.capacitance = 1.0 / inverse_capacitance;
-    if (columns.inductance) out.inductance = inductance;
-    const std::size_t n = data.omega.size();
     out.impedance.resize(n);
     out.residuals_real.resize(n);
     out.residuals_imag.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const double omega = data.omega[i];
-        Complex z{out.ohmic_resistance, omega * inductance - inverse_capacitance / omega};
-        for (std::size_t k = 0; k < columns.m; ++k) {
-            const double x = omega * out.time_constants[k];
-            const double d = 1.0 + x * x;
-            z.re += out.resistances[k] / d;
-            z.im -= out.resistances[k] * x / d;
-        }
+        const Complex z = ladder_impedance(out.ladder, 6.283185307179586 * frequencies[i]);
+        const double modulus = std::hypot(impedances[i].re, impedances[i].im);
         out.impedance[i] = z;
-        out.residuals_real[i] = (data.impedance[i].re - z.re) / data.modulus[i];
-        out.residuals_imag[i] = (data.impedance[i].im - z.im) / data.modulus[i];
-        out.pseudo_chi_square += out.residuals_real[i] * out.residuals_real[i] +
-                                 out.residuals_imag[i] * out.residuals_imag[i];
+        out.residuals_real[i] = (impedances[i].re - z.re) / modulus;
+        out.residuals_imag[i] = (impedances[i].im - z.im) / modulus;
     }
     return out;
 }
 
-KkResult fit_with(const Measurement& data, std::size_t m, const KkOptions& options) {
-    const Columns columns{m, options.capacitance, options.inductance};
-    std::vector<double> tau = time_constants(m, data);
-    const ColumnMatrix a = design_matrix(data, tau, columns);
-    const std::vector<double> coefficients = fit_coefficients(a, weighted_target(data), columns, options.part);
-    return evaluate(data, std::move(tau), coefficients, columns);
+std::vector<std::size_t> rows_without(const std::vector<bool>& left_out) {
+    std::vector<std::size_t> rows;
+    for (std::size_t i = 0; i < left_out.size(); ++i) {
+        if (!left_out[i]) rows.push_back(i);
+    }
+    return rows;
+}
+
+// m grows from 1 and stops at the first m >= 2 with mu below the cut-off (a
+// single element cannot over-fit: its resistance may come out negative
+// only because one time constant misses the spectrum).
+LadderFit mu_rule(const std::vector<double>& frequencies, const std::vector<Complex>& impedances,
+                  const KkPoints& points, const KkOptions& options) {
+    LadderShape shape{1, 0.0, options.capacitance.value_or(false), options.inductance.value_or(false)};
+    const std::size_t limit =
+        std::min(max_time_constants(points.size(), options.part, shape.capacitance, shape.inductance), MAX_MU_RULE_M);
+    LadderFit fit;
+    for (std::size_t m = 1; m <= limit && !poll_stop(); ++m) {
+        shape.m = m;
+        fit = fit_shape(frequencies, impedances, points, shape, options.part);
+        if (m >= 2 && mu_criterion(fit.ladder.resistances) < options.mu_cutoff) break;
+    }
+    return fit;
+}
+
+KkResult result_of(LadderFit fit, const std::vector<double>& frequencies, std::vector<bool> outliers) {
+    KkResult out;
+    out.m = fit.shape.m;
+    out.mu = mu_criterion(fit.ladder.resistances);
+    out.ohmic_resistance = fit.ladder.ohmic_resistance;
+    if (fit.shape.capacitance) out.capacitance = 1.0 / fit.ladder.inverse_capacitance;
+    if (fit.shape.inductance) out.inductance = fit.ladder.inductance;
+    for (std::size_t i = 0; i < frequencies.size(); ++i) {
+        out.pseudo_chi_square += fit.residuals_real[i] * fit.residuals_real[i] +
+                                 fit.residuals_imag[i] * fit.residuals_imag[i];
+    }
+    const KkVerdict verdict =
+        judge({frequencies, fit.residuals_real, fit.residuals_imag}, outliers, fit.shape.columns());
+    out.noise = verdict.noise;
+    out.systematic = verdict.systematic;
+    out.threshold = verdict.threshold;
+    out.valid = verdict.valid;
+    out.outliers = std::move(outliers);
+    out.time_constants = std::move(fit.ladder.time_constants);
+    out.resistances = std::move(fit.ladder.resistances);
+    out.impedance = std::move(fit.impedance);
+    out.residuals_real = std::move(fit.residuals_real);
+    out.residuals_imag = std::move(fit.residuals_imag);
+    return out;
 }
 
 }  // namespace
 
-std::size_t max_time_constants(std::size_t points, const KkOptions& options) {
-    const std::size_t reactive = std::size_t{options.capacitance} + std::size_t{options.inductance};
+std::size_t max_time_constants(std::size_t points, KkPart part, bool capacitance, bool inductance) {
+    const std::size_t reactive = std::size_t{capacitance} + std::size_t{inductance};
     std::size_t limit = points;  // one time constant per frequency
     auto at_most = [&](std::size_t unknown_besides_m, std::size_t equations) {
         limit = equations >= unknown_besides_m ? std::min(limit, equations - unknown_besides_m) : 0;
     };
-    switch (options.part) {
+    switch (part) {
         case KkPart::Complex: at_most(1 + reactive, 2 * points); break;
         case KkPart::Real:
             at_most(1, points);
@@ -288,17 +208,38 @@ double mu_criterion(const std::vector<double>& resistances) {
 std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequencies,
                                                 const std::vector<Complex>& impedances, const KkOptions& options) {
     if (auto refused = check_input(frequencies, impedances, options)) return std::unexpected(*refused);
-    const Measurement data = measure(frequencies, impedances, options.modulus_weights);
-    if (options.m) return fit_with(data, *options.m, options);
-    const std::size_t limit = std::min(max_time_constants(frequencies.size(), options), MAX_AUTOMATIC_M);
-    KkResult result;
-    for (std::size_t m = 1; m <= limit && !poll_stop(); ++m) {
-        result = fit_with(data, m, options);
-        // One element cannot over-fit: its resistance may come out negative
-        // only because a single time constant misses the spectrum.
-        if (m >= 2 && result.mu < options.mu_cutoff) break;
+    const std::size_t n = frequencies.size();
+    std::vector<bool> outliers(n, false);
+    const KkPoints all = kk_points(frequencies, impedances, rows_without(outliers), options.modulus_weights);
+    if (options.method == KkMethod::Mu) {
+        // The paper's test as it stands: the measured window, the series
+        // elements asked for, every point.
+        LadderFit plain;
+        if (options.m) {
+            const LadderShape shape{*options.m, 0.0, options.capacitance.value_or(false),
+                                    options.inductance.value_or(false)};
+            plain = fit_shape(frequencies, impedances, all, shape, options.part);
+        } else {
+            plain = mu_rule(frequencies, impedances, all, options);
+        }
+        return result_of(std::move(plain), frequencies, std::move(outliers));
     }
-    return result;
+    const ShapeRequest request{options.m, options.capacitance, options.inductance, options.part};
+    LadderFit fit = fit_shape(frequencies, impedances, all, choose_shape(all, request), options.part);
+    outliers = find_outliers({frequencies, fit.residuals_real, fit.residuals_imag});
+    const std::vector<std::size_t> kept = rows_without(outliers);
+    if (kept.size() < n) {
+        const KkPoints points = kk_points(frequencies, impedances, kept, options.modulus_weights);
+        // A given m the remaining points cannot carry keeps every point.
+        if (options.m && *options.m > max_time_constants(points.size(), options.part,
+                                                         options.capacitance.value_or(false),
+                                                         options.inductance.value_or(false))) {
+            outliers.assign(n, false);
+        } else if (!poll_stop()) {
+            fit = fit_shape(frequencies, impedances, points, choose_shape(points, request), options.part);
+        }
+    }
+    return result_of(std::move(fit), frequencies, std::move(outliers));
 }
 
 }  // namespace vorlane

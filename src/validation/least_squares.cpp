@@ -71,6 +71,13 @@ bool orthogonalise_pair(ColumnMatrix& u, ColumnMatrix& v, std::size_t p, std::si
 
 }  // namespace
 
+double least_squares_residual(ColumnMatrix a, std::vector<double> b) {
+    householder_qr(a, b);
+    double sum = 0.0;
+    for (std::size_t i = a.cols; i < b.size(); ++i) sum += b[i] * b[i];
+    return sum;
+}
+
 std::vector<double> solve_least_squares(ColumnMatrix a, std::vector<double> b) {
     const std::size_t n = a.cols;
     householder_qr(a, b);

@@ -27,4 +27,10 @@ struct ColumnMatrix {
 // sizes should be scaled by the caller: the cut-off is relative.
 std::vector<double> solve_least_squares(ColumnMatrix a, std::vector<double> b);
 
+// min |a x - b|^2 from the Householder QR factorisation alone: the squares
+// of the entries of Q^T b below the first `cols` rows. Cheaper than solving,
+// and the same for every minimiser, so nearly dependent columns do not
+// disturb it.
+double least_squares_residual(ColumnMatrix a, std::vector<double> b);
+
 }  // namespace vorlane

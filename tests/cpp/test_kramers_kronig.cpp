@@ -50,6 +50,7 @@ class KramersKronigPasses : public ::testing::TestWithParam<PartCase> {};
 TEST_P(KramersKronigPasses, CausalSpectrumWithTinyResiduals) {
     const CausalSpectrum s = two_arcs(50);
     KkOptions options;
+    options.method = KkMethod::Mu;
     options.part = GetParam().part;
     options.m = GetParam().m;
     const auto result = kramers_kronig(s.frequencies, s.impedances, options);
@@ -74,7 +75,9 @@ TEST(KramersKronig, AutomaticSearchThatNeverOverFitsEndsAtHundred) {
         s.frequencies.push_back(f);
         s.impedances.push_back(Complex{10.0, 0.0} + Complex{50.0, 0.0} / Complex{1.0, f / 1e4});
     }
-    const auto result = kramers_kronig(s.frequencies, s.impedances, {});
+    KkOptions options;
+    options.method = KkMethod::Mu;
+    const auto result = kramers_kronig(s.frequencies, s.impedances, options);
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->m, 100u);
     EXPECT_LT(result->pseudo_chi_square, 1e-20);
@@ -103,17 +106,48 @@ TEST(KramersKronig, MuCriterion) {
 }
 
 TEST(KramersKronig, MaxTimeConstants) {
+    EXPECT_EQ(max_time_constants(0, KkPart::Complex, false, false), 0u);
+    EXPECT_EQ(max_time_constants(1, KkPart::Complex, false, false), 1u);
+    EXPECT_EQ(max_time_constants(10, KkPart::Complex, false, false), 10u);
+    EXPECT_EQ(max_time_constants(1, KkPart::Real, false, false), 0u);
+    EXPECT_EQ(max_time_constants(10, KkPart::Real, false, false), 9u);
+    EXPECT_EQ(max_time_constants(2, KkPart::Imaginary, true, true), 0u);
+    EXPECT_EQ(max_time_constants(10, KkPart::Imaginary, true, true), 8u);
+}
+
+TEST(KramersKronig, NoiseFreeCausalSpectrumIsValidWithoutOutliers) {
+    const CausalSpectrum s = two_arcs(60);
+    const auto result = kramers_kronig(s.frequencies, s.impedances, {});
+    ASSERT_TRUE(result.has_value());
+    EXPECT_TRUE(result->valid);
+    EXPECT_LT(result->noise, 1e-3);
+    EXPECT_EQ(result->outliers, std::vector<bool>(60, false));
+    EXPECT_LT(result->pseudo_chi_square, 1e-8);
+}
+
+TEST(KramersKronig, SpikeIsAnOutlierAndTheRestStaysValid) {
+    CausalSpectrum s = two_arcs(60);
+    s.impedances[30] = s.impedances[30] * Complex{1.1, 0.0};
+    const auto result = kramers_kronig(s.frequencies, s.impedances, {});
+    ASSERT_TRUE(result.has_value());
+    std::vector<bool> expected(60, false);
+    expected[30] = true;
+    EXPECT_EQ(result->outliers, expected);
+    EXPECT_TRUE(result->valid);
+    // The final fit leaves the spike out: its residual is the spike itself.
+    EXPECT_NEAR(std::hypot(result->residuals_real[30], result->residuals_imag[30]), 0.1, 0.01);
+}
+
+TEST(KramersKronig, PlainTestKeepsEveryPoint) {
+    CausalSpectrum s = two_arcs(60);
+    s.impedances[30] = s.impedances[30] * Complex{1.1, 0.0};
     KkOptions options;
-    EXPECT_EQ(max_time_constants(0, options), 0u);
-    EXPECT_EQ(max_time_constants(1, options), 1u);
-    EXPECT_EQ(max_time_constants(10, options), 10u);
-    options.part = KkPart::Real;
-    EXPECT_EQ(max_time_constants(1, options), 0u);
-    EXPECT_EQ(max_time_constants(10, options), 9u);
-    options.part = KkPart::Imaginary;
-    options.capacitance = options.inductance = true;
-    EXPECT_EQ(max_time_constants(2, options), 0u);
-    EXPECT_EQ(max_time_constants(10, options), 8u);
+    options.method = KkMethod::Mu;
+    options.m = 20;
+    const auto result = kramers_kronig(s.frequencies, s.impedances, options);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->outliers, std::vector<bool>(60, false));
+    EXPECT_EQ(result->time_constants.front(), 1.0 / (6.283185307179586 * 1e5));
 }
 
 struct RefusalCase {
@@ -149,7 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{{NaN}, {{1, 0}}, {}, "frequencies must be finite and positive: frequency 0 is NaN"},
         RefusalCase{{1.0}, {{Inf, 0}}, {}, "impedances must be finite and nonzero: impedance 0 is (inf, 0.0)"},
         RefusalCase{{1.0, 2.0}, {{1, 0}, {1, 0}}, with_m(3),
-                    "m = 3 is too large: 2 measured points allow at most m = 2 for a complex fit"}));
+                    "m = 3 is too large: 2 measured points allow at most m = 2 for a complex fit"},
+        RefusalCase{{1e101}, {{1, 0}}, {},
+                    "frequencies must lie between 1e-100 and 1e100 Hz for the test: frequency 0 is 1e101"},
+        RefusalCase{{1.0}, {{1e-101, 0}}, {},
+                    "impedances must have a modulus between 1e-100 and 1e100 ohm for the test: impedance 0 is "
+                    "(1e-101, 0.0)"}));
 
 TEST(KramersKronig, EqualFrequenciesDoNotBreakTheSolve) {
     // All time constants coincide: a rank-deficient design matrix.

@@ -84,7 +84,8 @@ def real_spectra():
         frequencies, impedances = vorlane.datasets.load_arrays(name)
         kk = vorlane.kramers_kronig(frequencies, impedances)
         fit = vorlane.Circuit("R0-(R1,CPE1)-(R2,CPE2)").fit(frequencies, impedances)
-        records.append([name, kk.m, kk.mu, kk.pseudo_chi_square, fit_record(fit)])
+        records.append([name, kk.m, kk.mu, kk.pseudo_chi_square, kk.noise, kk.systematic, kk.valid,
+                        kk.outliers.tolist(), fit_record(fit)])
     return records
 
 

@@ -7,6 +7,7 @@ import subprocess
 import sys
 from unittest import mock
 
+import numpy as np
 import pytest
 
 import vorlane
@@ -93,14 +94,26 @@ def test_a_fit_that_does_not_converge_exits_with_3(tmp_path):
     assert record["stderr"] == {"La0.l": None, "La0.alpha": None}
 
 
-def test_kk_prints_the_test_and_plots_it(tmp_path):
+def test_kk_prints_the_verdict_and_plots_it(tmp_path):
     out_png = tmp_path / "kk.png"
-    result = run_command("kk", LI_ION, "--capacitance", "--inductance", "--plot", out_png)
+    result = run_command("kk", LI_ION, "--plot", out_png)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.startswith("KramersKronigResult(m=")
-    # With the series C and L the cell passes, residuals below half a percent.
-    assert float(result.stdout.split("max_abs_residual=")[1].split(",")[0]) < 0.005
+    assert result.stdout.startswith("KramersKronigResult(valid=True")
+    assert "valid: noise 0.0" in result.stdout and "outliers at" not in result.stdout
     assert out_png.read_bytes()[:8] == PNG_SIGNATURE
+
+
+def test_kk_of_an_invalid_spectrum_exits_with_4_and_names_its_outliers(tmp_path):
+    f, z = vorlane.datasets.load_arrays("dummy_cell_a_1")
+    z[20] *= 1.2  # one bad point
+    z[-12:] *= np.linspace(1, 1.3, 12)  # and a drifting end
+    path = tmp_path / "drifting.csv"
+    np.savetxt(path, np.column_stack([f, z.real, z.imag]), delimiter=",",
+               header="Frequency / Hz,Real Impedance / ohm,Imaginary Impedance / ohm", comments="")
+    result = run_command("kk", path, "--no-capacitance", "--inductance")
+    assert result.returncode == 4, result.stderr
+    assert f"outliers at {f[20]:.6g}" in result.stdout
+    assert "\nnot valid: noise" in result.stdout
 
 
 @pytest.mark.parametrize("arguments, message", [

@@ -4,6 +4,7 @@ SUCCESS = 0
 UNUSABLE_INPUT = 1
 USAGE = 2  # argparse's own
 FIT_NOT_CONVERGED = 3
+NOT_VALID = 4
 INTERRUPTED = 130  # 128 + SIGINT, as shells report Ctrl-C
 
 TABLE = f"""exit status:
@@ -16,4 +17,6 @@ TABLE = f"""exit status:
   {USAGE}    usage error: unknown command or option, missing argument
   {FIT_NOT_CONVERGED}    vorlane fit: the fit did not converge (success false); its table,
        --json and --plot are written all the same
+  {NOT_VALID}    vorlane kk: the spectrum is not valid (its residuals are structured or
+       it has too many outliers); the report and --plot are written all the same
   {INTERRUPTED}  interrupted (Ctrl-C)"""
