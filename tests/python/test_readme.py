@@ -23,7 +23,7 @@ def test_tour_runs_as_written_from_an_empty_folder(tmp_path):
     result = subprocess.run([sys.executable, "-c", code], cwd=folder, capture_output=True, text=True,
                             timeout=300, env=environment)
     assert result.returncode == 0, result.stderr
-    assert result.stdout.startswith("KramersKronigResult(m=")
+    assert result.stdout.startswith("True ")  # the bundled VersaStudio measurement is valid
     assert list(folder.iterdir()) == []
     pictures = list(temporary.rglob("*.png"))
     assert pictures and all(picture.read_bytes()[:8] == PNG_SIGNATURE for picture in pictures)
