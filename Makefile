@@ -128,6 +128,9 @@ fuzz: sanitized-build install
 	mkdir -p build/fuzz/corpus/measured_input
 	$(PYTHON) tests/fuzz/measured_input_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/measured_input tests/fuzz/corpus/measured_input
+	mkdir -p build/fuzz/corpus/reader && $(INSTALL_PACKAGES) pandas
+	$(PYTHON) tests/fuzz/reader_fuzz.py -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	  -rss_limit_mb=4096 -print_final_stats=1 build/fuzz/corpus/reader tests/fuzz/corpus/reader
 
 bench: install
 	$(INSTALL_PACKAGES) scipy impedance pyimpspec
@@ -137,4 +140,6 @@ bench: install
 	$(PYTHON) bench/global.py
 	$(PYTHON) bench/batch.py
 	$(PYTHON) bench/any_circuit.py --quick
+	$(PYTHON) bench/kramers_kronig.py --quick
 	$(PYTHON) bench/peers.py
+	$(PYTHON) bench/readers.py

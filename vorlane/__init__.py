@@ -58,9 +58,11 @@ def read_spectrum(path, format=None):
     separated) with a header line naming frequency and impedance columns
     (real and imaginary, or modulus and phase), after any preamble. A table
     without a header whose first line holds three numbers is read as
-    frequency, real and imaginary part. Rows at zero frequency with zero
-    impedance (DC steps some instruments log in the same table) are left
-    out.
+    frequency, real and imaginary part. Text in UTF-8, UTF-16 (with its
+    byte-order mark) or Windows-1252; a comma in a number is its decimal
+    mark wherever commas do not separate the columns. Rows at zero frequency
+    with zero impedance (DC steps some instruments log in the same table)
+    are left out; every other row is read or named in an error.
 
     A file that cannot be read as a spectrum raises ValueError naming the
     file, the line and what was expected there.

@@ -48,7 +48,9 @@ def read_spectrum(path: str | os.PathLike[str], format: str | None = None) -> pa
     extension; or name one of "gamry" (.DTA), "biologic" (.mpt), "zplot"
     (.z), "autolab", "versastudio" (.par), or "chi", "parstat",
     "powersuite", "csv" (text tables with a header line naming frequency
-    and impedance columns).
+    and impedance columns). Text in UTF-8, UTF-16 (with its byte-order mark)
+    or Windows-1252; a comma in a number is its decimal mark wherever commas
+    do not separate the columns. Every row is read or named in an error.
 
     A file that cannot be read as a spectrum raises ValueError naming the
     file, the line and what was expected there."""

@@ -149,7 +149,11 @@ class Circuit:
         least-squares polish. `seed=None` seeds from the operating system.
 
         Raises ValueError for unusable input (mismatched lengths, no points,
-        a circuit without parameters, an unknown method or weight)."""
+        a circuit without parameters, an unknown method or weight, an integer
+        option out of its range) and TypeError for complex frequencies (the
+        frequencies come first). Points with a non-finite frequency or
+        impedance are kept with the floor weight and NaN residuals, which
+        make the cost NaN; one UserWarning names them."""
     def guess(
         self, frequencies: _FrequenciesOrFrame, impedances: _Complexes | None = None, weights: str | None = None
     ) -> list[float]:
@@ -162,7 +166,8 @@ class Circuit:
         `weights` loads a `.eisnn` file from disk instead of looking for a
         bundled model. Raises ValueError if no model has been trained for this
         topology, if `weights` was trained for another one, or for fewer than
-        two points."""
+        two points; TypeError for complex frequencies. Points with a
+        non-finite frequency or impedance are left out, with a UserWarning."""
     def fit_many(
         self,
         spectra: Sequence[tuple[_Floats, _Complexes] | _Frame] | _Frame,
@@ -193,8 +198,9 @@ class Circuit:
         with its index in the message and the original error as its cause;
         `errors="collect"` puts the exception in that spectrum's place and
         carries on. `progress=True` shows a progress bar on stderr (tqdm when
-        installed). Ctrl-C stops the batch once the fits under way have
-        ended."""
+        installed). Ctrl-C stops the batch, the fits under way included.
+        Spectra with points of a non-finite frequency or impedance get
+        one UserWarning for the call; `workers` below 1 is a ValueError."""
     @staticmethod
     def ml_circuits() -> list[str]:
         """Model names accepted by the constructor that have a bundled

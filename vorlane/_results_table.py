@@ -1,5 +1,7 @@
 """Fit results as a table: one row per spectrum, for pandas or polars."""
 
+import collections
+import itertools
 import math
 
 from vorlane._core import FitResult
@@ -25,23 +27,64 @@ def _error_text(error):
     return f"{type(error).__name__}: {error}"
 
 
+# The columns every table has after the parameter columns.
+RESULT_COLUMNS = ("cost", "chi_square", "success", "iterations", "impedance_evals", "error")
+
+
 def _key_columns(keys, rows):
+    if keys is None:
+        return {}
+    # A mapping, or a pandas dataframe: both have items() of column and values.
+    if isinstance(keys, (str, bytes)) or not callable(getattr(keys, "items", None)):
+        raise TypeError(
+            "argument 'keys': expected a mapping of column name to values, one value per result (such as "
+            f"group_keys() returns), got '{type(keys).__name__}'"
+        )
     columns = {}
-    for column, values in (keys or {}).items():
-        values = list(values)
+    for column, values in keys.items():
+        if not isinstance(column, str):
+            raise TypeError(f"argument 'keys': column names must be str, got {column!r}")
+        if isinstance(values, (str, bytes)) or not hasattr(values, "__iter__"):
+            raise TypeError(
+                f"keys[{column!r}]: expected a sequence of values, one per result, got '{type(values).__name__}'"
+            )
+        # An iterator is read no further than one value past the count.
+        sized = hasattr(values, "__len__")
+        values = list(values) if sized else list(itertools.islice(values, rows + 1))
         if len(values) != rows:
-            raise ValueError(f"keys[{column!r}] has {len(values)} values for {rows} results")
+            count = len(values) if sized or len(values) < rows else f"more than {rows}"
+            raise ValueError(f"keys[{column!r}] has {count} values for {rows} results")
         columns[column] = values
     return columns
 
 
+def _parameter_list(params):
+    if isinstance(params, str):
+        raise TypeError(f"argument 'params': expected a list of parameter names, got the str {params!r} "
+                        f"(write [{params!r}] for one parameter)")
+    if isinstance(params, bytes) or not hasattr(params, "__iter__"):
+        raise TypeError(f"argument 'params': expected a list of parameter names, got '{type(params).__name__}'")
+    names = list(params)
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"argument 'params': parameter names must be str, got {name!r}")
+    repeated = sorted(name for name, count in collections.Counter(names).items() if count > 1)
+    if repeated:
+        raise ValueError(f"argument 'params' names {repeated} more than once")
+    return names
+
+
 def _columns(results, keys, params):
     fits = [result for result in results if isinstance(result, FitResult)]
-    names = _parameter_names(fits) if params is None else list(params)
+    names = _parameter_names(fits) if params is None else _parameter_list(params)
     columns = _key_columns(keys, len(results))
-    clashes = [name for name in names if name in columns]
+    produced = {*names, *(f"{name}_stderr" for name in names), *RESULT_COLUMNS}
+    clashes = [name for name in columns if name in produced]
     if clashes:
-        raise ValueError(f"key columns {clashes} have the names of parameters")
+        raise ValueError(
+            f"key columns {clashes} have the names of result columns (the parameters, their standard errors, "
+            f"{', '.join(RESULT_COLUMNS)}): rename them"
+        )
 
     def per_result(value_of, missing):
         return [value_of(result) if isinstance(result, FitResult) else missing for result in results]
@@ -87,17 +130,21 @@ def results_table(results, *, keys=None, params=None, backend="pandas"):
     polars dataframe.
 
     Columns: the key columns of `keys` first ({column: values}, one value per
-    result, e.g. from `group_keys()`), then each parameter and its standard
+    result, e.g. from `group_keys()`; a name that a result column has is
+    refused), then each parameter and its standard
     error ("R0.r", "R0.r_stderr"), "cost", "chi_square", "success",
     "iterations", "impedance_evals" and "error" (the collected exception as
     "Type: message", missing for a fit). A parameter the circuit held fixed
     shows its value and a missing standard error. A row of an error has missing numbers
     and success False. `params` fixes the parameter columns (for example
-    `circuit.param_names()`), so that tables of different batches line up;
-    by default they are those of the results, in order of first appearance.
+    `circuit.param_names()`, a list even for one name), so that tables of
+    different batches line up; by default they are those of the results, in
+    order of first appearance.
     """
     if backend not in BACKENDS:
         raise ValueError(f"backend must be one of {list(BACKENDS)}, got {backend!r}")
+    if isinstance(results, (FitResult, BaseException)) or not hasattr(results, "__iter__"):
+        raise TypeError(f"argument 'results': expected a list of results, got '{type(results).__name__}'")
     results = list(results)
     for index, result in enumerate(results):
         if not isinstance(result, (FitResult, BaseException)):

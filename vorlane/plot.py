@@ -12,7 +12,7 @@ from __future__ import annotations
 import math
 from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple
 
-from vorlane._core import Circuit, FitResult, _spectrum
+from vorlane._core import Circuit, FitResult, KramersKronigResult, _spectrum
 
 if TYPE_CHECKING:
     import numpy as np
@@ -172,10 +172,18 @@ def kramers_kronig(
 ) -> Tuple[Axes, Axes]:
     """A Kramers–Kronig test (the result of `vorlane.kramers_kronig`) against
     the spectrum it was run on: the measured points and the fitted RC chain
-    in the Nyquist plane, and its relative residuals in percent below, titled
-    with the number of elements, mu and the pseudo chi-square."""
+    in the Nyquist plane, and its relative residuals in percent below with
+    the noise estimate as a band, outliers ringed in both, titled with the
+    verdict, the noise and the number of elements. Another kind of result
+    (a `FitResult`: use `fit`) raises TypeError."""
     import numpy as np
 
+    if not isinstance(result, KramersKronigResult):
+        hint = ": plot a fit with vorlane.plot.fit" if isinstance(result, (FitResult, Circuit)) else ""
+        raise TypeError(
+            f"expected the result of vorlane.kramers_kronig (a KramersKronigResult), got {type(result).__name__!r}"
+            + hint
+        )
     f, z = _measured(frequencies, impedances)
     fitted = np.asarray(result.impedance, dtype=np.complex128)
     if fitted.shape != z.shape:
@@ -185,9 +193,17 @@ def kramers_kronig(
         )
     residuals = (np.asarray(result.residuals_real), np.asarray(result.residuals_imag))
     nyquist_ax, residual_ax = _model_view(f, z, fitted, residuals, f"{result.m} RC elements", axes)
-    nyquist_ax.set_title(
-        f"Kramers–Kronig: m = {result.m}, µ = {result.mu:.3f}, χ²ps = {result.pseudo_chi_square:.3g}"
-    )
+    outliers = np.asarray(result.outliers)
+    if outliers.any():
+        largest = np.where(np.abs(residuals[0]) > np.abs(residuals[1]), residuals[0], residuals[1])
+        for ax, x, y in ((nyquist_ax, z.real, -z.imag), (residual_ax, f, 100.0 * largest)):
+            ax.plot(x[outliers], y[outliers], "o", markersize=10, markerfacecolor="none", color="red",
+                    label="outlier")
+        nyquist_ax.legend()
+    if np.isfinite(result.noise):
+        residual_ax.axhspan(-result.noise, result.noise, color="0.85", zorder=0)
+    verdict = "valid" if result.valid else "not valid"
+    nyquist_ax.set_title(f"Kramers–Kronig: {verdict}, noise {result.noise:.2g} %, m = {result.m}")
     return nyquist_ax, residual_ax
 
 
@@ -199,15 +215,31 @@ def parameters(
     spectrum index, with standard errors as error bars where the fit has
     them. Entries that are not a `FitResult` (errors collected by
     `fit_many`) leave a gap. `names` picks parameters (default: all of the
-    first fit, in its circuit's order)."""
+    first fit, in its circuit's order): a list of at least one name, with
+    as many `axes` when they are given."""
     import numpy as np
 
+    if isinstance(results, (FitResult, BaseException, str, bytes)) or not hasattr(results, "__iter__"):
+        raise TypeError(f"expected a list of FitResult, got {type(results).__name__!r}")
+    results = list(results)
     fits = [(index, item) for index, item in enumerate(results) if isinstance(item, FitResult)]
     if not fits:
         raise ValueError("no FitResult to plot")
     if names is None:
         names = fits[0][1].circuit.param_names()
+    if isinstance(names, (str, bytes)) or not hasattr(names, "__iter__"):
+        hint = f" (write [{names!r}] for one parameter)" if isinstance(names, str) else ""
+        raise TypeError(f"names: expected a list of parameter names, got {type(names).__name__!r}{hint}")
     names = list(names)
+    if not names:
+        raise ValueError("names is empty: name at least one parameter to plot")
+    for name in names:
+        if not isinstance(name, str):
+            raise TypeError(f"names: parameter names must be str, got {name!r}")
+    if axes is not None:
+        if not hasattr(axes, "__iter__"):
+            raise TypeError(f"axes: expected a sequence of axes, one per parameter, got {type(axes).__name__!r}")
+        axes = list(axes)
     if axes is None:
         figure, grid = _pyplot().subplots(
             len(names), 1, sharex=True, squeeze=False, figsize=(6.0, 1.0 + 1.8 * len(names)), layout="constrained"

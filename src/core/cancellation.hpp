@@ -8,6 +8,11 @@
 // Long loops call `poll_stop()` where the owner thread may safely run other
 // code (loop heads, between blocks of a spectrum): on the owner it runs the
 // cancellation's check when one is due, elsewhere it only reads the flag.
+// A poll tells that time has passed from a coarse clock, a counter that a
+// background thread advances every few milliseconds while cancellations with
+// a check exist: reading it costs as little as reading the flag, so loops may
+// poll per block of points, and a loop that polls only every some tens of
+// milliseconds still has its check run at the first poll after it is due.
 // Code in the middle of per-thread state it will reuse calls
 // `stop_requested()`, which only reads the flag. Once a stop is requested the
 // results of the interrupted computation are meaningless; the computation
@@ -17,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -29,6 +35,7 @@ public:
     // `check` runs on the owner thread only, about every CHECK_INTERVAL of
     // work, and returns true when the computation must stop.
     explicit Cancellation(std::function<bool()> check);
+    ~Cancellation();
     Cancellation(const Cancellation&) = delete;
     Cancellation& operator=(const Cancellation&) = delete;
 
@@ -36,7 +43,9 @@ public:
     void request() noexcept { stopped_.store(true, std::memory_order_relaxed); }
 
     // On the owner thread: runs the check when it is due, reading the clock
-    // only every few calls. Any thread: whether a stop has been requested.
+    // only when the coarse clock has moved since the last reading (or after
+    // many calls, should it stand still). Any thread: whether a stop has
+    // been requested.
     bool poll();
     // As poll(), reading the clock at once: for a caller that has just
     // waited rather than worked.
@@ -56,6 +65,11 @@ private:
     // Touched by the owner thread only.
     alignas(CACHE_LINE) Clock::time_point next_check_;
     unsigned calls_until_clock_ = 0;
+    std::uint64_t seen_tick_ = 0;
+    // Whether this cancellation keeps the coarse clock running, and the
+    // process's fork count then: a forked child counts its users afresh.
+    bool clock_user_ = false;
+    std::uint64_t clock_user_fork_ = 0;
 };
 
 // Makes `cancellation` (may be null) the current one of this thread for the
@@ -85,5 +99,13 @@ inline bool poll_stop() {
     Cancellation* c = current_cancellation();
     return c != nullptr && c->poll();
 }
+
+// Points between two polls of a cheap loop over the points of a spectrum:
+// some microseconds of work.
+inline constexpr std::size_t POINTS_PER_POLL = 256;
+
+// poll_stop() at the first point of every block of POINTS_PER_POLL; false
+// at the others.
+inline bool poll_stop_at_point(std::size_t i) { return i % POINTS_PER_POLL == 0 && poll_stop(); }
 
 }  // namespace vorlane

@@ -8,6 +8,7 @@
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/interruptible_sort.hpp"
 #include "core/math.hpp"
 
 namespace vorlane {
@@ -36,13 +37,15 @@ struct Point {
 std::vector<Point> sorted_usable(std::span<const double> frequencies_hz, std::span<const Complex> impedances) {
     std::vector<Point> points;
     const std::size_t n = std::min(frequencies_hz.size(), impedances.size());
+    points.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
+        if (poll_stop_at_point(i)) return points;
         const double f = frequencies_hz[i];
         const Complex z = impedances[i];
         if (!(f > 0.0) || !std::isfinite(f) || !std::isfinite(z.re) || !std::isfinite(z.im)) continue;
         points.push_back({f * TWO_PI, z});
     }
-    std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.omega < b.omega; });
+    stable_sort_polling(points, [](const Point& a, const Point& b) { return a.omega < b.omega; });
     return points;
 }
 

@@ -8,6 +8,7 @@
 
 #include "circuit/layout.hpp"
 #include "circuit/parser.hpp"
+#include "core/cancellation.hpp"
 #include "core/math.hpp"
 #include "core/quoting.hpp"
 #include "models/external_cache.hpp"
@@ -84,7 +85,11 @@ struct UsablePoints {
 UsablePoints usable_points(std::span<const double> frequencies, std::span<const Complex> impedances) {
     UsablePoints usable;
     const std::size_t n = std::min(frequencies.size(), impedances.size());
-    for (std::size_t i = 0; i < n; ++i) {
+    // Reserved, not grown: growing copies what was read so far, in one
+    // piece between two polls.
+    usable.frequencies.reserve(n);
+    usable.impedances.reserve(n);
+    for (std::size_t i = 0; i < n && !poll_stop_at_point(i); ++i) {
         const Complex z = impedances[i];
         if (!(frequencies[i] > 0.0) || !std::isfinite(frequencies[i]) || !std::isfinite(z.re) ||
             !std::isfinite(z.im)) {

@@ -3,10 +3,12 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "circuit/impedance.hpp"
 #include "circuit/layout.hpp"
+#include "core/cancellation.hpp"
 #include "fit/data_scaled_start.hpp"
 #include "models/partial_match.hpp"
 
@@ -26,17 +28,19 @@ struct Points {
 };
 
 // The points a network trained without an inductance can describe: the
-// capacitive ones, when there are enough of them.
-Points network_points(std::span<const double> frequencies, std::span<const Complex> impedances, bool skip_inductive) {
-    Points all{{frequencies.begin(), frequencies.end()}, {impedances.begin(), impedances.end()}};
-    if (!skip_inductive) return all;
+// capacitive ones, when there are enough of them; none when the network is
+// to read every point.
+std::optional<Points> capacitive_points(std::span<const double> frequencies, std::span<const Complex> impedances,
+                                        bool skip_inductive) {
+    if (!skip_inductive) return std::nullopt;
     Points capacitive;
-    for (std::size_t i = 0; i < frequencies.size() && i < impedances.size(); ++i) {
+    for (std::size_t i = 0; i < frequencies.size() && i < impedances.size() && !poll_stop_at_point(i); ++i) {
         if (!(impedances[i].im <= 0.0)) continue;
         capacitive.frequencies.push_back(frequencies[i]);
         capacitive.impedances.push_back(impedances[i]);
     }
-    return capacitive.frequencies.size() >= 2 ? capacitive : all;
+    if (capacitive.frequencies.size() < 2) return std::nullopt;
+    return capacitive;
 }
 
 std::expected<Guess, std::string> partial_start(const SeriesList& user, const PartialMatch& match,
@@ -44,8 +48,9 @@ std::expected<Guess, std::string> partial_start(const SeriesList& user, const Pa
                                                 std::span<const Complex> impedances) {
     const auto guesser = model_guesser(match.model_index);
     if (!guesser) return std::unexpected(NnError::unparsable(guesser.error()).message());
-    const Points points = network_points(frequencies, impedances, inductive(match.extras));
-    const auto predicted = network_values(**guesser, points.frequencies, points.impedances);
+    const std::optional<Points> capacitive = capacitive_points(frequencies, impedances, inductive(match.extras));
+    const auto predicted = capacitive ? network_values(**guesser, capacitive->frequencies, capacitive->impedances)
+                                      : network_values(**guesser, frequencies, impedances);
     if (!predicted) return std::unexpected(predicted.error());
 
     std::vector<double> values(match.from_model.size());
@@ -57,13 +62,14 @@ std::expected<Guess, std::string> partial_start(const SeriesList& user, const Pa
     // The extras are read off what the network's part leaves of the spectrum.
     const SeriesList part = rebuild_with_values(match.matched, matched_values);
     const std::size_t n = std::min(frequencies.size(), impedances.size());
-    std::vector<Complex> left(n);
-    for (std::size_t i = 0; i < n; ++i) {
+    std::vector<Complex> left;
+    left.reserve(n);
+    for (std::size_t i = 0; i < n && !poll_stop_at_point(i); ++i) {
         const Complex z = impedance(part, frequencies[i] * TWO_PI);
-        left[i] = {impedances[i].re - z.re, impedances[i].im - z.im};
+        left.push_back({impedances[i].re - z.re, impedances[i].im - z.im});
     }
     const std::vector<double> extra_values =
-        data_scaled_values(match.extras, spectrum_scales(frequencies.first(n), left));
+        data_scaled_values(match.extras, spectrum_scales(frequencies.first(left.size()), left));
     for (std::size_t k = 0; k < match.extra_params.size(); ++k) values[match.extra_params[k]] = extra_values[k];
 
     Guess guess{match.expanded ? collapse_expanded(user, values) : std::move(values), {}};
@@ -76,7 +82,7 @@ double relative_cost(const SeriesList& user, std::span<const double> values, std
                      std::span<const Complex> impedances) {
     const SeriesList tree = rebuild_with_values(user, values);
     double sum = 0.0;
-    for (std::size_t i = 0; i < frequencies.size() && i < impedances.size(); ++i) {
+    for (std::size_t i = 0; i < frequencies.size() && i < impedances.size() && !poll_stop_at_point(i); ++i) {
         const Complex z = impedances[i];
         const double modulus = std::hypot(z.re, z.im);
         if (!(frequencies[i] > 0.0) || !std::isfinite(frequencies[i]) || !std::isfinite(modulus) ||
@@ -95,8 +101,9 @@ double relative_cost(const SeriesList& user, std::span<const double> values, std
 Guess closest_start(const SeriesList& user, Guess partial, std::span<const double> frequencies,
                     std::span<const Complex> impedances) {
     double best = relative_cost(user, partial.values, frequencies, impedances);
+    if (poll_stop()) return partial;
     const SpectrumScales scales = spectrum_scales(frequencies, impedances);
-    for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT; ++p) {
+    for (std::size_t p = 0; p < ARC_PLACEMENT_COUNT && !poll_stop(); ++p) {
         std::vector<double> values = data_scaled_values(user, scales, static_cast<ArcPlacement>(p));
         const double cost = relative_cost(user, values, frequencies, impedances);
         if (cost < best) {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <numeric>
 
 #include "core/cancellation.hpp"
+#include "core/interruptible_sort.hpp"
 #include "core/math.hpp"
 #include "nn/guesser.hpp"
 #include "nn/layer_tensors.hpp"
@@ -19,10 +19,7 @@ constexpr double PI = 3.141592653589793;
 constexpr double HALF_PI = 1.5707963267948966;
 constexpr double NAN_VALUE = std::numeric_limits<double>::quiet_NaN();
 
-// Points between two polls for a stop: some microseconds of work.
-constexpr std::size_t POINTS_PER_POLL = 256;
-
-bool stop_due(std::size_t i) { return i % POINTS_PER_POLL == 0 && poll_stop(); }
+bool stop_due(std::size_t i) { return poll_stop_at_point(i); }
 
 // Key whose signed integer order is the IEEE 754 totalOrder of doubles.
 std::int64_t total_order_key(double x) {
@@ -65,13 +62,16 @@ std::pair<double, double> reactive_centroid(std::span<const double> frequencies,
 
     // No capacitive content: the median modulus and the mean log frequency.
     double log_omega_total = 0.0;
-    for (double f : frequencies) log_omega_total += math::log(TWO_PI * f);
+    for (std::size_t i = 0; i < frequencies.size() && !stop_due(i); ++i) {
+        log_omega_total += math::log(TWO_PI * frequencies[i]);
+    }
     const double w_scale = math::exp(log_omega_total / static_cast<double>(frequencies.size()));
     if (impedances.empty()) return {NAN_VALUE, w_scale};
-    std::vector<double> moduli(impedances.size());
-    std::ranges::transform(impedances, moduli.begin(), modulus);
-    std::ranges::stable_sort(moduli, total_less);
-    return {moduli[moduli.size() / 2], w_scale};
+    std::vector<double> moduli;
+    moduli.reserve(impedances.size());
+    for (std::size_t i = 0; i < impedances.size() && !stop_due(i); ++i) moduli.push_back(modulus(impedances[i]));
+    stable_sort_polling(moduli, total_less);
+    return {moduli.empty() ? NAN_VALUE : moduli[moduli.size() / 2], w_scale};
 }
 
 double interpolate(double x, std::span<const double> xs, std::span<const double> ys) {
@@ -100,29 +100,33 @@ double interpolate(double x, std::span<const double> xs, std::span<const double>
 
 Features Guesser::features(std::span<const double> frequencies, std::span<const Complex> impedances,
                            double w_scale, double z_scale) const {
+    // The vectors grow inside loops that poll, which is where the memory of
+    // a large spectrum is first touched. Stopped, they are shorter.
     const std::size_t n = std::min(frequencies.size(), impedances.size());
-    std::vector<std::size_t> order(n);
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {
-        return total_less(frequencies[a], frequencies[b]);
-    });
+    std::vector<std::size_t> order;
+    order.reserve(n);
+    for (std::size_t i = 0; i < n && !stop_due(i); ++i) order.push_back(i);
+    stable_sort_polling(order, [&](std::size_t a, std::size_t b) { return total_less(frequencies[a], frequencies[b]); });
 
-    std::vector<double> log_f(n);
-    std::vector<double> log_m(n);
-    std::vector<double> phase(n);
-    for (std::size_t k = 0; k < n && !stop_due(k); ++k) {
+    std::vector<double> log_f;
+    std::vector<double> log_m;
+    std::vector<double> phase;
+    log_f.reserve(order.size());
+    log_m.reserve(order.size());
+    phase.reserve(order.size());
+    for (std::size_t k = 0; k < order.size() && !stop_due(k); ++k) {
         const Complex z = impedances[order[k]];
-        log_f[k] = math::log10(frequencies[order[k]]);
-        log_m[k] = math::log10(modulus(z));
+        log_f.push_back(math::log10(frequencies[order[k]]));
+        log_m.push_back(math::log10(modulus(z)));
         const double raw = math::atan2(z.im, z.re);
-        phase[k] = k == 0 ? raw : unwrap_step(phase[k - 1], raw);
+        phase.push_back(k == 0 ? raw : unwrap_step(phase.back(), raw));
     }
 
     // An unvalidated file may declare any grid; an absurd one yields no matrix
     // (and is rejected by validate_structure before the network runs).
     const std::size_t length = n_grid <= MAX_ACTIVATION_VALUES ? n_grid : 0;
-    const double lo = n > 0 ? log_f.front() : NAN_VALUE;
-    const double hi = n > 0 ? log_f.back() : NAN_VALUE;
+    const double lo = log_f.empty() ? NAN_VALUE : log_f.front();
+    const double hi = log_f.empty() ? NAN_VALUE : log_f.back();
     const double step = length >= 2 ? (hi - lo) / static_cast<double>(length - 1) : 0.0;
     const double log_z_scale = math::log10(z_scale);
     const double log_w_centre = math::log10(w_scale / TWO_PI);

@@ -20,6 +20,14 @@ bool text_arg(PyObject* obj, const char* argname, std::string& out);
 bool optional_text_arg(PyObject* obj, const char* argname, std::optional<std::string>& out);
 
 bool double_arg(PyObject* obj, const char* argname, double& out);
+
+// An integer (anything with __index__) from `low` to `high`: another type is
+// a TypeError, an integer outside the range (however large) a ValueError
+// "argument '<name>': expected an integer from <low> to <high>[ or None],
+// got <value>".
+bool bounded_u64_arg(PyObject* obj, const char* argname, std::uint64_t low, std::uint64_t high, bool none_allowed,
+                     std::uint64_t& out);
+// The same over the whole range of the type; None -> unset for the optional one.
 bool u32_arg(PyObject* obj, const char* argname, std::uint32_t& out);
 bool u64_arg(PyObject* obj, const char* argname, std::uint64_t& out);
 bool optional_u64_arg(PyObject* obj, const char* argname, std::optional<std::uint64_t>& out);

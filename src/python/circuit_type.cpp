@@ -246,8 +246,9 @@ constexpr const char* IMPEDANCE_DOC = "impedance($self, frequencies)\n--\n\n";
 
 // A numeric sequence, else the frequency column of a dataframe.
 bool frequencies_of(PyObject* obj, std::vector<double>& out) {
-    if (to_float_vector(obj, out)) return true;
-    if (pending_error_must_propagate()) return false;
+    bool found_complex = false;
+    if (to_real_vector(obj, "frequencies must be real numbers (hertz), not complex", out, &found_complex)) return true;
+    if (found_complex || pending_error_must_propagate()) return false;
     PyErr_Clear();
     switch (column(obj, FREQUENCY_COLUMN, out)) {
         case ColumnLookup::Found:

@@ -62,6 +62,7 @@ PyObject* circuit_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (auto error = check_fit_size(measured.frequencies.size(), param_count(nodes_of(self)), options)) {
             return raise_value_error(error->message());
         }
+        if (!warn_non_finite(measured, FIT_KEEPS_NON_FINITE)) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, arguments, kind)) return nullptr;
         options.constraints = constraints_of(self);

@@ -1,8 +1,10 @@
 // Circuit.fit_many: every spectrum and option converted first with the
 // interpreter lock held, then the batch fitted with the lock released while
 // the calling thread watches it for signals and shows its progress.
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -48,7 +50,8 @@ const char* const FIT_MANY_DOC =
     "`errors=\"collect\"` puts the exception in that spectrum's place and\n"
     "carries on. Spectra that cannot be read fail before any fit runs.\n\n"
     "`progress=True` shows a progress bar on stderr (tqdm when installed).\n"
-    "Ctrl-C stops the batch, the fits under way included.";
+    "Ctrl-C stops the batch, the fits under way included. Spectra with points\n"
+    "of a non-finite frequency or impedance get one UserWarning for the call.";
 
 namespace {
 
@@ -91,12 +94,9 @@ bool errors_arg(PyObject* obj, bool& collect) {
 bool workers_arg(PyObject* obj, std::size_t& out) {
     if (obj == Py_None) return true;
     std::uint64_t count = 0;
-    if (!u64_arg(obj, "workers", count)) return false;
-    if (count == 0) {
-        raise_value_error("workers must be at least 1, or None for every core");
-        return false;
-    }
-    out = static_cast<std::size_t>(count);
+    // More workers than the pool has threads run on all of them.
+    if (!bounded_u64_arg(obj, "workers", 1, std::numeric_limits<std::uint64_t>::max(), true, count)) return false;
+    out = static_cast<std::size_t>(std::min<std::uint64_t>(count, std::numeric_limits<std::size_t>::max()));
     return true;
 }
 
@@ -268,6 +268,8 @@ struct PreparedBatch {
     std::vector<std::size_t> spectrum_of_item;
     std::vector<Ref> input_errors;  // per spectrum; null when it was read
     Constraints constraints;        // the circuit's: every result's circuit keeps them
+    // The spectra read with points of a non-finite frequency or impedance.
+    std::vector<std::pair<std::size_t, NonFinitePoints>> non_finite;
 };
 
 bool prepare(PyObject* items, PyObject* labels, bool collect, const FitOptions& options, PreparedBatch& out) {
@@ -285,12 +287,40 @@ bool prepare(PyObject* items, PyObject* labels, bool collect, const FitOptions& 
             out.input_errors[i] = take_exception();
             continue;
         }
+        if (NonFinitePoints points = non_finite_points(measured); points.count > 0) {
+            out.non_finite.emplace_back(i, std::move(points));
+        }
         FitOptions& item = out.items.emplace_back(options);
         item.frequencies = std::move(measured.frequencies);
         item.impedances = std::move(measured.impedances);
         out.spectrum_of_item.push_back(i);
     }
     return true;
+}
+
+// Spectra named one by one in the warning about non-finite points; the
+// rest are counted.
+constexpr std::size_t SPECTRA_SHOWN = 3;
+
+// One warning for the whole batch, naming the first spectra with points
+// that have a non-finite frequency or impedance, and how many there are.
+bool warn_non_finite_spectra(const PreparedBatch& prepared, PyObject* labels) {
+    const auto& found = prepared.non_finite;
+    if (found.empty()) return true;
+    std::string message = std::to_string(found.size()) + " of " + std::to_string(prepared.input_errors.size()) +
+                          (prepared.input_errors.size() == 1 ? " spectrum" : " spectra") +
+                          (found.size() == 1 ? " has" : " have") +
+                          " points with a non-finite frequency or impedance (";
+    for (std::size_t k = 0; k < found.size() && k < SPECTRA_SHOWN; ++k) {
+        const auto& [index, points] = found[k];
+        message += (k ? "; " : "") + spectrum_name(index, labels) + ": " + count_text(points) + ", " +
+                   positions_text(points);
+    }
+    if (found.size() > SPECTRA_SHOWN) message += "; and " + std::to_string(found.size() - SPECTRA_SHOWN) + " more";
+    message +=
+        "); they get the floor weight and NaN residuals, which make those fits' costs NaN: leave them out to fit "
+        "the other points";
+    return PyErr_WarnEx(PyExc_UserWarning, message.c_str(), 1) == 0;
 }
 
 // The warnings a lone fit of each spectrum would have given about guesses
@@ -356,6 +386,7 @@ PyObject* circuit_fit_many(PyObject* self, PyObject* args, PyObject* kwargs) {
         PreparedBatch prepared;
         prepared.constraints = options.constraints;
         if (!prepare(items.get(), labels.get(), arguments.collect_errors, options, prepared)) return nullptr;
+        if (!warn_non_finite_spectra(prepared, labels.get())) return nullptr;
         StartKind kind = StartKind::CircuitValues;
         if (!choose_start(self, fit_args, kind)) return nullptr;
         const ArcsPlaced placed = arcs_placed(nodes_of(self), kind);

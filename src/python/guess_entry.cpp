@@ -34,6 +34,9 @@ const char* const GUESS_DOC =
     "`weights` loads a `.eisnn` file from disk instead of looking for a\n"
     "bundled model.\n"
     "\n"
+    "Points with a non-finite frequency or impedance are left out, with a\n"
+    "UserWarning.\n"
+    "\n"
     "Raises if no model has been trained for this topology, or if `weights`\n"
     "was trained for a different one.";
 
@@ -80,6 +83,7 @@ PyObject* circuit_guess(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!optional_text_arg(weights, "weights", path)) return nullptr;
         Spectrum measured;
         if (!spectrum(frequencies, impedances, measured)) return nullptr;
+        if (!warn_non_finite(measured, "the guess leaves them out")) return nullptr;
         std::vector<double> values;
         if (!guess_values(nodes_of(self), measured, path ? &*path : nullptr, values)) return nullptr;
         return float_list(constrained_guess(nodes_of(self), constraints_of(self), std::move(values)));

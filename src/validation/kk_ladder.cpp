@@ -21,14 +21,15 @@ constexpr double LN_10 = 2.302585092994046;
 void solve_part(const ColumnMatrix& a, const std::vector<double>& b, std::size_t first_row, std::size_t rows,
                 const std::vector<std::size_t>& unknown, std::vector<double>& coefficients) {
     if (unknown.empty()) return;
-    ColumnMatrix sub(rows, unknown.size());
+    ColumnMatrix sub = ColumnMatrix::unfilled(rows, unknown.size());
     std::vector<double> rhs(b.begin() + static_cast<std::ptrdiff_t>(first_row),
                             b.begin() + static_cast<std::ptrdiff_t>(first_row + rows));
-    for (std::size_t j = 0; j < a.cols; ++j) {
+    for (std::size_t j = 0; j < a.cols && !poll_stop(); ++j) {
         if (std::find(unknown.begin(), unknown.end(), j) != unknown.end()) continue;
         for (std::size_t i = 0; i < rows; ++i) rhs[i] -= a.at(first_row + i, j) * coefficients[j];
     }
     for (std::size_t c = 0; c < unknown.size(); ++c) {
+        if (poll_stop()) return;  // `sub` is not filled: no solve
         for (std::size_t i = 0; i < rows; ++i) sub.at(i, c) = a.at(first_row + i, unknown[c]);
     }
     const std::vector<double> x = solve_least_squares(std::move(sub), std::move(rhs));
@@ -77,18 +78,22 @@ ColumnMatrix ladder_design(const KkPoints& points, const std::vector<double>& ta
     const std::size_t n = points.size();
     const std::size_t capacitance_column = 1 + shape.m;
     const std::size_t inductance_column = 1 + shape.m + shape.capacitance;
-    ColumnMatrix a(2 * n, shape.columns());
+    ColumnMatrix a = ColumnMatrix::unfilled(2 * n, shape.columns());
     for (std::size_t i = 0; i < n; ++i) {
-        if ((i & 255) == 0 && poll_stop()) break;
+        // Stopped: a small zero matrix that every fit takes (and whose
+        // result the caller discards).
+        if (poll_stop_at_point(i)) return ColumnMatrix(2 * shape.columns(), shape.columns());
         const double w = points.weight[i];
         const double omega = points.omega[i];
         a.at(i, 0) = w;
+        a.at(n + i, 0) = 0.0;
         for (std::size_t k = 0; k < tau.size(); ++k) {
             const double x = omega * tau[k];
             const double d = 1.0 + x * x;
             a.at(i, 1 + k) = w / d;
             a.at(n + i, 1 + k) = -w * x / d;
         }
+        for (std::size_t j = 1 + shape.m; j < shape.columns(); ++j) a.at(i, j) = 0.0;
         if (shape.capacitance) a.at(n + i, capacitance_column) = -w * points.omega_min / omega;
         if (shape.inductance) a.at(n + i, inductance_column) = w * omega / points.omega_max;
     }
@@ -105,7 +110,7 @@ std::vector<double> ladder_target(const KkPoints& points) {
     return b;
 }
 
-std::vector<double> fit_ladder(const ColumnMatrix& a, const std::vector<double>& b, const LadderShape& shape,
+std::vector<double> fit_ladder(ColumnMatrix a, const std::vector<double>& b, const LadderShape& shape,
                                KkPart part) {
     const std::size_t n = a.rows / 2;
     std::vector<double> coefficients(shape.columns(), 0.0);
@@ -114,12 +119,9 @@ std::vector<double> fit_ladder(const ColumnMatrix& a, const std::vector<double>&
     std::vector<std::size_t> reactive;
     for (std::size_t j = 1 + shape.m; j < shape.columns(); ++j) reactive.push_back(j);
     switch (part) {
-        case KkPart::Complex: {
-            std::vector<std::size_t> all(shape.columns());
-            std::iota(all.begin(), all.end(), std::size_t{0});
-            solve_part(a, b, 0, 2 * n, all, coefficients);
+        case KkPart::Complex:
+            coefficients = solve_least_squares(std::move(a), b);
             break;
-        }
         case KkPart::Real:
             solve_part(a, b, 0, n, resistors, coefficients);
             solve_part(a, b, n, n, reactive, coefficients);
@@ -137,7 +139,9 @@ std::vector<double> fit_ladder(const ColumnMatrix& a, const std::vector<double>&
 
 double ladder_residual_sum(const KkPoints& points, const LadderShape& shape) {
     const std::vector<double> tau = ladder_time_constants(shape, points);
-    return least_squares_residual(ladder_design(points, tau, shape), ladder_target(points));
+    ColumnMatrix a = ladder_design(points, tau, shape);
+    std::vector<double> b = ladder_target(points);
+    return least_squares_residual(a, b);
 }
 
 FittedLadder fitted_ladder(const KkPoints& points, std::vector<double> tau, const std::vector<double>& coefficients,

@@ -8,7 +8,7 @@
 
 #include "core/complex.hpp"
 #include "validation/kramers_kronig.hpp"
-#include "validation/least_squares.hpp"
+#include "core/least_squares.hpp"
 
 namespace vorlane {
 
@@ -45,14 +45,15 @@ std::vector<double> ladder_time_constants(const LadderShape& shape, const KkPoin
 // capacitance and inductance when the shape has them, scaled so that no
 // entry exceeds the row weight: the capacitance column holds
 // -omega_min / omega (coefficient 1 / (C omega_min)), the inductance column
-// omega / omega_max (coefficient L omega_max).
+// omega / omega_max (coefficient L omega_max). Once a stop is requested, a
+// zero matrix of twice as many rows as columns.
 ColumnMatrix ladder_design(const KkPoints& points, const std::vector<double>& tau, const LadderShape& shape);
 
 // The weighted measured parts, in the rows of the design matrix.
 std::vector<double> ladder_target(const KkPoints& points);
 
 // The least-squares coefficients of `part`.
-std::vector<double> fit_ladder(const ColumnMatrix& a, const std::vector<double>& b, const LadderShape& shape,
+std::vector<double> fit_ladder(ColumnMatrix a, const std::vector<double>& b, const LadderShape& shape,
                                KkPart part);
 
 // The smallest weighted sum of squares a complex fit of the shape reaches

@@ -105,14 +105,15 @@ LadderFit fit_shape(const std::vector<double>& frequencies, const std::vector<Co
     LadderFit out;
     out.shape = shape;
     std::vector<double> tau = ladder_time_constants(shape, points);
-    const ColumnMatrix a = ladder_design(points, tau, shape);
-    const std::vector<double> coefficients = fit_ladder(a, ladder_target(points), shape, part);
+    const std::vector<double> coefficients =
+        fit_ladder(ladder_design(points, tau, shape), ladder_target(points), shape, part);
     out.ladder = fitted_ladder(points, std::move(tau), coefficients, shape);
     const std::size_t n = frequencies.size();
     out.impedance.resize(n);
     out.residuals_real.resize(n);
     out.residuals_imag.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
+        if (poll_stop_at_point(i)) break;
         const Complex z = ladder_impedance(out.ladder, 6.283185307179586 * frequencies[i]);
         const double modulus = std::hypot(impedances[i].re, impedances[i].im);
         out.impedance[i] = z;

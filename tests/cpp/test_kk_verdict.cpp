@@ -6,7 +6,7 @@
 
 #include "validation/kk_choice.hpp"
 #include "validation/kk_verdict.hpp"
-#include "validation/least_squares.hpp"
+#include "core/least_squares.hpp"
 
 namespace vorlane {
 namespace {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "validation/least_squares.hpp"
+#include "core/least_squares.hpp"
 
 namespace vorlane {
 namespace {

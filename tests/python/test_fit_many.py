@@ -107,8 +107,11 @@ def test_rows_with_a_missing_key_are_a_spectrum_of_their_own():
         ("R0", {}, TypeError, "expected a sequence of spectra"),
         (5, {}, TypeError, "argument 'spectra'"),
         ([], {"errors": "ignore"}, ValueError, 'errors must be "raise" or "collect", got "ignore"'),
-        ([], {"workers": 0}, ValueError, "workers must be at least 1"),
-        ([], {"workers": -1}, OverflowError, "argument 'workers'"),
+        ([], {"workers": 0}, ValueError, "argument 'workers': expected an integer from 1 to 18446744073709551615 "
+                                         "or None, got 0"),
+        ([], {"workers": -1}, ValueError, "argument 'workers': expected an integer from 1"),
+        ([], {"workers": 2**64}, ValueError, "got 18446744073709551616"),
+        ([], {"workers": 1.0}, TypeError, "argument 'workers'"),
         ([], {"warm_start": None}, TypeError, "argument 'warm_start'"),
         ([], {"method": "Nelder_Mead"}, ValueError, 'unknown fit method "Nelder_Mead"'),
         ([], {"weight": "none"}, ValueError, 'unknown weight scheme "none"'),

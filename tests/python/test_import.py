@@ -27,7 +27,8 @@ def test_registration_order_and_aliases():
     # Submodules (vorlane.plot, vorlane.readers) join the namespace once imported.
     public = [name for name, value in vars(vorlane).items() if not name.startswith("_") and not ismodule(value)]
     assert public == ["Element", "Circuit", "FitResult", "Series", "Parallel", "KramersKronigResult",
-                      "kramers_kronig", *CANONICAL_NAMES, "kernel_variant", "read_spectrum", "results_table", "group_keys"]
+                      "kramers_kronig", *CANONICAL_NAMES, "kernel_variant", "read_spectrum", "results_table",
+                      "drop_outliers", "group_keys"]
     assert all(getattr(vorlane, name) is getattr(vorlane.Element, name) for name in CANONICAL_NAMES)
     assert vorlane._core.__doc__ == ""
 

@@ -182,6 +182,17 @@ VARIANTS = [
     ("exampleDataGamry.DTA", "mangled_degree.DTA",
      lambda data: data.decode("latin-1").replace("\tohm\t\u00b0\t", "\tohm\t\ufffd\t").encode("utf-8")),
     ("exampleDataZPlot.z", "bare.z", _without_comment_block),
+    # Exported in a European locale: decimal commas, semicolons where the
+    # file had commas.
+    ("exampleDataCHInstruments.txt", "european.txt", lambda data: data.replace(b",", b";").replace(b".", b",")),
+    ("exampleDataPowersuite.txt", "european.txt", lambda data: data.replace(b".", b",")),
+    ("exampleDataBioLogic.mpt", "european.mpt",
+     lambda data: b"\n".join(line.replace(b".", b",") if line[:1].isdigit() else line for line in data.split(b"\n"))),
+    ("exampleDataGamry.DTA", "european.DTA", lambda data: data.replace(b".", b",")),
+    ("exampleDataZPlot.z", "european.z", lambda data: data.replace(b".", b",")),
+    # Written again by an editor: UTF-8 with a byte-order mark, CR LF line ends.
+    ("exampleDataBioLogic.mpt", "utf8.mpt",
+     lambda data: b"\xef\xbb\xbf" + data.decode("latin-1").encode("utf-8").replace(b"\n", b"\r\n")),
 ]
 
 

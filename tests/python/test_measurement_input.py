@@ -349,3 +349,64 @@ def test_ordinary_lookup_errors_still_mean_missing_or_not_numeric():
         ZERO_OHM.residuals([1.0], RaisingFrame(LookupError("gone")))
     with pytest.raises(ValueError, match='^column "Frequency / Hz" is not numeric$'):
         ZERO_OHM.residuals([1.0], {"Frequency / Hz": RaisingColumn(ArithmeticError("bad"))})
+
+
+COMPLEX_FREQUENCIES = "frequencies must be real numbers (hertz), not complex: the frequencies come first and the " \
+                      "impedances second"
+SWEEP = np.logspace(0, 3, 8)
+SWEEP_Z = vorlane.Circuit("R0-(R1,C1)").with_values([1.0, 10.0, 1e-3]).impedance(SWEEP)
+
+
+@pytest.mark.parametrize("frequencies", [
+    SWEEP_Z,                                    # the arguments swapped
+    SWEEP_Z.astype(np.complex64),
+    SWEEP_Z[::2],                               # a strided view, read item by item
+    np.array([], dtype=complex),
+    list(SWEEP_Z),                              # Python complex numbers
+    [1.0, 2.0, 3.0 + 0j, 4.0, 5.0, 6.0, 7.0, 8.0],
+    [np.complex64(f) for f in SWEEP],           # complex without imaginary part is still complex
+    np.array(list(SWEEP_Z), dtype=object),
+], ids=["complex128", "complex64", "strided", "empty", "list", "one complex item", "complex64 items", "object array"])
+def test_complex_frequencies_are_refused_everywhere(frequencies):
+    n = len(frequencies)
+    circuit = vorlane.Circuit("R0-(R1,C1)").with_values([1.0, 10.0, 1e-3])
+    calls = [
+        lambda: circuit.fit(frequencies, SWEEP_Z[:n], guess_init=False),
+        lambda: circuit.guess(frequencies, SWEEP_Z[:n]),
+        lambda: circuit.residuals([1.0, 10.0, 1e-3], frequencies, SWEEP_Z[:n]),
+        lambda: circuit.jacobian([1.0, 10.0, 1e-3], frequencies, SWEEP_Z[:n]),
+        lambda: vorlane.kramers_kronig(frequencies, SWEEP_Z[:n]),
+        lambda: vorlane._core._spectrum(frequencies, SWEEP_Z[:n]),
+    ]
+    for call in calls:
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == COMPLEX_FREQUENCIES
+    with pytest.raises(TypeError) as info:
+        circuit.fit_many([(frequencies, SWEEP_Z[:n])])
+    assert str(info.value) == "spectrum 0: " + COMPLEX_FREQUENCIES
+    with pytest.raises(TypeError, match=r"^frequencies must be real numbers \(hertz\), not complex$"):
+        circuit.impedance(frequencies)
+
+
+def test_a_complex_column_is_refused_and_real_numbers_of_any_type_are_read():
+    pd = pytest.importorskip("pandas")
+    frame = pd.DataFrame({"Frequency / Hz": SWEEP.astype(complex), "Real Impedance / ohm": SWEEP_Z.real,
+                          "Imaginary Impedance / ohm": SWEEP_Z.imag})
+    message = 'frequencies must be real numbers (hertz), not complex: the column "Frequency / Hz" holds complex values'
+    for call in (lambda: ZERO_OHM.residuals([1.0], frame), lambda: ZERO_OHM.fit(frame, guess_init=False),
+                 lambda: ZERO_OHM.impedance(frame), lambda: vorlane.kramers_kronig(frame)):
+        with pytest.raises(TypeError) as info:
+            call()
+        assert str(info.value) == message
+    # The real part alone of a complex impedance column is no measurement either.
+    frame["Frequency / Hz"] = SWEEP
+    frame["Real Impedance / ohm"] = SWEEP_Z
+    with pytest.raises(TypeError, match='column "Real Impedance / ohm" holds complex values'):
+        ZERO_OHM.residuals([1.0], frame)
+    # Real frequencies of every numeric type, and real impedances, still read.
+    mixed = [np.float32(1.0), np.int64(2), 3, 4.0, np.float16(5.0), True]
+    f, z = read_back(mixed, SWEEP_Z.real[:6])
+    np.testing.assert_allclose(f, [1.0, 2.0, 3.0, 4.0, 5.0, 1.0])
+    assert list(z) == list(SWEEP_Z.real[:6])
+    np.testing.assert_allclose(read_back(SWEEP.astype(np.float32), SWEEP_Z)[0], SWEEP.astype(np.float32), rtol=1e-12)

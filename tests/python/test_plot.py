@@ -158,6 +158,22 @@ def test_parameters_view_errors(dummy_cell_a, results, names, message):
         plot.parameters(results, names=names)
 
 
+@pytest.mark.parametrize("arguments, error, message", [
+    ({"names": [], "axes": []}, ValueError, "names is empty: name at least one parameter to plot"),
+    ({"names": []}, ValueError, "names is empty"),
+    ({"names": "R1.r"}, TypeError, r"names: expected a list of parameter names, got 'str' \(write \['R1.r'\]"),
+    ({"names": [1]}, TypeError, "names: parameter names must be str, got 1"),
+    ({"names": ["R1.r"], "axes": 5}, TypeError, "axes: expected a sequence of axes, one per parameter, got 'int'"),
+    ({"names": ["R1.r"], "axes": []}, ValueError, "expected 1 axes, one per parameter, got 0"),
+])
+def test_parameters_view_refuses_empty_or_mistyped_names_and_axes(dummy_cell_a, arguments, error, message):
+    results = [vorlane.Circuit("R0-(R1,C1)").fit(dummy_cell_a.columns)]
+    with pytest.raises(error, match=message):
+        plot.parameters(results, **arguments)
+    with pytest.raises(TypeError, match="expected a list of FitResult, got 'FitResult'"):
+        plot.parameters(results[0])
+
+
 def test_missing_matplotlib_names_the_extra(monkeypatch, dummy_cell_a):
     monkeypatch.setitem(sys.modules, "matplotlib.pyplot", None)
     with pytest.raises(ImportError, match=r'pip install "vorlane\[plot\]"'):
@@ -190,8 +206,22 @@ def test_kramers_kronig_view_draws_the_chain_and_its_residuals():
     np.testing.assert_array_equal(real.get_xdata(), spectrum["Frequency / Hz"].to_numpy())
     np.testing.assert_array_equal(real.get_ydata(), 100 * result.residuals_real)
     np.testing.assert_array_equal(imag.get_ydata(), 100 * result.residuals_imag)
-    assert nyquist_ax.get_title().startswith(f"Kramers–Kronig: m = {result.m}, µ = {result.mu:.3f}")
+    assert nyquist_ax.get_title() == f"Kramers–Kronig: valid, noise {result.noise:.2g} %, m = {result.m}"
     assert residual_ax.get_ylabel().endswith("/ %")
+    band = residual_ax.patches[0]
+    assert band.get_y() == pytest.approx(-result.noise) and band.get_height() == pytest.approx(2 * result.noise)
+
+
+def test_kramers_kronig_view_rings_the_outliers():
+    f = np.logspace(5, -2, 60)
+    z = np.asarray(vorlane.Circuit("R0-(R1,C1)").with_values([10.0, 100.0, 1e-5]).impedance(f))
+    z = z * (1 + 1e-3 * np.random.default_rng(0).standard_normal(60))
+    z[30] *= 1.1
+    result = vorlane.kramers_kronig(f, z)
+    nyquist_ax, residual_ax = plot.kramers_kronig(result, f, z)
+    ring = [line for line in nyquist_ax.get_lines() if line.get_label() == "outlier"][0]
+    assert ring.get_xdata().tolist() == [z[30].real]
+    assert residual_ax.get_lines()[-1].get_xdata().tolist() == [f[30]]
 
 
 def test_kramers_kronig_view_refuses_another_spectrum(dummy_cell_a):
@@ -200,6 +230,15 @@ def test_kramers_kronig_view_refuses_another_spectrum(dummy_cell_a):
     points = len(dummy_cell_a.frequencies)
     with pytest.raises(ValueError, match=f"has {points} points but the spectrum has {points - 1}"):
         plot.kramers_kronig(result, shorter)
+
+
+def test_kramers_kronig_view_refuses_a_fit_result(dummy_cell_a):
+    fitted = vorlane.Circuit("R0-(R1,C1)").fit(dummy_cell_a.columns)
+    with pytest.raises(TypeError, match="expected the result of vorlane.kramers_kronig \\(a KramersKronigResult\\), "
+                                        "got 'FitResult': plot a fit with vorlane.plot.fit"):
+        plot.kramers_kronig(fitted, dummy_cell_a.columns)
+    with pytest.raises(TypeError, match="got 'dict'$"):
+        plot.kramers_kronig({"m": 3}, dummy_cell_a.columns)
 
 
 def test_parameters_view_of_a_fit_many_series_with_a_collected_error(dummy_cell_a):

@@ -1,6 +1,7 @@
 """results_table: one row per spectrum, for pandas and polars, with the
 errors fit_many collected."""
 
+import itertools
 import math
 import sys
 
@@ -70,13 +71,41 @@ def test_empty_and_missing_stderr():
         (([1.0],), {}, TypeError, "results[0]: expected FitResult or an exception, got 'float'"),
         (([],), {"backend": "arrow"}, ValueError, "backend must be one of ['pandas', 'polars'], got 'arrow'"),
         (([ValueError()],), {"keys": {"cycle": [1, 2]}}, ValueError, "keys['cycle'] has 2 values for 1 results"),
-        (([ValueError()],), {"keys": {"R0.r": [1]}, "params": ["R0.r"]}, ValueError, "key columns ['R0.r'] have the names of parameters"),
+        (([ValueError()],), {"keys": {"R0.r": [1]}, "params": ["R0.r"]}, ValueError,
+         "key columns ['R0.r'] have the names of result columns (the parameters, their standard errors, cost, "
+         "chi_square, success, iterations, impedance_evals, error): rename them"),
+        # A key column must not overwrite a result column either.
+        (([ValueError()],), {"keys": {"cost": [1]}}, ValueError, "key columns ['cost'] have the names of result"),
+        (([ValueError()],), {"keys": ["cycle"]}, TypeError,
+         "argument 'keys': expected a mapping of column name to values, one value per result (such as group_keys() "
+         "returns), got 'list'"),
+        (([ValueError()] * 3,), {"keys": {"cycle": "abc"}}, TypeError,
+         "keys['cycle']: expected a sequence of values, one per result, got 'str'"),
+        (([ValueError()],), {"keys": {"cycle": 1}}, TypeError, "keys['cycle']: expected a sequence of values"),
+        (([ValueError()],), {"keys": {"cycle": itertools.count()}}, ValueError,
+         "keys['cycle'] has more than 1 values for 1 results"),
+        (([ValueError()],), {"keys": {3: [1]}}, TypeError, "argument 'keys': column names must be str, got 3"),
+        (([ValueError()],), {"params": "R0.r"}, TypeError,
+         "argument 'params': expected a list of parameter names, got the str 'R0.r' (write ['R0.r'] for one "
+         "parameter)"),
+        (([ValueError()],), {"params": ["R0.r", 1]}, TypeError, "argument 'params': parameter names must be str"),
+        (([ValueError()],), {"params": ["R0.r", "R0.r"]}, ValueError, "argument 'params' names ['R0.r'] more than once"),
+        ((ValueError(),), {}, TypeError, "argument 'results': expected a list of results, got 'ValueError'"),
     ],
 )
 def test_bad_arguments(args, kwargs, error, message):
     with pytest.raises(error) as raised:
         vorlane.results_table(*args, **kwargs)
-    assert str(raised.value) == message
+    assert str(raised.value).startswith(message)
+
+
+def test_keys_from_a_dataframe_and_any_sequence_of_values(results):
+    pd = pytest.importorskip("pandas")
+    table = vorlane.results_table(results, keys=pd.DataFrame({"cycle": [4, 5, 6], "cell": ["a", "b", "c"]}))
+    assert list(table.columns[:3]) == ["cycle", "cell", "R0.r"]
+    assert list(table["cell"]) == ["a", "b", "c"]
+    table = vorlane.results_table(results, keys={"cycle": np.array([4, 5, 6])}, params=("R1.r",))
+    assert list(table["cycle"]) == [4, 5, 6] and list(table.columns[1:3]) == ["R1.r", "R1.r_stderr"]
 
 
 def test_a_missing_backend_names_the_extra(monkeypatch):

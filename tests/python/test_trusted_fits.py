@@ -74,10 +74,12 @@ def test_the_guess_reads_only_usable_points(dummy_cell_a):
     clean = circuit.guess(f[:5] + f[6:], z[:5] + z[6:])
     spoiled_f = f[:5] + [-f[5]] + f[6:] + [0.0, math.nan, math.inf, 10.0]
     spoiled_z = z[:5] + [z[5]] + z[6:] + [1 - 1j, 1 - 1j, 1 - 1j, complex(math.nan, 0)]
-    assert circuit.guess(spoiled_f, spoiled_z) == clean
+    with pytest.warns(UserWarning, match="the guess leaves them out"):
+        assert circuit.guess(spoiled_f, spoiled_z) == clean
     # The fit itself keeps every point: a NaN impedance makes its cost NaN,
     # which is never a success; a negative frequency is just a poor point.
-    assert not circuit.fit(spoiled_f, spoiled_z).success
+    with pytest.warns(UserWarning, match="non-finite frequency or impedance"):
+        assert not circuit.fit(spoiled_f, spoiled_z).success
     result = circuit.fit(spoiled_f[:len(f)], spoiled_z[:len(f)])
     assert result.success and result.params["R1.r"] == pytest.approx(46.7, rel=0.05)
     with pytest.raises(ValueError, match=r"^need at least 2 frequency points to guess, got 1 with a finite, "
@@ -148,8 +150,9 @@ def test_no_success_with_a_non_finite_cost():
     z = Z_RC.copy()
     z[4] = complex(math.nan, 0.0)
     for method in ("levenberg_marquardt", "basin_hopping"):
-        result = vorlane.Circuit("R0-(R1,C1)").with_values(RC_TRUTH).fit(FREQS, z, method=method, seed=1,
-                                                                           basin_hopping_hops=2)
+        with pytest.warns(UserWarning, match="index 4"):
+            result = vorlane.Circuit("R0-(R1,C1)").with_values(RC_TRUTH).fit(FREQS, z, method=method, seed=1,
+                                                                               basin_hopping_hops=2)
         assert math.isnan(result.cost) and not result.success
 
 

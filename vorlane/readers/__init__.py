@@ -9,8 +9,10 @@ from vorlane.readers.source import Source
 
 
 def _read_autolab(source):
-    """The data-file layout, or a column export (NOVA) as a delimited table."""
-    if z60.AUTOLAB_SIGNATURE in source.lines[0]:
+    """The data-file layout (with or without its preamble), or a column
+    export (NOVA) as a delimited table."""
+    first = source.first_line()
+    if z60.AUTOLAB_SIGNATURE in first or z60.is_autolab_header(first):
         return z60.read_autolab(source)
     return delimited.read(source)
 
@@ -37,7 +39,7 @@ _EXTENSIONS = {".dta": "gamry", ".mpt": "biologic", ".z": "zplot", ".par": "vers
 def _detect(source):
     """The format from the first line's signature, else from the extension,
     else the delimited-table reader when it finds a header."""
-    first = source.lines[0].strip()
+    first = source.first_line().strip()
     signatures = [
         (gamry.SIGNATURE, "gamry"),
         (biologic.SIGNATURE, "biologic"),
@@ -48,8 +50,10 @@ def _detect(source):
             return name
     if first.startswith(z60.ZPLOT_SIGNATURE):
         return "zplot"
-    if z60.AUTOLAB_SIGNATURE in first:
+    if z60.AUTOLAB_SIGNATURE in first or z60.is_autolab_header(first):
         return "autolab"
+    if first.startswith(gamry.TABLE_SIGNATURE) and first.split()[:2] == ["ZCURVE", "TABLE"]:
+        return "gamry"
     extension = os.path.splitext(source.path)[1].lower()
     if extension in _EXTENSIONS:
         return _EXTENSIONS[extension]
@@ -60,7 +64,7 @@ def _detect(source):
         "a known spectrum file: a table with a header naming frequency and impedance columns, or a "
         "Gamry, BioLogic, ZPlot, Autolab or VersaStudio file (pass format= to choose one of "
         + ", ".join(FORMATS) + ")",
-        repr(source.lines[0][:80]),
+        repr(source.first_line()[:80]),
     )
 
 

@@ -23,4 +23,4 @@ def read(source: Source):
         if not 3 <= header_line <= len(source.lines):
             raise source.error(2, f"a header line count between 3 and {len(source.lines)}", str(header_line))
     headers = source.lines[header_line - 1].split("\t")
-    return read_table(source, headers, header_line, header_line, "\t", decimal_comma=True)
+    return read_table(source, headers, header_line, header_line, "\t")

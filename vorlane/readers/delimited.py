@@ -2,12 +2,18 @@
 Instruments, Parstat and Powersuite text exports, NOVA column exports. Any
 lines before the header (an instrument's preamble) are skipped; a file
 without a header whose first line holds three numbers is read as
-frequency, real and imaginary impedance."""
+frequency, real and imaginary impedance.
+
+The header line's separator is the table's: a tab, else a semicolon, else
+a comma, else runs of blanks. Where commas do not separate the columns a
+comma in a number is its decimal mark, as European locales write it
+("1,234E+03;5,6"); in a comma-separated table every comma separates."""
 
 from vorlane.readers.columns import has_spectrum, recognise, SPECTRUM_HEADERS
-from vorlane.readers.source import Source
+from vorlane.readers.source import Source, is_number
 from vorlane.readers.table import read_table, split_cells
 
+_NUMBER_STARTS = tuple("0123456789+-.,")
 _BARE_HEADERS = ["Frequency / Hz", "Real Impedance / ohm", "Imaginary Impedance / ohm"]
 
 
@@ -20,13 +26,19 @@ def separator_of(line):
     return None
 
 
-def _is_number_row(source, cells):
-    try:
-        for cell in cells:
-            source.number(cell, 0, "")
-    except ValueError:
+def _bare_separator(line):
+    """The first of tab, semicolon, comma and runs of blanks under which
+    the line is three numbers (a headerless table), or False: "1, 2, 3" is
+    comma-separated, "1,5 2,25 -3,0" blank-separated with decimal commas."""
+    if line.lstrip()[:1] not in _NUMBER_STARTS:
         return False
-    return bool(cells)
+    for separator in ("\t", ";", ",", None):
+        if separator is not None and separator not in line:
+            continue
+        cells = split_cells(line, separator)
+        if len(cells) == 3 and all(is_number(cell, separator != ",") for cell in cells):
+            return separator
+    return False
 
 
 def find_header(source):
@@ -39,11 +51,15 @@ def find_header(source):
     for index, line in enumerate(source.lines):
         if not line.strip():
             continue
+        if first:
+            first = False
+            bare = _bare_separator(line)
+            if bare is not False:
+                return list(_BARE_HEADERS), index + 1, index, bare
         separator = separator_of(line)
         cells = split_cells(line, separator)
-        if first and len(cells) == 3 and _is_number_row(source, cells):
-            return list(_BARE_HEADERS), index + 1, index, separator
-        first = False
+        if len(cells) < 3:
+            continue  # a spectrum has three columns at least
         try:
             found = recognise(cells, source, index + 1)
         except ValueError as error:
@@ -56,8 +72,7 @@ def find_header(source):
 
 def read(source: Source):
     headers, header_line, first_row, separator = find_header(source)
-    decimal_comma = separator in ("\t", ";")
-    return read_table(source, headers, header_line, first_row, separator, decimal_comma=decimal_comma)
+    return read_table(source, headers, header_line, first_row, separator)
 
 
 def looks_like(source: Source):

@@ -6,10 +6,12 @@ import re
 
 from vorlane.readers.columns import has_spectrum, recognise
 from vorlane.readers.source import Source
-from vorlane.readers.table import read_table, split_cells
+from vorlane.readers.table import Stop, read_table, split_cells
 
 SIGNATURE = "<Application>"
 _SEGMENT = re.compile(r"<Segment\d+>")
+_SEGMENT_END = re.compile(r"\s*</Segment").match
+_ROW_STARTS = tuple("0123456789+-.")
 
 
 def _impedance_segments(source):
@@ -39,5 +41,4 @@ def read(source: Source):
     if len(segments) > 1:
         raise source.error(segments[1][0] + 1, "one impedance segment per file", f"{len(segments)} segments")
     definition, names = segments[0]
-    return read_table(source, names, definition + 1, definition + 1, ",",
-                      stop=lambda line: line.strip().startswith("</Segment"))
+    return read_table(source, names, definition + 1, definition + 1, ",", stop=Stop(_ROW_STARTS, _SEGMENT_END))

@@ -13,13 +13,22 @@ _HEADERS = ["Freq(Hz)", "Ampl", "Bias", "Time(Sec)", "Z'(a)", "Z''(b)", "GD", "E
 
 
 def read_zplot(source: Source):
-    # The data follow "End Comments", or the first line where a file has
-    # none. Lines whose first cell is not a number (settings such as
-    # "Date: ...") may stand before the first row; no row is passed over.
-    end = next((i for i, line in enumerate(source.lines) if line.strip() == "End Comments"), 0)
+    # The data follow "End Comments", or start the file where it has none.
+    # Lines whose first cell is not a number (the signature, settings such
+    # as "Date: ...") may stand before the first row; no row is passed
+    # over. Decimal commas (some locales) are read.
+    end = next((i for i, line in enumerate(source.lines) if line.strip() == "End Comments"), -1)
     first = next((i for i in range(end + 1, len(source.lines))
-                  if source.lines[i].split() and is_number(source.lines[i].split("\t")[0])), len(source.lines))
-    return read_table(source, _HEADERS, end + 1, first, "\t")
+                  if source.lines[i].split() and is_number(source.lines[i].split("\t")[0], decimal_comma=True)),
+                 len(source.lines))
+    return read_table(source, _HEADERS, max(end + 1, 1), first, "\t")
+
+
+def is_autolab_header(line):
+    """Whether the line is the data file's quoted column header, which
+    starts a file exported without its preamble."""
+    line = line.strip()
+    return line.startswith('"') and "Freq" in line and "Z''(b)" in line
 
 
 def read_autolab(source: Source):

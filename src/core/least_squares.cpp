@@ -1,6 +1,6 @@
 // Minimum-norm linear least squares: Householder QR, then a one-sided Jacobi
 // singular value decomposition of the triangular factor.
-#include "validation/least_squares.hpp"
+#include "core/least_squares.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +15,21 @@ constexpr double EPSILON = std::numeric_limits<double>::epsilon();
 // Jacobi sweeps converge quadratically; a few dozen is far beyond what any
 // finite matrix needs and only bounds the loop.
 constexpr int MAX_SWEEPS = 60;
+// least_squares_residual skips a column whose remaining norm is below this
+// fraction of its full norm: it depends on the columns before it.
+constexpr double RANK_TOLERANCE = 1e-12;
+
+// x . y over n entries in four interleaved partial sums: a fixed order, so
+// the same bits on every run, without one long chain of dependent additions.
+double dot(const double* x, const double* y, std::size_t n) {
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        for (std::size_t lane = 0; lane < 4; ++lane) partial[lane] += x[i + lane] * y[i + lane];
+    }
+    for (; i < n; ++i) partial[0] += x[i] * y[i];
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
 
 // Overwrites `a` with R in its upper triangle (below it: unspecified) and `b`
 // with Q^T b.
@@ -38,7 +53,10 @@ void householder_qr(ColumnMatrix& a, std::vector<double>& b) {
             const double scale = 2.0 * dot / vv;
             for (std::size_t i = j; i < m; ++i) entry(i) -= scale * v[i];
         };
-        for (std::size_t k = j + 1; k < a.cols; ++k) reflect([&](std::size_t i) -> double& { return a.at(i, k); });
+        // One reflected column of a tall matrix is milliseconds of work.
+        for (std::size_t k = j + 1; k < a.cols && !poll_stop(); ++k) {
+            reflect([&](std::size_t i) -> double& { return a.at(i, k); });
+        }
         reflect([&](std::size_t i) -> double& { return b[i]; });
         a.at(j, j) = alpha;
         for (std::size_t i = j + 1; i < m; ++i) a.at(i, j) = 0.0;
@@ -71,11 +89,30 @@ bool orthogonalise_pair(ColumnMatrix& u, ColumnMatrix& v, std::size_t p, std::si
 
 }  // namespace
 
-double least_squares_residual(ColumnMatrix a, std::vector<double> b) {
-    householder_qr(a, b);
-    double sum = 0.0;
-    for (std::size_t i = a.cols; i < b.size(); ++i) sum += b[i] * b[i];
-    return sum;
+double least_squares_residual(ColumnMatrix& a, std::vector<double>& b) {
+    const std::size_t m = a.rows;
+    std::size_t row = 0;
+    std::vector<double> v(m);
+    for (std::size_t j = 0; j < a.cols && row < m && !poll_stop(); ++j) {
+        double* column = a.values.data() + j * m;
+        const double full = dot(column, column, m);
+        const std::size_t length = m - row;
+        const double norm = std::sqrt(dot(column + row, column + row, length));
+        if (!(norm > RANK_TOLERANCE * std::sqrt(full))) continue;
+        const double alpha = column[row] > 0.0 ? -norm : norm;
+        std::copy(column + row, column + m, v.begin());
+        v[0] -= alpha;
+        const double vv = dot(v.data(), v.data(), length);
+        if (!(vv > 0.0)) continue;
+        auto reflect = [&](double* y) {
+            const double k = 2.0 * dot(v.data(), y + row, length) / vv;
+            for (std::size_t i = 0; i < length; ++i) y[row + i] -= k * v[i];
+        };
+        for (std::size_t k = j; k < a.cols && !poll_stop(); ++k) reflect(a.values.data() + k * m);
+        reflect(b.data());
+        ++row;
+    }
+    return dot(b.data() + row, b.data() + row, m - row);
 }
 
 std::vector<double> solve_least_squares(ColumnMatrix a, std::vector<double> b) {
