@@ -52,6 +52,7 @@ from pathlib import Path
 import numpy as np
 
 import vorlane
+from capacitive_values import set_capacitive
 
 HERE = Path(__file__).resolve().parent
 CACHE = HERE / "any_circuit_reference.json"
@@ -103,12 +104,7 @@ class Draw:
             for k, lr, w in zip(arcs, log_r, omegas):
                 r = v["R0.r"] * 10.0 ** lr
                 v[f"R{k}.r"] = r
-                if f"C{k}.c" in names:
-                    v[f"C{k}.c"] = 1.0 / (w * r)
-                else:
-                    alpha = rng.uniform(0.5, 1.0)
-                    v[f"CPE{k}.q"] = w ** -alpha / r
-                    v[f"CPE{k}.alpha"] = alpha
+                set_capacitive(v, names, k, r, w, lambda: rng.uniform(0.5, 1.0))
             r_last, w_last = v[f"R{arcs[-1]}.r"], omegas[-1]
             for n in names:
                 if n.endswith(".aw"):

@@ -61,8 +61,8 @@ Contenders:
   defaults (c=0.85, max_M=50, fit_type="real") and with add_cap=True.
 - pyimpspec: its automatic test, `pyimpspec.perform_kramers_kronig_test(
   pyimpspec.DataSet(f, z))` with its defaults, on the first 70 spectra
-  (clean and both drifting families; two per kind and noise level): 9 to
-  15 s a spectrum.
+  (clean and both drifting families; two per kind and noise level): a
+  median 9 s a spectrum, 14 to 17 s on average (its slowest take a minute).
 The peers run in their own environments (bench/kramers_kronig_peers.py);
 their results are read from bench/kramers_kronig_peers.json, keyed by a
 fingerprint of each spectrum.
@@ -92,17 +92,16 @@ Times are wall times of one call per spectrum: vorlane's check and the whole
 mu-rule loop in this process (ratios against the mu rule's median); the
 peers' as measured in their own runs.
 
-Real spectra: the check on every converted spectrum of vorlane.datasets and
-on every file of /work/shared/data/instruments that `vorlane.read_spectrum`
-reads (needs pandas): points, m, noise, systematic and threshold in % of |Z|,
+Real spectra: the check on every spectrum of vorlane.datasets, the converted
+ones and the instrument files (these need pandas): points, m, noise, systematic and threshold in % of |Z|,
 the verdict, the outliers' indices (input order) and the largest residual.
 
     python bench/kramers_kronig.py [--quick] [--peers]
 
 --quick: 3 spectra per kind and noise level (105, the pyimpspec subset
-included; about 6 s); by default 30 (1050; about a minute and a half); --peers
+included; a few seconds); by default 30 (1050; about 20 s); --peers
 runs bench/kramers_kronig_peers.py first (only the spectra without a result
-in the cache; all of them, about 50 minutes, with its --again; best run on
+in the cache; all of them, about an hour, with its --again; best run on
 its own with nohup, see there). Use the built module (PYTHONPATH=. in a
 source tree).
 """
@@ -123,10 +122,10 @@ from pathlib import Path
 import numpy as np
 
 import vorlane
+from capacitive_values import set_capacitive
 
 HERE = Path(__file__).resolve().parent
 CACHE = HERE / "kramers_kronig_peers.json"
-INSTRUMENT_FILES = Path("/work/shared/data/instruments")
 SEED = 20240
 FULL_PER_CELL = 30  # spectra per (kind, noise level) in the full run: 1050
 QUICK_PER_CELL = 3  # 105; the pyimpspec subset included
@@ -223,12 +222,7 @@ def draw_values(kind: str, names: list[str], lo: float, hi: float, rng: np.rando
     for k, lr, w in zip(arcs, log_r, omegas):
         r = v["R0.r"] * 10.0 ** lr
         v[f"R{k}.r"] = r
-        if f"C{k}.c" in names:
-            v[f"C{k}.c"] = 1.0 / (w * r)
-        else:
-            alpha = rng.uniform(0.7, 1.0)
-            v[f"CPE{k}.q"] = w ** -alpha / r
-            v[f"CPE{k}.alpha"] = alpha
+        set_capacitive(v, names, k, r, w, lambda: rng.uniform(0.7, 1.0))
     w_min = 2 * math.pi * 10.0 ** lo
     r_last = v[f"R{arcs[-1]}.r"]
     for n in names:
@@ -241,12 +235,7 @@ def draw_values(kind: str, names: list[str], lo: float, hi: float, rng: np.rando
     if kind == "blocking":
         k = arcs[-1] + 1
         reach = r_last * 10.0 ** rng.uniform(0.0, 1.0)  # the blocking element's |Z| at f_min
-        if f"C{k}.c" in names:
-            v[f"C{k}.c"] = 1.0 / (w_min * reach)
-        else:
-            alpha = rng.uniform(0.8, 1.0)
-            v[f"CPE{k}.q"] = w_min ** -alpha / reach
-            v[f"CPE{k}.alpha"] = alpha
+        set_capacitive(v, names, k, reach, w_min, lambda: rng.uniform(0.8, 1.0))
     return v
 
 
@@ -440,18 +429,8 @@ def evaluate(count: int, cache: dict) -> tuple[list[dict], int]:
 
 
 def real_spectra() -> list[tuple[str, np.ndarray, np.ndarray]]:
-    out = [(name, *vorlane.datasets.load_arrays(name)) for name in vorlane.datasets.names(instrument_files=False)]
-    if INSTRUMENT_FILES.is_dir():
-        for path in sorted(INSTRUMENT_FILES.iterdir()):
-            try:
-                frame = vorlane.read_spectrum(path)
-            except (ValueError, ImportError):  # not a measurement file, or pandas missing
-                continue
-            f = frame["Frequency / Hz"].to_numpy(dtype=float)
-            z = frame["Real Impedance / ohm"].to_numpy(dtype=float) + 1j * frame["Imaginary Impedance / ohm"].to_numpy(
-                dtype=float)
-            out.append((path.name, f, z))
-    return out
+    """Every bundled spectrum: the converted ones and the instrument files (read with pandas)."""
+    return [(name, *vorlane.datasets.load_arrays(name)) for name in vorlane.datasets.names()]
 
 
 def show(value, digits: str = ".3g") -> str:

@@ -26,10 +26,13 @@ and runs itself as a worker in each peer's virtual environment, made under
 /tmp on first use (`python3 -m venv`, then pip: pyimpspec; impedance with
 numpy<2, scipy<1.14, pandas<2.3, altair, matplotlib, which it imports).
 
-All of it (--again) takes about 50 minutes on the two-core development
-machine: pyimpspec 9 to 15 s per spectrum (210 spectra), linKK 0.07 s per
-call (2 settings x 3150 spectra, about 10 minutes). The peers run one after
-the other, a single worker at a time. Run it in the background:
+All of it (--again) takes about an hour on the two-core development
+machine: pyimpspec a median 9 s per spectrum, 14 to 17 s on average (its
+slowest over a minute; the 70 spectra of the even drift took 1190 s in the
+last run, which shared the machine with other work: 210 spectra in all),
+linKK 0.07 s per call (2 settings x 3150 spectra; 1050 of them took 254 s).
+The peers run one after the other, a single worker at a time. Run it in the
+background:
 
     nohup python bench/kramers_kronig_peers.py > /tmp/kk_peers.log 2>&1 &
     python bench/kramers_kronig_peers.py [--only linkk,pyimpspec] [--subset N]
@@ -178,7 +181,8 @@ def save_cache(cache: dict) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--only", default="linkk,pyimpspec", help="comma-separated peers: linkk,pyimpspec")
-    parser.add_argument("--subset", type=int, default=None, help="spectra (each clean and drifting) for pyimpspec")
+    parser.add_argument("--subset", type=int, default=None,
+                        help="spectra (each clean and in both drift families) for pyimpspec")
     parser.add_argument("--pyimpspec-python", default=None, help="interpreter of an environment with pyimpspec")
     parser.add_argument("--linkk-python", default=None, help="interpreter of an environment with impedance")
     parser.add_argument("--again", action="store_true",
