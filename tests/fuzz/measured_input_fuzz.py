@@ -1,6 +1,7 @@
 """Fuzzer (atheris, libFuzzer options on the command line) for measured
 spectra arriving from Python: two sequences or a dataframe of any shape,
-with hostile items, fed to impedance, residuals, guess and a short fit.
+with hostile items, fed to impedance, residuals, guess, a short fit and the
+Kramers-Kronig check (and the dropping of its outliers).
 
 Only this harness and the Python layers are instrumented for coverage;
 the compiled core is exercised but not traced. Every call must end in a result or in one of the errors the API documents
@@ -104,7 +105,7 @@ def call(fdp):
     two_sequences = fdp.ConsumeBool()
     first = sequence(fdp) if two_sequences else frame(fdp)
     second = sequence(fdp) if two_sequences else None
-    target = fdp.ConsumeIntInRange(0, 3)
+    target = fdp.ConsumeIntInRange(0, 4)
     if target == 0:
         CIRCUIT.impedance(first)
     elif target == 1:
@@ -112,8 +113,15 @@ def call(fdp):
                           weight=fdp.PickValueInList(["modulus", "unit"]))
     elif target == 2:
         CIRCUIT.guess(first, second)
-    else:
+    elif target == 3:
         CIRCUIT.fit(first, second, guess_init=fdp.ConsumeBool(), max_iterations=fdp.ConsumeIntInRange(0, 3))
+    else:
+        options = {"m": fdp.PickValueInList([None, 1, 2, 5]), "method": fdp.PickValueInList(["noise", "mu"]),
+                   "part": fdp.PickValueInList(["complex", "real", "imaginary"]),
+                   "capacitance": fdp.PickValueInList([None, True, False]),
+                   "inductance": fdp.PickValueInList([None, True, False])}
+        check = vorlane.kramers_kronig(first, second, **options)
+        vorlane.drop_outliers(check, first, second)
 
 
 def test_one_input(data):
