@@ -30,17 +30,12 @@ KkPoints thinned(const KkPoints& points) {
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return points.omega[a] < points.omega[b]; });
     const std::size_t step = (n + CHOICE_POINTS - 1) / CHOICE_POINTS;
-    KkPoints out;
-    for (std::size_t k = 0; k < n; k += step) {
-        const std::size_t i = order[k];
-        out.omega.push_back(points.omega[i]);
-        out.impedance.push_back(points.impedance[i]);
-        out.modulus.push_back(points.modulus[i]);
-        out.weight.push_back(points.weight[i]);
-    }
+    std::vector<std::size_t> rows;
+    for (std::size_t k = 0; k < n; k += step) rows.push_back(order[k]);
     // Keep the window: the extreme frequencies set the time constants.
-    if ((n - 1) % step != 0) {
-        const std::size_t i = order[n - 1];
+    if ((n - 1) % step != 0) rows.push_back(order[n - 1]);
+    KkPoints out;
+    for (std::size_t i : rows) {
         out.omega.push_back(points.omega[i]);
         out.impedance.push_back(points.impedance[i]);
         out.modulus.push_back(points.modulus[i]);

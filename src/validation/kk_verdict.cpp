@@ -24,14 +24,18 @@ double modulus(const KkResiduals& r, std::size_t i) { return std::hypot(r.real[i
 
 }  // namespace
 
-std::vector<bool> find_outliers(const KkResiduals& residuals) {
-    const std::size_t n = residuals.frequencies.size();
-    std::vector<bool> out(n, false);
-    std::vector<std::size_t> order(n);
+std::vector<std::size_t> frequency_order(const std::vector<double>& frequencies) {
+    std::vector<std::size_t> order(frequencies.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return residuals.frequencies[a] < residuals.frequencies[b];
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return frequencies[a] < frequencies[b]; });
+    return order;
+}
+
+std::vector<bool> find_outliers(const KkResiduals& residuals) {
+    const std::size_t n = residuals.size();
+    const std::vector<std::size_t>& order = residuals.by_frequency;
+    std::vector<bool> out(n, false);
     std::vector<double> size(n);  // in frequency order
     for (std::size_t k = 0; k < n; ++k) size[k] = modulus(residuals, order[k]);
     // Where the noise is the same everywhere, the median of all points is
@@ -62,13 +66,10 @@ std::vector<bool> find_outliers(const KkResiduals& residuals) {
 
 KkVerdict judge(const KkResiduals& residuals, const std::vector<bool>& outliers, std::size_t parameters) {
     KkVerdict out;
-    std::vector<std::size_t> kept;
-    for (std::size_t i = 0; i < residuals.frequencies.size(); ++i) {
+    std::vector<std::size_t> kept;  // in frequency order
+    for (std::size_t i : residuals.by_frequency) {
         if (!outliers[i]) kept.push_back(i);
     }
-    std::stable_sort(kept.begin(), kept.end(), [&](std::size_t a, std::size_t b) {
-        return residuals.frequencies[a] < residuals.frequencies[b];
-    });
     const std::size_t n = kept.size();
     double squares = 0.0, differences = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
@@ -91,9 +92,9 @@ KkVerdict judge(const KkResiduals& residuals, const std::vector<bool>& outliers,
     out.noise = 100.0 * std::sqrt(white * rows / (rows - static_cast<double>(parameters)));
     out.systematic = 100.0 * std::sqrt(std::max(0.0, mean_square - white));
     out.threshold = 100.0 * std::max(std::sqrt(STANDARD_DEVIATIONS * white / std::sqrt(pairs)), SMALLEST_THRESHOLD);
-    const std::size_t outlier_count = residuals.frequencies.size() - n;
+    const std::size_t outlier_count = residuals.size() - n;
     out.valid = out.systematic <= out.threshold &&
-                outlier_count * POINTS_PER_OUTLIER <= std::max<std::size_t>(residuals.frequencies.size(), POINTS_PER_OUTLIER);
+                outlier_count * POINTS_PER_OUTLIER <= std::max<std::size_t>(residuals.size(), POINTS_PER_OUTLIER);
     return out;
 }
 

@@ -13,12 +13,18 @@ struct KkVerdict {
     bool valid = false;
 };
 
-// Residuals (relative to |Z|) of every point, in the order of `frequencies`.
+// Residuals (relative to |Z|) of every point, and the points in ascending
+// order of frequency (see frequency_order).
 struct KkResiduals {
-    const std::vector<double>& frequencies;
+    const std::vector<std::size_t>& by_frequency;
     const std::vector<double>& real;
     const std::vector<double>& imag;
+    std::size_t size() const { return by_frequency.size(); }
 };
+
+// The indices of `frequencies` in ascending order of frequency; equal ones
+// keep their order.
+std::vector<std::size_t> frequency_order(const std::vector<double>& frequencies);
 
 // Points whose residual (the modulus of both parts) exceeds five times the
 // typical one (the median over all points, or over its fifteen nearest in

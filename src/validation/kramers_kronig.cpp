@@ -148,7 +148,8 @@ LadderFit mu_rule(const std::vector<double>& frequencies, const std::vector<Comp
     return fit;
 }
 
-KkResult result_of(LadderFit fit, const std::vector<double>& frequencies, std::vector<bool> outliers) {
+KkResult result_of(LadderFit fit, const std::vector<double>& frequencies, const std::vector<std::size_t>& by_frequency,
+                   std::vector<bool> outliers) {
     KkResult out;
     out.m = fit.shape.m;
     out.mu = mu_criterion(fit.ladder.resistances);
@@ -160,7 +161,7 @@ KkResult result_of(LadderFit fit, const std::vector<double>& frequencies, std::v
                                  fit.residuals_imag[i] * fit.residuals_imag[i];
     }
     const KkVerdict verdict =
-        judge({frequencies, fit.residuals_real, fit.residuals_imag}, outliers, fit.shape.columns());
+        judge({by_frequency, fit.residuals_real, fit.residuals_imag}, outliers, fit.shape.columns());
     out.noise = verdict.noise;
     out.systematic = verdict.systematic;
     out.threshold = verdict.threshold;
@@ -212,6 +213,7 @@ std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequ
     const std::size_t n = frequencies.size();
     std::vector<bool> outliers(n, false);
     const KkPoints all = kk_points(frequencies, impedances, rows_without(outliers), options.modulus_weights);
+    const std::vector<std::size_t> by_frequency = frequency_order(frequencies);
     if (options.method == KkMethod::Mu) {
         // The paper's test as it stands: the measured window, the series
         // elements asked for, every point.
@@ -223,11 +225,11 @@ std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequ
         } else {
             plain = mu_rule(frequencies, impedances, all, options);
         }
-        return result_of(std::move(plain), frequencies, std::move(outliers));
+        return result_of(std::move(plain), frequencies, by_frequency, std::move(outliers));
     }
     const ShapeRequest request{options.m, options.capacitance, options.inductance, options.part};
     LadderFit fit = fit_shape(frequencies, impedances, all, choose_shape(all, request), options.part);
-    outliers = find_outliers({frequencies, fit.residuals_real, fit.residuals_imag});
+    outliers = find_outliers({by_frequency, fit.residuals_real, fit.residuals_imag});
     const std::vector<std::size_t> kept = rows_without(outliers);
     if (kept.size() < n) {
         const KkPoints points = kk_points(frequencies, impedances, kept, options.modulus_weights);
@@ -240,7 +242,7 @@ std::expected<KkResult, KkError> kramers_kronig(const std::vector<double>& frequ
             fit = fit_shape(frequencies, impedances, points, choose_shape(points, request), options.part);
         }
     }
-    return result_of(std::move(fit), frequencies, std::move(outliers));
+    return result_of(std::move(fit), frequencies, by_frequency, std::move(outliers));
 }
 
 }  // namespace vorlane

@@ -13,7 +13,11 @@ namespace {
 
 struct Residuals {
     std::vector<double> frequencies, real, imag;
-    KkResiduals view() const { return {frequencies, real, imag}; }
+    std::vector<std::size_t> by_frequency;
+    KkResiduals view() {
+        by_frequency = frequency_order(frequencies);
+        return {by_frequency, real, imag};
+    }
 };
 
 // Gaussian residuals of standard deviation sigma at n log-spaced
@@ -36,7 +40,7 @@ TEST(KkVerdict, WhiteNoiseIsValidAndMeasured) {
     // White noise fails about once in a thousand spectra.
     int valid = 0;
     for (unsigned seed = 1; seed <= 20; ++seed) {
-        const Residuals r = residuals(70, 0.01, 0.0, seed);
+        Residuals r = residuals(70, 0.01, 0.0, seed);
         const KkVerdict v = judge(r.view(), std::vector<bool>(70, false), 0);
         valid += v.valid;
         EXPECT_NEAR(v.noise, 1.0, 0.25) << seed;
@@ -45,7 +49,7 @@ TEST(KkVerdict, WhiteNoiseIsValidAndMeasured) {
 }
 
 TEST(KkVerdict, SmoothStructureAboveTheNoiseIsNot) {
-    const Residuals r = residuals(70, 0.002, 0.02);
+    Residuals r = residuals(70, 0.002, 0.02);
     const KkVerdict v = judge(r.view(), std::vector<bool>(70, false), 0);
     EXPECT_FALSE(v.valid);
     EXPECT_GT(v.systematic, v.threshold);
@@ -53,7 +57,7 @@ TEST(KkVerdict, SmoothStructureAboveTheNoiseIsNot) {
 }
 
 TEST(KkVerdict, StructureWithinTheSmallestThresholdIsNotJudged) {
-    const Residuals r = residuals(70, 1e-5, 5e-4);
+    Residuals r = residuals(70, 1e-5, 5e-4);
     const KkVerdict v = judge(r.view(), std::vector<bool>(70, false), 0);
     EXPECT_GT(v.systematic, 0.0);
     EXPECT_EQ(v.threshold, 0.2);
@@ -61,7 +65,7 @@ TEST(KkVerdict, StructureWithinTheSmallestThresholdIsNotJudged) {
 }
 
 TEST(KkVerdict, TooManyOutliersOrNoDegreesOfFreedomAreNotValid) {
-    const Residuals r = residuals(40, 0.001, 0.0);
+    Residuals r = residuals(40, 0.001, 0.0);
     std::vector<bool> outliers(40, false);
     outliers[3] = outliers[9] = outliers[15] = outliers[33] = true;
     EXPECT_TRUE(judge(r.view(), outliers, 0).valid);

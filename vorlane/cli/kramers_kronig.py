@@ -38,8 +38,8 @@ def run(args: argparse.Namespace) -> int:
     spectrum = measurement_file.read(args)
     check = vorlane.kramers_kronig(spectrum, capacitance=args.capacitance, inductance=args.inductance)
     print(check)
-    frequencies = spectrum["Frequency / Hz"].to_numpy()
-    outliers = frequencies[frequencies > 0][check.outliers]  # the test skips rows at f <= 0
+    outlier_rows = spectrum.index.difference(vorlane.drop_outliers(check, spectrum).index)
+    outliers = spectrum.loc[outlier_rows, "Frequency / Hz"]
     if outliers.size:
         print("outliers at " + ", ".join(f"{f:.6g}" for f in outliers) + " Hz")
     print(f"{'valid' if check.valid else 'not valid'}: noise {check.noise:.3g} %, systematic {check.systematic:.3g} % "

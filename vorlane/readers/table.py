@@ -188,9 +188,9 @@ def _numbers(columns, factors, decimal_comma):
 
 
 def _numbers_by_text(cells, factor, decimal_comma):
-    """The numbers of one column's cells, each distinct text converted
-    once: for the frequency column of a table that logs its DC steps among
-    the measurements."""
+    """The numbers of one column's cells, or None unless every cell is a
+    plain number within range; each distinct text is converted once (a
+    table that logs its DC steps among the measurements repeats them)."""
     texts = list(dict.fromkeys(cells))
     numbers = _numbers([texts], [factor], decimal_comma)
     if numbers is None:
@@ -198,19 +198,6 @@ def _numbers_by_text(cells, factor, decimal_comma):
     if len(texts) == len(cells):
         return numbers[0]
     return np.fromiter(_take(dict(zip(texts, numbers[0].tolist())), cells), np.float64, len(cells))
-
-
-def _zero_by_text(cells, factor, decimal_comma):
-    """Which of one column's cells hold zero, or None unless every cell is
-    a plain number within range; each distinct text is converted once."""
-    texts = list(dict.fromkeys(cells))
-    numbers = _numbers([texts], [factor], decimal_comma)
-    if numbers is None:
-        return None
-    zero = numbers[0] == 0.0
-    if zero.all() or not zero.any():
-        return np.full(len(cells), zero[0])
-    return np.fromiter(_take(dict(zip(texts, zero.tolist())), cells), bool, len(cells))
 
 
 def _take(cells, rows):
@@ -243,9 +230,10 @@ def _convert(context, columns, line_numbers):
         zero = np.flatnonzero(frequency == 0.0)
         dc = np.ones(len(zero), dtype=bool)
         for i in (1, 2):
-            at_zero = _zero_by_text(_take(columns[i], zero.tolist()), factors[i], decimal_comma)
-            if at_zero is None:
+            numbers = _numbers_by_text(_take(columns[i], zero.tolist()), factors[i], decimal_comma)
+            if numbers is None:
                 return None
+            at_zero = numbers == 0.0
             if i == 1 or quantities[1] != MODULUS:
                 dc &= at_zero
         if dc.any():
